@@ -1,0 +1,85 @@
+// The archive's block format: signature detection, main and file headers,
+// the block walk, and the two checksums of the system.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/ansi_string.h"
+#include "archive/streams.h"
+
+struct MainHeaderRecord {
+    uint16_t HeadCrc = 0;
+    uint8_t HeadType = 0;
+    uint16_t HeadFlags = 0;
+    uint16_t HeadSize = 0;
+    uint16_t Reserved1 = 0;
+    uint32_t Reserved2 = 0;
+};
+
+struct OldMainHeaderRecord {
+    uint8_t Mark[4] = {};
+    uint16_t HeadSize = 0;
+    uint8_t HeadFlags = 0;
+};
+
+struct FileHeaderRecord {
+    uint16_t HeadCrc = 0;
+    uint8_t HeadType = 0;
+    uint16_t HeadFlags = 0;
+    uint16_t HeadSize = 0;
+    uint32_t PackSize = 0;
+    uint32_t UnpSize = 0;
+    uint8_t HostOs = 0;
+    uint32_t FileCrc = 0;
+    uint32_t FileTime = 0;
+    uint8_t UnpVer = 0;
+    uint8_t Method = 0;
+    uint16_t NameSize = 0;
+    uint32_t FileAttr = 0;
+    AnsiString FileName;
+};
+
+struct BlockHeaderRecord {
+    uint16_t HeadCrc = 0;
+    uint8_t HeadType = 0;
+    uint16_t HeadFlags = 0;
+    uint16_t HeadSize = 0;
+    uint32_t DataSize = 0;
+};
+
+// Block types and flags the system looks at.
+constexpr uint8_t kMainHeadType = 0x73;
+constexpr uint8_t kFileHeadType = 0x74;
+constexpr uint8_t kSubBlockType = 0x77;
+constexpr int32_t kSubBlockSearch = 0x8000;
+constexpr uint16_t kFlagHasData = 0x8000;
+constexpr uint16_t kFlagSolidArchive = 0x0008;  // main header
+constexpr uint16_t kFlagSplitBefore = 0x0001;   // file header
+constexpr uint16_t kFlagSolidEntry = 0x0010;    // file header
+
+// Process-wide reader state (one run at a time).
+extern int32_t ArchiveFormat;  // 0 none, 1 old, 2 current
+extern MainHeaderRecord MainHeader;
+extern OldMainHeaderRecord OldMainHeader;
+extern int32_t MainFixedSize;
+extern bool SolidArchive;
+extern FileHeaderRecord FileHeader;
+extern BlockHeaderRecord BlockHeader;
+extern int32_t BlockStart;
+extern int32_t NextBlockStart;
+extern uint8_t LastRequestedType;
+extern uint32_t HeaderCrcAcc;
+extern uint8_t* ScanBuffer;  // only held inside DetectArchive's scan
+// The stream the reader works on (set by the extraction driver).
+extern TAbstractStream* ArchiveStreamRef;
+
+extern uint32_t CrcTable[256];
+
+void BuildCrcTable();
+uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count);
+uint16_t UpdateOldChecksum(uint16_t sum, const void* data, int32_t count);
+uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t kind);
+
+bool DetectArchive();
+int32_t ParseHeader(uint8_t type);
+int32_t FindNextBlock(int32_t request);

@@ -1,0 +1,22 @@
+# Sourced: makes sure a display exists. Without one, starts a private Xvfb
+# for this shell and stops it when the shell exits.
+qv_ensure_display() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+    if [ -n "${DISPLAY:-}" ] && ! command -v xdpyinfo >/dev/null && [ -z "${QV_FORCE_XVFB:-}" ]; then
+        return 0
+    fi
+    local n
+    for n in $(seq 91 140); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        QV_XVFB_PID=$!
+        sleep 1
+        if kill -0 "$QV_XVFB_PID" 2>/dev/null; then
+            export DISPLAY=":$n"
+            trap 'kill $QV_XVFB_PID 2>/dev/null' EXIT
+            return 0
+        fi
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
