@@ -1,0 +1,52 @@
+// The file extraction worker: creates the installation folder on the
+// calling thread, then extracts the embedded archive on a thread of its own
+// and reports to the progress page with WM_SETUP_PROGRESS and, once,
+// WM_SETUP_FILES_DONE.
+#pragma once
+
+#include <cstdint>
+
+#include <windows.h>
+
+#include "archive/ansi_string.h"
+
+// The user's answer to the one overwrite question of the process.
+enum OverwriteAnswer : int32_t { NotAsked = 0, OverwriteAll = 1, KeepAll = 2 };
+// Process-wide; only the worker thread reads and writes it. Never reset.
+extern OverwriteAnswer overwriteAnswer;
+
+// The fixed whole of the progress percentage.
+constexpr int32_t ProgressTotalBytes = 1700000;
+
+// part * 100 / whole in 32-bit arithmetic, clamped to 100; 0 for whole 0.
+int32_t PercentOf(int32_t part, int32_t whole);
+
+class TProcessFilesThread {
+public:
+    int32_t currentEntrySize = 0;
+    int32_t completedBytes = 0;
+    HWND pageWindow = nullptr;
+    AnsiString targetFolder;
+    HANDLE threadHandle = nullptr;
+    DWORD threadId = 0;
+    // 1 when the installation folder could not be created (or was empty,
+    // or the thread would not start): nothing runs and nothing is sent.
+    int32_t folderFailed = 0;
+
+    // Creates the folder chain and, on success, starts the worker thread.
+    TProcessFilesThread(HWND page, const AnsiString& folder);
+    // Waits for the thread without a time limit. Never call it from inside
+    // one of the worker's sends.
+    ~TProcessFilesThread();
+    TProcessFilesThread(const TProcessFilesThread&) = delete;
+    TProcessFilesThread& operator=(const TProcessFilesThread&) = delete;
+
+    // The driver's hooks; context is the worker.
+    static void ReportProgress(void* context, int32_t done, int32_t total);
+    static void ResolveDestination(void* context, const AnsiString& entryName,
+                                   AnsiString& destination);
+
+private:
+    static DWORD WINAPI ThreadMain(LPVOID self);
+    void RunExtraction();
+};

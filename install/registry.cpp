@@ -1,0 +1,153 @@
+#include "install/registry.h"
+
+#include "app/setup_state.h"
+#include "install/paths.h"
+
+namespace {
+
+constexpr DWORD kValueRoom = 260;  // bytes, terminating zero included
+
+// The text of a REG_SZ value that fits, or false.
+bool QueryValue(HKEY key, const char* valueName, AnsiString& text) {
+    char buffer[kValueRoom + 1] = {};
+    DWORD type = 0;
+    DWORD size = kValueRoom;
+    LONG status =
+        RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+    text = AnsiString(buffer);
+    return true;
+}
+
+bool CreateKey(const char* name, HKEY& key) {
+    DWORD disposition = 0;
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, name, 0, const_cast<char*>(kKeyClass), 0,
+                           KEY_ALL_ACCESS, nullptr, &key, &disposition) == ERROR_SUCCESS;
+}
+
+bool OpenForReading(HKEY root, const char* name, HKEY& key) {
+    return RegOpenKeyExA(root, name, 0, KEY_READ, &key) == ERROR_SUCCESS;
+}
+
+void WriteRegistryDword(HKEY key, const char* valueName, DWORD value) {
+    RegSetValueExA(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof(value));
+}
+
+// Adds the size of one file, if it exists, to bytes.
+void AddFileSize(const AnsiString& path, uint64_t& bytes) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    bytes += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Kilobytes (rounded up) of the files directly in the installation folder
+// plus the screen-saver file when it lies elsewhere.
+DWORD EstimatedKilobytes() {
+    uint64_t bytes = 0;
+    WIN32_FIND_DATAA found;
+    AnsiString pattern = Setup.installedDir + "\\*";
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    if (!Setup.screenSaverPath.empty() &&
+        !(DirectoryPart(Setup.screenSaverPath) == Setup.installedDir + "\\")) {
+        AddFileSize(Setup.screenSaverPath, bytes);
+    }
+    uint64_t kilobytes = (bytes + 1023) / 1024;
+    return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(kilobytes);
+}
+
+}  // namespace
+
+void ReadRegistryString(HKEY key, const char* valueName, AnsiString& text) {
+    QueryValue(key, valueName, text);
+}
+
+void QueryRegistryString(HKEY key, const char* valueName, AnsiString& text) {
+    if (!QueryValue(key, valueName, text)) text = AnsiString();
+}
+
+void WriteRegistryString(HKEY key, const char* valueName, const AnsiString& text) {
+    RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+}
+
+bool WriteInstallEntries(const AnsiString& installDir) {
+    bool allKeys = true;
+    HKEY key = nullptr;
+
+    if (CreateKey(kProductKey, key)) {
+        WriteRegistryString(key, "InstallDir", installDir);
+        RegCloseKey(key);
+    } else {
+        allKeys = false;
+    }
+
+    // Without a written screen-saver file there is no name to key the entry by.
+    if (!Setup.screenSaverPath.empty()) {
+        AnsiString appPath = AnsiString(kAppPathsKey) + FileNamePart(Setup.screenSaverPath);
+        if (CreateKey(appPath.c_str(), key)) {
+            WriteRegistryString(key, "", Setup.screenSaverPath);
+            WriteRegistryString(key, "Path", Setup.installedDir);
+            RegCloseKey(key);
+        } else {
+            allKeys = false;
+        }
+    }
+
+    if (!CreateKey(kUninstallKey, key)) return false;
+    WriteRegistryString(key, "DisplayName", "Quorvel screen saver");
+    WriteRegistryString(key, "UninstallString", Setup.installedDir + "\\QVRemove.exe");
+    // What today's "installed programs" lists show besides name and command.
+    if (!Setup.screenSaverPath.empty()) {
+        WriteRegistryString(key, "DisplayIcon", Setup.screenSaverPath);
+    }
+    WriteRegistryString(key, "DisplayVersion", "1.1");
+    WriteRegistryString(key, "Publisher", "Tembra");
+    WriteRegistryString(key, "InstallLocation", Setup.installedDir);
+    WriteRegistryDword(key, "EstimatedSize", EstimatedKilobytes());
+    WriteRegistryDword(key, "NoModify", 1);
+    WriteRegistryDword(key, "NoRepair", 1);
+    RegCloseKey(key);
+    return allKeys;
+}
+
+bool WriteShellFolder(const AnsiString& relativeGroup) {
+    HKEY key = nullptr;
+    if (!CreateKey(kProductKey, key)) return false;
+    WriteRegistryString(key, "ShellFolder", relativeGroup);
+    RegCloseKey(key);
+    return true;
+}
+
+AnsiString FindProgramsFolder() {
+    AnsiString result;
+    if (LOBYTE(LOWORD(GetVersion())) < 4) return result;
+    HKEY key = nullptr;
+    if (OpenForReading(HKEY_LOCAL_MACHINE, kShellFoldersKey, key)) {
+        QueryRegistryString(key, "Common Programs", result);
+        RegCloseKey(key);
+        if (!result.empty()) return result;
+    }
+    if (!OpenForReading(HKEY_CURRENT_USER, kShellFoldersKey, key)) return result;
+    QueryRegistryString(key, "Programs", result);
+    RegCloseKey(key);
+    return result;
+}
+
+AnsiString FindProgramFilesFolder() {
+    AnsiString result;
+    HKEY key = nullptr;
+    if (!OpenForReading(HKEY_LOCAL_MACHINE, kCurrentVersionKey, key)) return result;
+    QueryRegistryString(key, "ProgramFilesDir", result);
+    RegCloseKey(key);
+    return result;
+}

@@ -1,0 +1,37 @@
+// Everything the setup reads from or writes to the registry: the product's
+// key, the application-path and uninstall entries, and the look-ups of the
+// Programs and program-files folders. User-interface thread only.
+#pragma once
+
+#include <windows.h>
+
+#include "archive/ansi_string.h"
+
+// Registry paths, exactly as the system expects them.
+constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
+constexpr const char* kAppPathsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+constexpr const char* kUninstallKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
+constexpr const char* kShellFoldersKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const char* kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr const char* kKeyClass = "Application Global Data";
+
+// A REG_SZ value that fits 260 bytes with its zero replaces text; otherwise
+// text stays as it was.
+void ReadRegistryString(HKEY key, const char* valueName, AnsiString& text);
+// As ReadRegistryString, but text is emptied when nothing is read.
+void QueryRegistryString(HKEY key, const char* valueName, AnsiString& text);
+// Writes text with its terminating zero as REG_SZ; the result is ignored.
+void WriteRegistryString(HKEY key, const char* valueName, const AnsiString& text);
+
+// Product key "InstallDir", application-path key (skipped when
+// screenSaverPath is empty) and uninstall entry. True when every key could
+// be created or opened.
+bool WriteInstallEntries(const AnsiString& installDir);
+// Product key "ShellFolder". True when the key could be created or opened.
+bool WriteShellFolder(const AnsiString& relativeGroup);
+// The all-users Programs folder, else the current user's; empty if unknown.
+AnsiString FindProgramsFolder();
+// "ProgramFilesDir", or empty.
+AnsiString FindProgramFilesFolder();

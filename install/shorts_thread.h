@@ -1,0 +1,40 @@
+// The shortcut worker: creates the program group folder on the calling
+// thread, records it as "ShellFolder", then makes the help and settings
+// links on a COM thread of its own and sends WM_SETUP_DONE.
+#pragma once
+
+#include <cstdint>
+
+#include <windows.h>
+
+#include "archive/ansi_string.h"
+
+// Written by the constructor before the thread starts.
+extern AnsiString shortcutDir;
+extern AnsiString groupRelativePath;
+
+// Creates and saves one shell link. Empty arguments or icon path leave that
+// property unset. Returns the save's HRESULT, or the creation's on failure.
+HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
+                       const AnsiString& description, const AnsiString& arguments,
+                       const AnsiString& iconPath);
+
+class TProcessShortsThread {
+public:
+    HWND pageWindow = nullptr;
+    HANDLE threadHandle = nullptr;
+    DWORD threadId = 0;
+    // 1 when the group folder could not be created: WM_SETUP_DONE with
+    // lParam 1 has been sent already and no thread runs.
+    int32_t folderFailed = 0;
+
+    TProcessShortsThread(HWND page, const AnsiString& groupPath);
+    // Waits for the thread without a time limit.
+    ~TProcessShortsThread();
+    TProcessShortsThread(const TProcessShortsThread&) = delete;
+    TProcessShortsThread& operator=(const TProcessShortsThread&) = delete;
+
+private:
+    static DWORD WINAPI ThreadMain(LPVOID self);
+    void MakeShortcuts();
+};
