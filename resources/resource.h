@@ -23,11 +23,11 @@
 #define IDR_ARCHIVE 101
 
 // Welcome page (101).
-#define IDC_WELCOME_FIRST 1001  // text for a first installation
-#define IDC_WELCOME_UPDATE 1002 // three-line text for an update
+#define IDC_WELCOME_FIRST 1001   // text for a first installation
+#define IDC_WELCOME_UPDATE 1002  // three-line text for an update
 
 // Licence page (102).
-#define IDC_LICENCE_TEXT 1001 // rich-edit box
+#define IDC_LICENCE_TEXT 1001  // rich-edit box
 
 // Install-folder page (103).
 #define IDC_FOLDER_EDIT 1001
@@ -39,10 +39,10 @@
 #define IDC_GROUP_NO_SHORTCUTS 1003
 
 // Progress page (105).
-#define IDC_PROGRESS_DONE 1004    // completion text, hidden at first
-#define IDC_PROGRESS_HEADING 1005 // "Please wait while ..."
-#define IDC_PROGRESS_STATUS 1006  // status line
-#define IDC_PROGRESS_BAR 1011     // msctls_progress32
+#define IDC_PROGRESS_DONE 1004     // completion text, hidden at first
+#define IDC_PROGRESS_HEADING 1005  // "Please wait while ..."
+#define IDC_PROGRESS_STATUS 1006   // status line
+#define IDC_PROGRESS_BAR 1011      // msctls_progress32
 
 #ifndef RC_INVOKED
 // Named resources and custom resource types, for FindResourceA / LoadIconA.

@@ -1,0 +1,59 @@
+// Small replacements for parts of the C++ runtime that the product would
+// otherwise pull in from libstdc++. The default terminate handler prints a
+// demangled type name and brings the whole demangler with it; the standard
+// operator new reports failure with an exception and brings the exception
+// machinery. The product uses neither exceptions nor type names, so these
+// versions over malloc/free and abort keep the program small.
+#include <cstdlib>
+#include <new>
+
+namespace __gnu_cxx {
+// Replaces libstdc++'s verbose handler, which std::terminate uses by default.
+void __verbose_terminate_handler() {
+    std::abort();
+}
+}  // namespace __gnu_cxx
+
+// Called by a virtual call on a half-built or half-destroyed object.
+extern "C" void __cxa_pure_virtual() {
+    std::abort();
+}
+
+// Out of memory is not recoverable in a setup program; failing loudly beats
+// running on with a null object.
+static void* Allocate(std::size_t size) {
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) std::abort();
+    return block;
+}
+
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
