@@ -1,0 +1,679 @@
+#include "pack/compressor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "pack/match_finder.h"
+#include "pack/symbol_writer.h"
+
+namespace qvpack {
+namespace {
+
+// Prices are in 1/16 bit so that cheap symbols still differ.
+constexpr uint32_t kPriceScale = 16;
+constexpr uint32_t kInfinity = 0xFFFFFFFFu;
+constexpr int32_t kSegmentBytes = 1 << 16;  // unit of the multimedia decision
+constexpr int kOptWindow = 4096;            // positions per optimal-parse pass
+
+struct LevelParams {
+    int32_t Depth;
+    int32_t Nice;
+};
+
+LevelParams ParamsFor(int level) {
+    switch (level) {
+        case 1:
+            return {4, 24};
+        case 2:
+            return {10, 40};
+        case 4:
+            return {96, 160};
+        case 5:
+            return {384, 260};
+        default:
+            return {28, 80};
+    }
+}
+
+struct SlotLookup {
+    uint8_t Length[256];  // coded length - base (0..255) -> length slot
+    uint8_t Short[256];   // distance - 1 (0..255) -> short slot
+    SlotLookup() {
+        for (int s = 0; s < kRepeatLengthSymbols; ++s) {
+            for (int x = kSlots.LengthBase[s];
+                 x < kSlots.LengthBase[s] + (1 << kSlots.LengthExtraBits[s]); ++x) {
+                Length[x] = static_cast<uint8_t>(s);
+            }
+        }
+        for (int s = 0; s < 8; ++s) {
+            const int base = kSlots.ShortDistanceBase[s];
+            for (int x = base; x < base + (1 << kSlots.ShortDistanceExtraBits[s]); ++x) {
+                Short[x] = static_cast<uint8_t>(s);
+            }
+        }
+    }
+};
+const SlotLookup kLookup;
+
+// Distance slot of distance - 1.
+inline int DistanceSlot(uint32_t v) {
+    if (v < 4) return static_cast<int>(v);
+    if (v < 131072) {
+        const int b = 31 - __builtin_clz(v);
+        return 2 * b + static_cast<int>((v >> (b - 1)) & 1);
+    }
+    return 34 + static_cast<int>((v - 131072) >> 16);
+}
+
+inline int FarBump(int32_t distance) {
+    return (distance >= kFarDistance2 ? 1 : 0) + (distance >= kFarDistance1 ? 1 : 0);
+}
+inline int RecentBump(int32_t distance) {
+    return FarBump(distance) + (distance >= kRecentNearLimit ? 1 : 0);
+}
+
+// Symbol statistics of LZ tokens, kept to derive prices.
+struct LzStats {
+    uint32_t Lit[kLiteralSymbols] = {};
+    uint32_t Dist[kDistanceSymbols] = {};
+    uint32_t RepLen[kRepeatLengthSymbols] = {};
+    uint64_t ExtraBits = 0;
+
+    void Add(const Token& t, const MatchHistory& before) {
+        switch (t.Kind) {
+            case TokenKind::kLiteral:
+                ++Lit[t.Value];
+                break;
+            case TokenKind::kRepeatMatch:
+                ++Lit[kSymbolRepeatMatch];
+                break;
+            case TokenKind::kShortMatch: {
+                const int s = kLookup.Short[t.Distance - 1];
+                ++Lit[kSymbolShortFirst + s];
+                ExtraBits += kSlots.ShortDistanceExtraBits[s];
+                break;
+            }
+            case TokenKind::kRecentMatch: {
+                const int32_t d = before.Recent(t.Value);
+                const int s = kLookup.Length[t.Length - RecentBump(d) - 2];
+                ++Lit[kSymbolRecentFirst + t.Value];
+                ++RepLen[s];
+                ExtraBits += kSlots.LengthExtraBits[s];
+                break;
+            }
+            case TokenKind::kMatch: {
+                const int s = kLookup.Length[t.Length - FarBump(t.Distance) - 3];
+                const int ds = DistanceSlot(static_cast<uint32_t>(t.Distance - 1));
+                ++Lit[kSymbolMatchFirst + s];
+                ++Dist[ds];
+                ExtraBits += kSlots.LengthExtraBits[s] + kSlots.DistanceExtraBits[ds];
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    void Merge(const LzStats& o) {
+        for (int i = 0; i < kLiteralSymbols; ++i) Lit[i] += o.Lit[i];
+        for (int i = 0; i < kDistanceSymbols; ++i) Dist[i] += o.Dist[i];
+        for (int i = 0; i < kRepeatLengthSymbols; ++i) RepLen[i] += o.RepLen[i];
+        ExtraBits += o.ExtraBits;
+    }
+};
+
+// Bits of an order-0 code for the counts (entropy), plus a rough price
+// for sending the used symbols' lengths.
+double EntropyBits(const uint32_t* f, int n, double* tableBits) {
+    double total = 0;
+    int used = 0;
+    for (int i = 0; i < n; ++i) {
+        total += f[i];
+        used += f[i] != 0;
+    }
+    if (total == 0) return 0;
+    double bits = 0;
+    for (int i = 0; i < n; ++i) {
+        if (f[i] != 0) bits += f[i] * std::log2(total / f[i]);
+    }
+    // Single-symbol alphabets still cost one bit per symbol.
+    if (used == 1) bits = total;
+    *tableBits += used * 3.5 + (n - used) * 0.3;
+    return bits;
+}
+
+double LzCost(const LzStats& s) {
+    double table = 80;
+    double bits = EntropyBits(s.Lit, kLiteralSymbols, &table) +
+                  EntropyBits(s.Dist, kDistanceSymbols, &table) +
+                  EntropyBits(s.RepLen, kRepeatLengthSymbols, &table);
+    return bits + table + static_cast<double>(s.ExtraBits);
+}
+
+struct AudioStats {
+    int Channels = 1;
+    uint32_t Freq[kMaxChannels][kAudioSymbols] = {};
+};
+
+double AudioCost(const AudioStats& s) {
+    double table = 80;
+    double bits = 0;
+    for (int c = 0; c < s.Channels; ++c) bits += EntropyBits(s.Freq[c], kAudioSymbols, &table);
+    return bits + table;
+}
+
+// Prices of the LZ symbols, from smoothed counts.
+struct Prices {
+    uint32_t Lit[kLiteralSymbols];
+    uint32_t Dist[kDistanceSymbols];
+    uint32_t MatchLen[256];   // coded length - 3 -> symbol + extra bits
+    uint32_t RecentLen[256];  // coded length - 2 -> length symbol + extra bits
+    uint32_t Short[256];      // distance - 1 -> symbol + extra bits
+
+    static void FromCounts(const uint32_t* f, int n, uint32_t* out) {
+        double total = 0;
+        for (int i = 0; i < n; ++i) total += f[i] + 0.25;
+        for (int i = 0; i < n; ++i) {
+            double bits = std::log2(total / (f[i] + 0.25));
+            if (bits > 15) bits = 15;
+            if (bits < 1) bits = 1;
+            out[i] = static_cast<uint32_t>(bits * kPriceScale + 0.5);
+        }
+    }
+    void Update(const LzStats& s) {
+        FromCounts(s.Lit, kLiteralSymbols, Lit);
+        FromCounts(s.Dist, kDistanceSymbols, Dist);
+        uint32_t rl[kRepeatLengthSymbols];
+        FromCounts(s.RepLen, kRepeatLengthSymbols, rl);
+        for (int x = 0; x < 256; ++x) {
+            const int slot = kLookup.Length[x];
+            MatchLen[x] =
+                Lit[kSymbolMatchFirst + slot] + kSlots.LengthExtraBits[slot] * kPriceScale;
+            RecentLen[x] = rl[slot] + kSlots.LengthExtraBits[slot] * kPriceScale;
+            const int ss = kLookup.Short[x];
+            Short[x] =
+                Lit[kSymbolShortFirst + ss] + kSlots.ShortDistanceExtraBits[ss] * kPriceScale;
+        }
+    }
+    uint32_t DistancePrice(int32_t distance) const {
+        const int s = DistanceSlot(static_cast<uint32_t>(distance - 1));
+        return Dist[s] + kSlots.DistanceExtraBits[s] * kPriceScale;
+    }
+};
+
+// A starting guess: literals from the data's byte counts, matches cheap
+// enough to be taken.
+LzStats InitialStats(const uint8_t* data, size_t size) {
+    LzStats s;
+    const size_t n = std::min<size_t>(size, 1 << 16);
+    for (size_t i = 0; i < n; ++i) s.Lit[data[i]] += 1;
+    const uint32_t unit = static_cast<uint32_t>(n / 256 + 1);
+    for (int i = 256; i < kLiteralSymbols; ++i) s.Lit[i] = unit * 2;
+    for (int i = 0; i < kDistanceSymbols; ++i) s.Dist[i] = 4;
+    for (int i = 0; i < kRepeatLengthSymbols; ++i) s.RepLen[i] = 4;
+    return s;
+}
+
+struct Node {
+    uint32_t Price;
+    int32_t From;
+    Token Tok;
+    MatchHistory History;
+};
+
+// A run of tokens of one mode; becomes one or more blocks.
+struct Run {
+    bool Audio = false;
+    int Channels = 1;
+    std::vector<Token> Tokens;
+    LzStats Lz;         // LZ runs
+    AudioStats Audio_;  // audio runs
+};
+
+class ChainCompressor {
+public:
+    ChainCompressor(const CompressOptions& options) : options_(options) {
+        const LevelParams p = ParamsFor(options.Level);
+        finder_.Reset(p.Depth, p.Nice);
+        nice_ = p.Nice;
+        nodes_.resize(kOptWindow + MatchFinder::kMaxLength + 2);
+    }
+
+    size_t MemoryBytes() const {
+        return finder_.MemoryBytes() + nodes_.size() * sizeof(Node) + history_.capacity();
+    }
+
+    // Parses one file appended to the history; appends runs.
+    void AddFile(const uint8_t* data, size_t size, std::vector<Run>& runs) {
+        const size_t start = history_.size();
+        history_.insert(history_.end(), data, data + size);
+        const uint8_t* buf = history_.data();
+        const size_t end = start + size;
+        if (!statsReady_) {
+            stats_ = InitialStats(data, size);
+            prices_.Update(stats_);
+            statsReady_ = true;
+        }
+        const bool tryAudio = options_.Multimedia && LooksSampled(data, size);
+        for (size_t seg = start; seg < end;) {
+            const size_t segEnd = std::min(end, seg + kSegmentBytes);
+            std::vector<Token> lz;
+            MatchHistory h = history_state_;
+            const uint64_t lzPrice = ParseRange(buf, seg, segEnd, end, h, lz);
+            bool useAudio = false;
+            AudioStats bestAudio;
+            EncoderAudio bestState;
+            if (tryAudio) {
+                double best = 0;
+                for (int c = 1; c <= kMaxChannels; ++c) {
+                    AudioStats st;
+                    st.Channels = c;
+                    EncoderAudio a = audio_;
+                    SimulateAudio(buf + seg, segEnd - seg, c, a, st);
+                    const double cost = AudioCost(st);
+                    if (c == 1 || cost < best) {
+                        best = cost;
+                        bestAudio = st;
+                        bestState = a;
+                    }
+                }
+                LzStats ls;
+                MatchHistory hh = history_state_;
+                for (const Token& t : lz) {
+                    ls.Add(t, hh);
+                    Apply(t, hh);
+                }
+                const double lzCost =
+                    std::min(static_cast<double>(lzPrice) / kPriceScale, LzCost(ls));
+                useAudio = best < lzCost;
+            }
+            if (useAudio) {
+                audio_ = bestState;
+                Run* r = runs.empty() ? nullptr : &runs.back();
+                if (r == nullptr || !r->Audio || r->Channels != bestAudio.Channels) {
+                    runs.emplace_back();
+                    r = &runs.back();
+                    r->Audio = true;
+                    r->Channels = bestAudio.Channels;
+                    r->Audio_.Channels = bestAudio.Channels;
+                }
+                for (size_t i = seg; i < segEnd; ++i) r->Tokens.push_back(Token::AudioByte(buf[i]));
+                for (int c = 0; c < bestAudio.Channels; ++c) {
+                    for (int s = 0; s < kAudioSymbols; ++s)
+                        r->Audio_.Freq[c][s] += bestAudio.Freq[c][s];
+                }
+            } else {
+                Run* r = runs.empty() ? nullptr : &runs.back();
+                if (r == nullptr || r->Audio) {
+                    runs.emplace_back();
+                    r = &runs.back();
+                }
+                LzStats seen;
+                MatchHistory hh = history_state_;
+                for (const Token& t : lz) {
+                    seen.Add(t, hh);
+                    Apply(t, hh);
+                    r->Tokens.push_back(t);
+                }
+                history_state_ = h;
+                r->Lz.Merge(seen);
+                // Prices follow the data: half old, half the latest segment.
+                for (int i = 0; i < kLiteralSymbols; ++i)
+                    stats_.Lit[i] = (stats_.Lit[i] + seen.Lit[i] * 3) / 2;
+                for (int i = 0; i < kDistanceSymbols; ++i)
+                    stats_.Dist[i] = (stats_.Dist[i] + seen.Dist[i] * 3) / 2;
+                for (int i = 0; i < kRepeatLengthSymbols; ++i) {
+                    stats_.RepLen[i] = (stats_.RepLen[i] + seen.RepLen[i] * 3) / 2;
+                }
+                prices_.Update(stats_);
+            }
+            seg = segEnd;
+        }
+    }
+
+private:
+    struct EncoderAudio {
+        ChannelPredictor Pred[kMaxChannels] = {};
+        int32_t CrossDelta = 0;
+        int CurrentChannel = 0;
+    };
+
+    CompressOptions options_;
+    MatchFinder finder_;
+    int32_t nice_ = 64;
+    std::vector<uint8_t> history_;
+    std::vector<Node> nodes_;
+    MatchHistory history_state_;
+    EncoderAudio audio_;
+    LzStats stats_;
+    Prices prices_;
+    bool statsReady_ = false;
+
+    static void Apply(const Token& t, MatchHistory& h) {
+        switch (t.Kind) {
+            case TokenKind::kMatch:
+            case TokenKind::kShortMatch:
+                h.Record(t.Length, t.Distance);
+                break;
+            case TokenKind::kRecentMatch:
+                h.Record(t.Length, h.Recent(t.Value));
+                break;
+            case TokenKind::kRepeatMatch:
+                h.Record(h.PrevMatchLength, h.PrevMatchDistance);
+                break;
+            default:
+                break;
+        }
+    }
+
+    // Cheap test for sampled data: do byte differences at some stride
+    // have clearly less entropy than the bytes themselves?
+    static bool LooksSampled(const uint8_t* data, size_t size) {
+        if (size < 1024) return false;
+        const size_t n = std::min<size_t>(size, 1 << 18);
+        uint32_t raw[256] = {};
+        for (size_t i = 0; i < n; ++i) ++raw[data[i]];
+        double t = 0;
+        const double h0 = EntropyBits(raw, 256, &t);
+        for (int stride = 1; stride <= kMaxChannels; ++stride) {
+            uint32_t d[256] = {};
+            for (size_t i = stride; i < n; ++i)
+                ++d[static_cast<uint8_t>(data[i] - data[i - stride])];
+            if (EntropyBits(d, 256, &t) < 0.9 * h0) return true;
+        }
+        return false;
+    }
+
+    static void SimulateAudio(const uint8_t* data, size_t n, int channels, EncoderAudio& a,
+                              AudioStats& st) {
+        if (a.CurrentChannel >= channels) a.CurrentChannel = 0;
+        for (size_t i = 0; i < n; ++i) {
+            ChannelPredictor& v = a.Pred[a.CurrentChannel];
+            const int32_t predicted = BeginPrediction(v, a.CrossDelta);
+            const int32_t delta = (predicted - data[i]) & 0xFF;
+            FinishPrediction(v, a.CrossDelta, predicted, delta);
+            ++st.Freq[a.CurrentChannel][delta];
+            if (++a.CurrentChannel == channels) a.CurrentChannel = 0;
+        }
+    }
+
+    // Optimal parse of [from, to) given bytes up to fileEnd; returns the
+    // parse's price and updates h.
+    uint64_t ParseRange(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
+                        std::vector<Token>& out) {
+        uint64_t total = 0;
+        size_t pos = from;
+        MatchCandidate cands[MatchFinder::kMaxLength + 4];
+        std::vector<Token> rev;
+        while (pos < to) {
+            const int n = static_cast<int>(std::min<size_t>(kOptWindow, to - pos));
+            for (int i = 1; i <= n + MatchFinder::kMaxLength; ++i) nodes_[i].Price = kInfinity;
+            nodes_[0].Price = 0;
+            nodes_[0].History = h;
+            int stop = n;
+            Token forced{};
+            bool haveForced = false;
+            for (int i = 0; i < n; ++i) {
+                Node& node = nodes_[i];
+                if (i > 0) {
+                    node.History = nodes_[node.From].History;
+                    Apply(node.Tok, node.History);
+                }
+                const size_t p = pos + i;
+                const size_t limit = fileEnd - p;
+                const int nc = finder_.Find(buf, p, limit, cands);
+                const uint8_t* cur = buf + p;
+                const MatchHistory& hist = node.History;
+                const int32_t maxLen =
+                    static_cast<int32_t>(std::min<size_t>(limit, MatchFinder::kMaxLength));
+                // A long match ends the pass: take it as it is.
+                if (nc > 0 && cands[nc - 1].Length >= nice_) {
+                    stop = i;
+                    forced = BestTokenFor(cands[nc - 1], hist);
+                    haveForced = true;
+                    break;
+                }
+                const uint32_t base = node.Price;
+                auto relax = [&](int len, uint32_t price, const Token& t) {
+                    Node& target = nodes_[i + len];
+                    if (price < target.Price) {
+                        target.Price = price;
+                        target.From = i;
+                        target.Tok = t;
+                    }
+                };
+                relax(1, base + prices_.Lit[cur[0]], Token::Literal(cur[0]));
+                // The last match again.
+                const int32_t pl = hist.PrevMatchLength, pd = hist.PrevMatchDistance;
+                if (pl > 0 && pd > 0 && static_cast<size_t>(pd) <= p && pl <= maxLen &&
+                    CommonLength(cur - pd, cur, pl) == pl) {
+                    relax(pl, base + prices_.Lit[kSymbolRepeatMatch], Token::RepeatMatch());
+                }
+                // The four recent distances.
+                for (int k = 0; k < 4; ++k) {
+                    const int32_t d = hist.Recent(k);
+                    if (d <= 0 || static_cast<size_t>(d) > p) continue;
+                    bool dup = false;
+                    for (int j = 0; j < k; ++j) dup |= hist.Recent(j) == d;
+                    if (dup) continue;
+                    const int32_t len = CommonLength(cur - d, cur, maxLen);
+                    const int bump = RecentBump(d);
+                    const int32_t hi = std::min(len, 257 + bump);
+                    const uint32_t sym = base + prices_.Lit[kSymbolRecentFirst + k];
+                    for (int32_t l = 2 + bump; l <= hi; ++l) {
+                        relax(l, sym + prices_.RecentLen[l - bump - 2], Token::RecentMatch(k, l));
+                    }
+                }
+                const int32_t sd = finder_.ShortDistance();
+                if (sd > 0 && maxLen >= 2)
+                    relax(2, base + prices_.Short[sd - 1], Token::ShortMatch(sd));
+                int32_t prevLen = 0;
+                for (int c = 0; c < nc; ++c) {
+                    const int32_t d = cands[c].Distance;
+                    const int bump = FarBump(d);
+                    const int32_t lo = std::max(prevLen + 1, 3 + bump);
+                    const int32_t hi = std::min(cands[c].Length, 258 + bump);
+                    prevLen = cands[c].Length;
+                    if (lo > hi) continue;
+                    const uint32_t dp = base + prices_.DistancePrice(d);
+                    for (int32_t l = lo; l <= hi; ++l) {
+                        relax(l, dp + prices_.MatchLen[l - bump - 3], Token::Match(l, d));
+                    }
+                }
+            }
+            // Walk back from the pass's end.
+            rev.clear();
+            for (int i = stop; i > 0; i = nodes_[i].From) rev.push_back(nodes_[i].Tok);
+            total += nodes_[stop].Price;
+            if (stop > 0) {
+                if (haveForced) {
+                    h = nodes_[stop].History;  // visited before the pass stopped
+                } else {
+                    h = nodes_[nodes_[stop].From].History;
+                    Apply(nodes_[stop].Tok, h);
+                }
+            }
+            for (auto it = rev.rbegin(); it != rev.rend(); ++it) out.push_back(*it);
+            pos += stop;
+            if (haveForced) {
+                const int32_t len =
+                    forced.Kind == TokenKind::kRepeatMatch ? h.PrevMatchLength : forced.Length;
+                total += TokenPrice(forced, h);
+                out.push_back(forced);
+                Apply(forced, h);
+                finder_.Insert(buf, pos + 1, pos + len, fileEnd);
+                pos += len;
+            }
+        }
+        return total;
+    }
+
+    uint32_t TokenPrice(const Token& t, const MatchHistory& h) const {
+        switch (t.Kind) {
+            case TokenKind::kRecentMatch: {
+                const int32_t d = h.Recent(t.Value);
+                return prices_.Lit[kSymbolRecentFirst + t.Value] +
+                       prices_.RecentLen[t.Length - RecentBump(d) - 2];
+            }
+            case TokenKind::kMatch:
+                return prices_.DistancePrice(t.Distance) +
+                       prices_.MatchLen[t.Length - FarBump(t.Distance) - 3];
+            default:
+                return 0;
+        }
+    }
+
+    // The long match as a recent-distance match when its distance is one
+    // of the four, else as a plain match (capped to what the slots hold).
+    Token BestTokenFor(const MatchCandidate& m, const MatchHistory& h) const {
+        for (int k = 0; k < 4; ++k) {
+            if (h.Recent(k) == m.Distance) {
+                const int bump = RecentBump(m.Distance);
+                return Token::RecentMatch(k, std::min(m.Length, 257 + bump));
+            }
+        }
+        return Token::Match(std::min(m.Length, 258 + FarBump(m.Distance)), m.Distance);
+    }
+};
+
+// Greedy block splitting: chunks of a run join the current block unless
+// coding them apart is cheaper by more than a new table costs.
+void SplitRun(const Run& run, std::vector<Block>& blocks) {
+    constexpr size_t kChunk = 8192;
+    if (run.Audio) {
+        // Audio runs come from 64 KB segments of one channel count; one
+        // table per run is close to what splitting would give.
+        Block b;
+        b.Multimedia = true;
+        b.Channels = run.Channels;
+        b.Tokens = run.Tokens;
+        blocks.push_back(std::move(b));
+        return;
+    }
+    LzStats block;
+    size_t blockStart = 0;
+    MatchHistory dummy;  // recent-distance slots only need the token's length
+    (void)dummy;
+    auto statsOf = [&](size_t from, size_t to) {
+        LzStats s;
+        for (size_t i = from; i < to; ++i) {
+            const Token& t = run.Tokens[i];
+            // Recent matches: the length slot depends on the distance bump;
+            // for the split decision the symbol itself is what matters.
+            if (t.Kind == TokenKind::kRecentMatch) {
+                ++s.Lit[kSymbolRecentFirst + t.Value];
+                continue;
+            }
+            s.Add(t, dummy);
+        }
+        return s;
+    };
+    for (size_t c = 0; c < run.Tokens.size(); c += kChunk) {
+        const size_t ce = std::min(run.Tokens.size(), c + kChunk);
+        LzStats chunk = statsOf(c, ce);
+        if (c == blockStart) {
+            block = chunk;
+            continue;
+        }
+        LzStats merged = block;
+        merged.Merge(chunk);
+        if (LzCost(merged) > LzCost(block) + LzCost(chunk)) {
+            Block b;
+            b.Tokens.assign(run.Tokens.begin() + blockStart, run.Tokens.begin() + c);
+            blocks.push_back(std::move(b));
+            blockStart = c;
+            block = chunk;
+        } else {
+            block = merged;
+        }
+    }
+    Block b;
+    b.Tokens.assign(run.Tokens.begin() + blockStart, run.Tokens.end());
+    blocks.push_back(std::move(b));
+}
+
+}  // namespace
+
+bool CompressChain(const std::vector<InputFile>& files, const CompressOptions& options,
+                   std::vector<std::vector<uint8_t>>& packed, CompressStats* stats) {
+    packed.clear();
+    if (files.empty()) return true;
+    ChainCompressor cc(options);
+    std::vector<Block> blocks;
+    size_t peak = 0;
+    for (size_t f = 0; f < files.size(); ++f) {
+        if (files[f].Size == 0) return false;
+        std::vector<Run> runs;
+        cc.AddFile(files[f].Data, files[f].Size, runs);
+        for (const Run& r : runs) SplitRun(r, blocks);
+        if (f + 1 < files.size()) blocks.back().Tokens.push_back(Token::EntryEnd());
+        peak = std::max(peak, cc.MemoryBytes());
+    }
+    size_t tokenBytes = 0;
+    for (const Block& b : blocks) tokenBytes += b.Tokens.capacity() * sizeof(Token);
+    EncoderState state;
+    std::vector<EncodedEntry> entries;
+    if (!EncodeStream(state, blocks, false, entries)) return false;
+    if (entries.size() != files.size()) return false;
+    size_t out = 0;
+    for (EncodedEntry& e : entries) {
+        out += e.Packed.size();
+        packed.push_back(std::move(e.Packed));
+    }
+    if (stats != nullptr) stats->PeakMemory = std::max(stats->PeakMemory, peak + tokenBytes + out);
+    return true;
+}
+
+bool PackFiles(const std::vector<InputFile>& files, const CompressOptions& options, bool solid,
+               std::vector<PackedFile>& out, CompressStats* stats) {
+    out.assign(files.size(), PackedFile{});
+    // Files that must be stored: empty ones always; in a solid archive also
+    // those found not to pay in an earlier attempt.
+    std::vector<bool> stored(files.size(), false);
+    for (size_t i = 0; i < files.size(); ++i) stored[i] = files[i].Size == 0;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        bool again = false;
+        // Chains of consecutive packed files (each file alone when not solid).
+        size_t i = 0;
+        while (i < files.size()) {
+            if (stored[i]) {
+                out[i] = PackedFile{true, false, {}};
+                ++i;
+                continue;
+            }
+            std::vector<size_t> members{i};
+            if (solid) {
+                size_t j = i + 1;
+                for (; j < files.size() && !(stored[j] && files[j].Size != 0); ++j) {
+                    if (!stored[j]) members.push_back(j);
+                }
+            }
+            std::vector<InputFile> chain;
+            for (size_t m : members) chain.push_back(files[m]);
+            std::vector<std::vector<uint8_t>> packed;
+            if (!CompressChain(chain, options, packed, stats)) return false;
+            bool first = true;
+            for (size_t k = 0; k < members.size(); ++k) {
+                const size_t m = members[k];
+                if (packed[k].size() >= files[m].Size) {
+                    stored[m] = true;
+                    again = again || solid;
+                }
+                out[m] = PackedFile{false, !first, std::move(packed[k])};
+                first = false;
+            }
+            // Empty files between members are stored and leave the stream as it is.
+            for (size_t k = members.front(); k <= members.back(); ++k) {
+                if (stored[k] && files[k].Size == 0) out[k] = PackedFile{true, false, {}};
+            }
+            i = members.back() + 1;
+        }
+        if (!again) break;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (stored[i]) out[i] = PackedFile{true, false, {}};
+    }
+    return true;
+}
+
+}  // namespace qvpack
