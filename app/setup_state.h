@@ -37,6 +37,9 @@ struct SetupState {
     // Written by the file worker thread only; read on the user-interface
     // thread after WM_SETUP_FILES_DONE arrived or after the wizard closed.
     AnsiString screenSaverPath;
+    // Raised on the user-interface thread when the user leaves the wizard
+    // while the file worker runs; the worker then writes no further entry.
+    volatile bool cancelRequested = false;
 };
 
 // The one instance of the process.

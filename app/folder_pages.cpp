@@ -1,0 +1,227 @@
+// The install-folder and program-group pages: each proposes a default,
+// offers the folder browser, and passes itself over when the previous
+// installation's folder or group is still there.
+#include <shlobj.h>
+
+#include "app/page_rules.h"
+#include "app/setup_state.h"
+#include "app/wizard.h"
+#include "install/registry.h"
+#include "resources/resource.h"
+
+bool IsExistingDirectory(const AnsiString& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsLocalFixedDisk(const AnsiString& path) {
+    char current[MAX_PATH] = {};
+    if (!(path.size() >= 2 && path[1] == ':')) GetCurrentDirectoryA(MAX_PATH, current);
+    AnsiString root = DriveRootFor(path, current);
+    return !root.empty() && GetDriveTypeA(root.c_str()) == DRIVE_FIXED;
+}
+
+bool BrowseForFolder(HWND owner, const char* title, bool startAtPrograms, AnsiString& path) {
+    IMalloc* allocator = nullptr;
+    if (FAILED(CoGetMalloc(MEMCTX_TASK, &allocator))) return false;
+    LPITEMIDLIST root = nullptr;
+    if (startAtPrograms && FAILED(SHGetSpecialFolderLocation(owner, CSIDL_PROGRAMS, &root))) {
+        allocator->Release();
+        return false;
+    }
+    char displayName[MAX_PATH] = {};
+    BROWSEINFOA info = {};
+    info.hwndOwner = owner;
+    info.pidlRoot = root;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
+    bool chosen = false;
+    LPITEMIDLIST item = SHBrowseForFolderA(&info);
+    if (item != nullptr) {
+        char buffer[MAX_PATH] = {};
+        if (SHGetPathFromIDListA(item, buffer)) {
+            path = buffer;
+            chosen = true;
+        }
+        allocator->Free(item);
+    }
+    if (root != nullptr) allocator->Free(root);
+    allocator->Release();
+    return chosen;
+}
+
+static void SetGroupControlsEnabled(HWND page, bool enabled) {
+    EnableWindow(GetDlgItem(page, IDC_GROUP_EDIT), enabled);
+    EnableWindow(GetDlgItem(page, IDC_GROUP_BROWSE), enabled);
+}
+
+static void SetBrowseIcon(HWND page, int iconId) {
+    HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId), IMAGE_ICON, 16,
+                             16, LR_LOADMAP3DCOLORS);
+    SendDlgItemMessageA(page, 1002, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+}
+
+static INT_PTR StayOnPage(HWND page, const char* text, UINT style) {
+    MessageBoxA(page, text, "Quorvel Setup", style);
+    return Answer(page, -1);
+}
+
+static INT_PTR QueryCancel(HWND page) {
+    BOOL refused = ConfirmExit(page) ? FALSE : TRUE;
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, refused);
+    return refused;
+}
+
+// Install-folder page (template 103).
+
+static INT_PTR FolderInit(HWND page) {
+    if (IsExistingDirectory(Setup.previousInstallDir) &&
+        IsLocalFixedDisk(Setup.previousInstallDir)) {
+        Setup.keepPreviousDir = true;
+        Setup.installDir = Setup.previousInstallDir;
+        SetDlgItemTextA(page, IDC_FOLDER_EDIT, Setup.installDir.c_str());
+    } else {
+        Setup.installDir = FindProgramFilesFolder();
+        SetDlgItemTextA(page, IDC_FOLDER_EDIT, (Setup.installDir + "\\Quorvel").c_str());
+    }
+    SetBrowseIcon(page, IDI_BROWSE_FOLDER);
+    return TRUE;
+}
+
+static INT_PTR FolderActivate(HWND page) {
+    SendMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_BACK | PSWIZB_NEXT);
+    if (Setup.keepPreviousDir) return Answer(page, -1);
+    return FALSE;
+}
+
+static INT_PTR FolderNext(HWND page) {
+    Setup.installDir = GetItemText(page, IDC_FOLDER_EDIT);
+    // An empty folder would leave the file worker nowhere to write.
+    if (Setup.installDir.empty()) {
+        return StayOnPage(page, "Please enter the folder to install Quorvel into.", MB_ICONWARNING);
+    }
+    if (IsDriveRootText(Setup.installDir)) {
+        return StayOnPage(page,
+                          "Installation to the root folder is not a good idea. Please select "
+                          "another path.",
+                          MB_ICONWARNING);
+    }
+    if (IsLocalFixedDisk(Setup.installDir)) return FALSE;
+    if (MessageBoxA(page,
+                    "Warning: Folder path is not on local fixed disk. Setup may fail. Do you "
+                    "wish to continue?",
+                    "Quorvel Setup", MB_YESNO | MB_ICONQUESTION) == IDNO) {
+        return Answer(page, -1);
+    }
+    return FALSE;
+}
+
+static INT_PTR FolderBrowse(HWND page) {
+    AnsiString chosen;
+    if (!BrowseForFolder(page, "Select folder for Quorvel files", false, chosen)) return FALSE;
+    Setup.installDir = WithoutTrailingSeparator(chosen) + "\\Quorvel";
+    SetDlgItemTextA(page, IDC_FOLDER_EDIT, Setup.installDir.c_str());
+    return FALSE;
+}
+
+INT_PTR CALLBACK InstallFolderPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return FolderInit(page);
+    if (message == WM_COMMAND) {
+        return LOWORD(wParam) == IDC_FOLDER_BROWSE ? FolderBrowse(page) : FALSE;
+    }
+    switch (NotifyCode(message, lParam)) {
+        case PSN_SETACTIVE:
+            return FolderActivate(page);
+        case PSN_WIZNEXT:
+            return FolderNext(page);
+        case PSN_KILLACTIVE:
+            return Answer(page, FALSE);
+        case PSN_QUERYCANCEL:
+            return QueryCancel(page);
+        case PSN_RESET:
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+            return FALSE;
+    }
+    return FALSE;
+}
+
+// Program-group page (template 104).
+
+static INT_PTR GroupInit(HWND page) {
+    Setup.programsFolder = FindProgramsFolder();
+    Setup.previousGroupExists =
+        IsExistingDirectory(Setup.programsFolder + "\\" + Setup.previousGroup);
+    CheckDlgButton(page, IDC_GROUP_NO_SHORTCUTS, BST_UNCHECKED);
+    SetDlgItemTextA(page, IDC_GROUP_EDIT, "Quorvel");
+    SetBrowseIcon(page, IDI_BROWSE_GROUP);
+    return TRUE;
+}
+
+static INT_PTR GroupActivate(HWND page) {
+    SendMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_BACK | PSWIZB_NEXT);
+    if (!Setup.previousGroupExists) return FALSE;
+    Setup.createShortcuts = true;
+    Setup.groupPath = FindProgramsFolder() + "\\" + Setup.previousGroup;
+    return Answer(page, -1);
+}
+
+static INT_PTR GroupLeave(HWND page) {
+    Setup.groupPath = FindProgramsFolder() + "\\" + GetItemText(page, IDC_GROUP_EDIT);
+    return Answer(page, FALSE);
+}
+
+// The user's own Programs folder: the browser's root, which may differ
+// from the all-users folder that the group is stored under.
+static AnsiString UserProgramsFolder() {
+    char buffer[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PROGRAMS, FALSE)) return AnsiString();
+    return buffer;
+}
+
+static INT_PTR GroupBrowse(HWND page) {
+    if (!BrowseForFolder(page, "Select Program Group for Quorvel", true, Setup.groupPath)) {
+        return FALSE;
+    }
+    Setup.groupPath += "\\Quorvel";
+    // The text is relative to the Programs folder the group will be made
+    // in; a folder chosen under the user's own Programs folder keeps its
+    // relative name there.
+    AnsiString shown;
+    if (!TextBelowFolder(Setup.groupPath, Setup.programsFolder, shown) &&
+        !TextBelowFolder(Setup.groupPath, UserProgramsFolder(), shown)) {
+        shown = "Quorvel";
+    }
+    SetDlgItemTextA(page, IDC_GROUP_EDIT, shown.c_str());
+    return FALSE;
+}
+
+static INT_PTR GroupCheckBox(HWND page) {
+    Setup.createShortcuts = IsDlgButtonChecked(page, IDC_GROUP_NO_SHORTCUTS) != BST_CHECKED;
+    SetGroupControlsEnabled(page, Setup.createShortcuts);
+    return FALSE;
+}
+
+INT_PTR CALLBACK ProgramGroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return GroupInit(page);
+    if (message == WM_COMMAND) {
+        if (LOWORD(wParam) == IDC_GROUP_BROWSE) return GroupBrowse(page);
+        if (LOWORD(wParam) == IDC_GROUP_NO_SHORTCUTS) return GroupCheckBox(page);
+        return FALSE;
+    }
+    switch (NotifyCode(message, lParam)) {
+        case PSN_SETACTIVE:
+            return GroupActivate(page);
+        case PSN_KILLACTIVE:
+            return GroupLeave(page);
+        case PSN_QUERYCANCEL:
+            return QueryCancel(page);
+        case PSN_RESET:
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+            return FALSE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,105 @@
+// The program body: single-instance guard, owner window, previous
+// installation, the wizard, and the hand-over of the new screen saver to
+// the system's display settings. Every way out ends with exit code 0.
+#include "app/setup_state.h"
+#include "app/wizard.h"
+#include "install/registry.h"
+#include "resources/resource.h"
+
+static const char kClassName[] = "Quorvel Setup";
+
+static LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static HWND CreateMainWindow() {
+    HWND other = FindWindowA(kClassName, nullptr);
+    if (other != nullptr) {
+        SetForegroundWindow(other);
+        ExitProcess(0);
+    }
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = OwnerWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, QV_MAINICON_NAME);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = kClassName;
+    if (RegisterClassA(&windowClass) == 0) ExitProcess(0);
+    HWND window =
+        CreateWindowExA(0, kClassName, kClassName, WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU,
+                        0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) ExitProcess(0);
+    return window;
+}
+
+static bool ReadPreviousInstallation() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    ReadRegistryString(key, "InstallDir", Setup.previousInstallDir);
+    ReadRegistryString(key, "ShellFolder", Setup.previousGroup);
+    RegCloseKey(key);
+    Setup.previousInstallFound = true;
+    return true;
+}
+
+static void LaunchConfiguration() {
+    char windowsDir[MAX_PATH] = {};
+    GetWindowsDirectoryA(windowsDir, MAX_PATH);
+    AnsiString commandLine =
+        AnsiString("rundll32.exe desk.cpl,InstallScreenSaver ") + Setup.screenSaverPath;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, commandLine.Buffer(commandLine.size()), nullptr, nullptr, FALSE,
+                       NORMAL_PRIORITY_CLASS, nullptr, windowsDir, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+static void RunWizard(HWND owner) {
+    UINT oldMode = SetErrorMode(SEM_NOOPENFILEERRORBOX);
+    HMODULE richEdit = LoadLibraryA("RICHED32.DLL");
+    if (reinterpret_cast<UINT_PTR>(richEdit) < 32) richEdit = nullptr;
+    SetErrorMode(oldMode);
+    InitCommonControls();
+    LoadLicenceText(IDR_LICENCE);
+
+    PROPSHEETPAGEA pages[5];
+    InitPage(pages[0], IDD_WELCOME, WelcomePageProc);
+    InitPage(pages[1], IDD_LICENCE, LicencePageProc);
+    InitPage(pages[2], IDD_INSTALL_DIR, InstallFolderPageProc);
+    InitPage(pages[3], IDD_PROGRAM_GROUP, ProgramGroupPageProc);
+    InitPage(pages[4], IDD_PROGRESS, ProgressPageProc);
+    PROPSHEETHEADERA header = {};
+    header.dwSize = PROPSHEETHEADERA_V1_SIZE;
+    header.dwFlags =
+        PSH_PROPTITLE | PSH_USEICONID | PSH_PROPSHEETPAGE | PSH_WIZARD | PSH_NOAPPLYNOW;
+    header.hwndParent = owner;
+    header.hInstance = GetModuleHandleA(nullptr);
+    header.pszIcon = QV_MAINICON_NAME;
+    header.pszCaption = "Quorvel installation";
+    header.nPages = 5;
+    header.nStartPage = 0;
+    header.ppsp = pages;
+    PropertySheetA(&header);
+
+    SendMessageA(owner, WM_CLOSE, 0, 0);
+    // screenSaverPath is final only once no worker runs.
+    ReleaseWorkersAfterWizard();
+    if (Setup.launchConfiguration) LaunchConfiguration();
+    if (richEdit != nullptr) FreeLibrary(richEdit);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    HWND owner = CreateMainWindow();
+    ReadPreviousInstallation();
+    RunWizard(owner);
+    DestroyWindow(owner);
+    return 0;
+}

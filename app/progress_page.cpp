@@ -1,0 +1,126 @@
+// The progress page: its activation starts an installation attempt; from
+// then on the two workers drive it with their messages.
+#include <new>
+
+#include "app/setup_state.h"
+#include "app/wizard.h"
+#include "install/files_thread.h"
+#include "install/registry.h"
+#include "install/shorts_thread.h"
+#include "resources/resource.h"
+
+static void ShowProgressStatus(HWND page, int step) {
+    switch (step) {
+        case 1:
+            SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Registry Entries...");
+            break;
+        case 2:
+            SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Shortcuts...");
+            break;
+        case 3:
+            SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Finished.");
+            ShowWindow(GetDlgItem(page, IDC_PROGRESS_DONE), SW_SHOW);
+            SendMessageA(GetParent(page), PSM_CANCELTOCLOSE, 0, 0);
+            SendMessageA(GetParent(page), PSM_SETFINISHTEXT, 0, reinterpret_cast<LPARAM>("Close"));
+            Setup.installationFinished = true;
+            break;
+    }
+}
+
+// Only called when no worker thread can still be sending to the page: each
+// release waits for its thread.
+static void ReleaseWorkers() {
+    delete Setup.filesWorker;
+    Setup.filesWorker = nullptr;
+    delete Setup.shortcutsWorker;
+    Setup.shortcutsWorker = nullptr;
+}
+
+static INT_PTR StartAttempt(HWND page) {
+    SendMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+    SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+    // A failed attempt left the flag raised and a worker without a thread;
+    // lowering the flag keeps this attempt's running worker from being
+    // released early.
+    ReleaseWorkers();
+    Setup.installationFinished = false;
+    Setup.launchConfiguration = true;
+    Setup.filesWorker = new (std::nothrow) TProcessFilesThread(page, Setup.installDir);
+    if (Setup.filesWorker != nullptr && !Setup.filesWorker->folderFailed) return FALSE;
+    Setup.installationFinished = true;
+    Setup.launchConfiguration = false;
+    MessageBoxA(page, "Can't create specified folder. Please check your choice and try again.",
+                "Quorvel Setup Error", MB_ICONWARNING);
+    return Answer(page, IDD_INSTALL_DIR);
+}
+
+static INT_PTR FilesDone(HWND page, LPARAM result) {
+    if (result != 0) {
+        Setup.launchConfiguration = false;
+        MessageBoxA(page,
+                    "Warning: Error(s) encountered while creating files. Some of Quorvel "
+                    "elements will not work properly.",
+                    "Quorvel Setup Error", MB_ICONWARNING);
+    }
+    ShowProgressStatus(page, 1);
+    WriteInstallEntries(Setup.installDir);
+    ShowProgressStatus(page, 2);
+    if (Setup.createShortcuts) {
+        Setup.shortcutsWorker = new (std::nothrow) TProcessShortsThread(page, Setup.groupPath);
+        if (Setup.shortcutsWorker == nullptr) SendMessageA(page, WM_SETUP_DONE, 0, 1);
+    } else {
+        SendMessageA(page, WM_SETUP_DONE, 0, 0);
+    }
+    return FALSE;
+}
+
+static INT_PTR LeavePage(HWND page) {
+    if (!Setup.installationFinished) return Answer(page, TRUE);
+    ReleaseWorkers();
+    return Answer(page, FALSE);
+}
+
+static INT_PTR CancelQuery(HWND page) {
+    bool confirmed = ConfirmExit(page);
+    if (confirmed && !Setup.installationFinished) {
+        // The wizard closes under a running installation: the file worker
+        // stops before its next entry and nothing is launched afterwards.
+        Setup.cancelRequested = true;
+        Setup.launchConfiguration = false;
+    }
+    BOOL refused = confirmed ? FALSE : TRUE;
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, refused);
+    return refused;
+}
+
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return TRUE;
+        case WM_SETUP_PROGRESS:
+            SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, lParam, 0);
+            return FALSE;
+        case WM_SETUP_FILES_DONE:
+            return FilesDone(page, lParam);
+        case WM_SETUP_DONE:
+            Setup.installationFinished = true;
+            ShowProgressStatus(page, 3);
+            return FALSE;
+    }
+    switch (NotifyCode(message, lParam)) {
+        case PSN_SETACTIVE:
+            return StartAttempt(page);
+        case PSN_KILLACTIVE:
+            return LeavePage(page);
+        case PSN_QUERYCANCEL:
+            return CancelQuery(page);
+        case PSN_RESET:
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+            return FALSE;
+    }
+    return FALSE;
+}
+
+void ReleaseWorkersAfterWizard() {
+    ReleaseWorkers();
+}

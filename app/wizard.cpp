@@ -1,0 +1,124 @@
+#include "app/wizard.h"
+
+#include <richedit.h>
+
+#include "app/page_rules.h"
+#include "app/setup_state.h"
+#include "resources/resource.h"
+
+namespace {
+
+LicenceSource licence;
+
+}  // namespace
+
+void InitPage(PROPSHEETPAGEA& page, int templateId, DLGPROC procedure) {
+    ZeroMemory(&page, sizeof(page));
+    page.dwSize = PROPSHEETPAGEA_V1_SIZE;
+    page.dwFlags = PSP_USEICONID;
+    page.hInstance = GetModuleHandleA(nullptr);
+    page.pszTemplate = MAKEINTRESOURCEA(templateId);
+    page.pszIcon = QV_MAINICON_NAME;
+    page.pfnDlgProc = procedure;
+    page.lParam = 0;
+}
+
+INT_PTR Answer(HWND page, LONG_PTR answer) {
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, answer);
+    return TRUE;
+}
+
+bool ConfirmExit(HWND page) {
+    return MessageBoxA(page, "Are you sure you want to exit?", "Quorvel Setup",
+                       MB_OKCANCEL | MB_ICONQUESTION | MB_TASKMODAL) != IDCANCEL;
+}
+
+bool LoadLicenceText(int id) {
+    if (licence.loadedId != 0 && licence.loadedId == id) {
+        licence.position = 0;
+        return true;
+    }
+    licence.position = 0;
+    licence.loadedId = 0;
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), QV_RT_LICENCE);
+    if (found == nullptr) return false;
+    licence.size = static_cast<int32_t>(SizeofResource(module, found));
+    HGLOBAL loaded = LoadResource(module, found);
+    if (loaded == nullptr) return false;
+    licence.text = static_cast<const uint8_t*>(LockResource(loaded));
+    licence.loadedId = id;
+    return true;
+}
+
+DWORD CALLBACK LicenceStreamCallback(DWORD_PTR, LPBYTE buffer, LONG capacity, LONG* count) {
+    *count = ReadLicencePiece(licence, buffer, capacity);
+    return 0;
+}
+
+AnsiString GetItemText(HWND page, int id) {
+    AnsiString text;
+    char* buffer = text.Buffer(261);
+    if (buffer == nullptr) return text;
+    GetDlgItemTextA(page, id, buffer, 261);
+    text.SyncLength();
+    return text;
+}
+
+UINT NotifyCode(UINT message, LPARAM lParam) {
+    if (message != WM_NOTIFY) return 0;
+    return reinterpret_cast<NMHDR*>(lParam)->code;
+}
+
+// Welcome page: tells a first installation from an update.
+
+static INT_PTR WelcomeInit(HWND page) {
+    ShowWindow(
+        GetDlgItem(page, Setup.previousInstallFound ? IDC_WELCOME_FIRST : IDC_WELCOME_UPDATE),
+        SW_HIDE);
+    return TRUE;
+}
+
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return WelcomeInit(page);
+    switch (NotifyCode(message, lParam)) {
+        case PSN_SETACTIVE:
+            SendMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+            return FALSE;
+        case PSN_KILLACTIVE:
+            return Answer(page, FALSE);
+        case PSN_RESET:
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+            return FALSE;
+    }
+    return FALSE;
+}
+
+// Licence page: the RTF resource in a read-only rich-edit box.
+
+static INT_PTR LicenceInit(HWND page) {
+    SendDlgItemMessageA(page, IDC_LICENCE_TEXT, EM_SETBKGNDCOLOR, 0, RGB(255, 255, 225));
+    EDITSTREAM stream = {};
+    stream.dwCookie = 0;
+    stream.dwError = 0;
+    stream.pfnCallback = LicenceStreamCallback;
+    SendDlgItemMessageA(page, IDC_LICENCE_TEXT, EM_STREAMIN, SF_RTF,
+                        reinterpret_cast<LPARAM>(&stream));
+    SendDlgItemMessageA(page, IDC_LICENCE_TEXT, EM_HIDESELECTION, 1, 1);
+    return TRUE;
+}
+
+INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return LicenceInit(page);
+    switch (NotifyCode(message, lParam)) {
+        case PSN_SETACTIVE:
+            SendMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_BACK | PSWIZB_NEXT);
+            return FALSE;
+        case PSN_KILLACTIVE:
+            return Answer(page, FALSE);
+        case PSN_RESET:
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+            return FALSE;
+    }
+    return FALSE;
+}

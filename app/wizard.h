@@ -1,0 +1,40 @@
+// The wizard frame shared by the five pages: page records, the answer
+// convention, the exit confirmation and the licence text source.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "archive/ansi_string.h"
+
+// Fills one page record: icon "MAINICON", template id, dialog procedure.
+void InitPage(PROPSHEETPAGEA& page, int templateId, DLGPROC procedure);
+
+// Stores answer as the notification's result and returns TRUE, which is
+// what the dialog procedure returns so that the sheet reads the answer.
+INT_PTR Answer(HWND page, LONG_PTR answer);
+
+// "Are you sure you want to exit?": true unless the user chose Cancel.
+bool ConfirmExit(HWND page);
+
+// Prepares resource "RTF" id for LicenceStreamCallback; rewinds when the
+// same id is loaded already.
+bool LoadLicenceText(int id);
+DWORD CALLBACK LicenceStreamCallback(DWORD_PTR cookie, LPBYTE buffer, LONG capacity, LONG* count);
+
+// The control's text, at most 260 characters.
+AnsiString GetItemText(HWND page, int id);
+
+// The sheet's notification code, or 0 for any other message.
+UINT NotifyCode(UINT message, LPARAM lParam);
+
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK InstallFolderPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ProgramGroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// After the wizard closed: lets a worker that still runs (the user left
+// with Cancel) finish, then frees both workers.
+void ReleaseWorkersAfterWizard();

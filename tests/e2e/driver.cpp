@@ -1,0 +1,850 @@
+// Plays a user through the real setup program under Wine: starts it, finds
+// the wizard, reads the pages, types, presses the sheet's buttons, answers
+// message boxes by caption and text, and afterwards checks files, registry
+// values, links and the final launch (through a stand-in rundll32.exe).
+//
+//   driver.exe SCENARIO SETUP_EXE MANIFEST SHOT_DIR
+//
+// MANIFEST lists the archive's entries, one "name<TAB>size" a line. Prints
+// one "PASS name" or "FAIL name" line and exits with 0 or 1.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kBack = 0x3023, kNext = 0x3024, kFinish = 0x3025;
+constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
+constexpr const char* kProgramsDir = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+constexpr const char* kDefaultDir = "C:\\Program Files\\Quorvel";
+
+const char* const kWelcomeFirst =
+    "This wizard will help you quickly install Quorvel. Press Next to continue.";
+const char* const kWelcomeUpdate =
+    "Quorvel is already installed at your computer.\nPress Next to update your copy to "
+    "version 1.1.\nYour current settings will be preserved.";
+const char* const kConfirmExit = "Are you sure you want to exit?";
+const char* const kDone =
+    "Quorvel screen saver has been installed to your computer. Press Close to launch "
+    "Configuration dialog.";
+const char* const kFilesError =
+    "Warning: Error(s) encountered while creating files. Some of Quorvel elements will not "
+    "work properly.";
+const char* const kOverwrite =
+    "The same or newer file exists. Do you wish to overwrite it and following files?";
+
+int failures = 0;
+std::string shotDir;
+int shotCount = 0;
+
+void Check(bool ok, const std::string& what) {
+    if (ok) return;
+    ++failures;
+    std::printf("  check failed: %s\n", what.c_str());
+    std::fflush(stdout);
+}
+
+template <typename A, typename B>
+void CheckEq(const A& got, const B& want, const std::string& what) {
+    std::ostringstream s;
+    s << what << ": got [" << got << "], want [" << want << "]";
+    Check(got == want, s.str());
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
+    for (int waited = 0; waited <= ms; waited += 25) {
+        if (condition()) return true;
+        Sleep(25);
+    }
+    return false;
+}
+
+std::string WindowText(HWND window) {
+    char buffer[2048] = {};
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer),
+                        SMTO_ABORTIFHUNG, 3000, &result);
+    std::string text(buffer);
+    std::string plain;  // rich-edit and multi-line texts come with CR LF
+    for (char c : text)
+        if (c != '\r') plain += c;
+    return plain;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
+// A running copy of the setup program.
+struct Setup {
+    PROCESS_INFORMATION process = {};
+
+    bool Start(const std::string& exe) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        std::string commandLine = "\"" + exe + "\"";
+        return CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &process) != 0;
+    }
+    // Exit code, or -1 when it does not end in time.
+    int WaitExit(int ms = 15000) {
+        if (WaitForSingleObject(process.hProcess, ms) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 99);
+            return -1;
+        }
+        DWORD code = 99;
+        GetExitCodeProcess(process.hProcess, &code);
+        return static_cast<int>(code);
+    }
+    std::vector<HWND> Windows(const char* className) const {
+        struct Search {
+            DWORD pid;
+            const char* cls;
+            std::vector<HWND> found;
+        } search{process.dwProcessId, className, {}};
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(p);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                if (pid == s->pid && IsWindowVisible(w) && ClassOf(w) == s->cls)
+                    s->found.push_back(w);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    HWND Sheet() const {
+        for (HWND w : Windows("#32770"))
+            if (GetDlgItem(w, kNext) != nullptr) return w;
+        return nullptr;
+    }
+    HWND Box() const {
+        for (HWND w : Windows("#32770"))
+            if (GetDlgItem(w, kNext) == nullptr) return w;
+        return nullptr;
+    }
+};
+
+HWND CurrentPage(HWND sheet) {
+    DWORD_PTR page = 0;
+    SendMessageTimeoutA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 3000, &page);
+    return reinterpret_cast<HWND>(page);
+}
+
+int PageIndex(HWND sheet) {
+    HWND page = CurrentPage(sheet);
+    if (page == nullptr) return -1;
+    DWORD_PTR index = static_cast<DWORD_PTR>(-1);
+    SendMessageTimeoutA(sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page), 0, SMTO_ABORTIFHUNG,
+                        3000, &index);
+    return static_cast<int>(index);
+}
+
+std::string Item(HWND sheet, int id) {
+    return WindowText(GetDlgItem(CurrentPage(sheet), id));
+}
+
+bool ItemVisible(HWND sheet, int id) {
+    return IsWindowVisible(GetDlgItem(CurrentPage(sheet), id));
+}
+
+// The whole screen as a 24-bit BMP; the runner turns it into a PNG.
+void Screenshot(const std::string& name) {
+    if (shotDir.empty()) return;
+    Sleep(300);  // let the page finish painting
+    int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DWORD rowBytes = ((w * 3 + 3) / 4) * 4;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+    file.bfSize = file.bfOffBits + rowBytes * h;
+    char path[32];
+    std::snprintf(path, sizeof(path), "%02d-", ++shotCount);
+    std::ofstream out(shotDir + "\\" + path + name + ".bmp", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+    out.write(static_cast<const char*>(bits), rowBytes * h);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+struct Box {
+    HWND window = nullptr;
+    std::string caption, text;
+};
+
+Box WaitBox(const Setup& setup, int ms = 10000) {
+    Box box;
+    WaitFor([&] { return (box.window = setup.Box()) != nullptr; }, ms);
+    if (box.window == nullptr) return box;
+    Sleep(50);
+    box.caption = WindowText(box.window);
+    for (HWND child = GetWindow(box.window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) != "Static") continue;
+        std::string t = WindowText(child);
+        if (!t.empty()) box.text += t;
+    }
+    return box;
+}
+
+// Expects a message box with this caption and text and presses button id.
+void Answer(const Setup& setup, const std::string& caption, const std::string& text, int id,
+            const std::string& what) {
+    Box box = WaitBox(setup);
+    Check(box.window != nullptr, what + ": no message box");
+    if (box.window == nullptr) return;
+    CheckEq(box.caption, caption, what + " caption");
+    CheckEq(box.text, text, what + " text");
+    HWND button = GetDlgItem(box.window, id);
+    Check(button != nullptr, what + ": no button " + std::to_string(id));
+    PostMessageA(button, BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
+}
+
+void Press(HWND sheet, int button) {
+    PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
+}
+
+bool WaitPage(HWND sheet, int index, const std::string& what, int ms = 10000) {
+    bool ok = WaitFor([&] { return PageIndex(sheet) == index; }, ms);
+    Check(ok, what + ": page " + std::to_string(index) + " not shown (at " +
+                  std::to_string(PageIndex(sheet)) + ")");
+    Sleep(100);
+    return ok;
+}
+
+void SetItem(HWND sheet, int id, const std::string& text) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(GetDlgItem(CurrentPage(sheet), id), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 3000, &result);
+}
+
+bool Enabled(HWND sheet, int id) {
+    return IsWindowEnabled(GetDlgItem(sheet, id)) != 0;
+}
+bool Shown(HWND sheet, int id) {
+    return IsWindowVisible(GetDlgItem(sheet, id)) != 0;
+}
+
+// ---- checks after the run ----
+
+struct Entry {
+    std::string name;
+    long long size;
+};
+std::vector<Entry> manifest;
+
+std::string ScreenSaverName() {
+    for (const Entry& e : manifest)
+        if (e.name.find(".scr") != std::string::npos) return e.name;
+    return "";
+}
+
+std::string FileName(const std::string& name) {
+    size_t cut = name.find_last_of("/\\:");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+// Where the entry goes with the Windows directory on a drive with room.
+std::string Destination(const Entry& e, const std::string& dir) {
+    if (e.name.find(".scr") != std::string::npos) return "C:\\windows\\" + FileName(e.name);
+    return dir + "\\" + FileName(e.name);
+}
+
+FILETIME ReleaseStamp() {
+    FILETIME local, utc;
+    DosDateTimeToFileTime(0x2481, 0x0940, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    return utc;
+}
+
+bool FileTimes(const std::string& path, FILETIME& written, long long& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    written = data.ftLastWriteTime;
+    size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool HasStamp(const std::string& path) {
+    FILETIME t;
+    long long size;
+    FILETIME want = ReleaseStamp();
+    return FileTimes(path, t, size) && CompareFileTime(&t, &want) == 0;
+}
+
+void CheckFiles(const std::string& dir) {
+    for (const Entry& e : manifest) {
+        std::string path = Destination(e, dir);
+        FILETIME t;
+        long long size = -1;
+        Check(FileTimes(path, t, size), "file missing: " + path);
+        CheckEq(size, e.size, "size of " + path);
+        Check(HasStamp(path), "release time stamp on " + path);
+    }
+}
+
+// Gives every installed file the current time, newer than the stamp.
+void TouchInstalled(const std::string& dir) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME t;
+    SystemTimeToFileTime(&now, &t);
+    for (const Entry& e : manifest) {
+        HANDLE f = CreateFileA(Destination(e, dir).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        Check(f != INVALID_HANDLE_VALUE, "touch " + Destination(e, dir));
+        SetFileTime(f, nullptr, nullptr, &t);
+        CloseHandle(f);
+    }
+}
+
+bool RegValue(const char* key, const char* name, std::string& value) {
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    char buffer[1024] = {};
+    DWORD size = sizeof(buffer) - 1, type = 0;
+    LONG r = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(h);
+    value = buffer;
+    return r == ERROR_SUCCESS && type == REG_SZ;
+}
+
+void CheckReg(const char* key, const char* name, const std::string& want) {
+    std::string got;
+    Check(RegValue(key, name, got), std::string("registry value missing: ") + key + " " + name);
+    CheckEq(got, want, std::string("registry ") + key + " \"" + name + "\"");
+}
+
+void CheckRegistry(const std::string& dir, const std::string& group) {
+    std::string scr = FileName(ScreenSaverName());
+    CheckReg(kProductKey, "InstallDir", dir);
+    if (group.empty()) {
+        std::string v;
+        Check(!RegValue(kProductKey, "ShellFolder", v), "no ShellFolder without shortcuts");
+    } else {
+        CheckReg(kProductKey, "ShellFolder", group);
+    }
+    std::string appPaths = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + scr;
+    CheckReg(appPaths.c_str(), "", "C:\\windows\\" + scr);
+    CheckReg(appPaths.c_str(), "Path", dir);
+    const char* uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
+    CheckReg(uninstall, "DisplayName", "Quorvel screen saver");
+    CheckReg(uninstall, "UninstallString", dir + "\\QVRemove.exe");
+}
+
+struct Link {
+    bool ok = false;
+    std::string path, arguments, description, icon;
+    int iconIndex = -1;
+};
+
+Link ReadLink(const std::string& file) {
+    Link link;
+    IShellLinkA* shell = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&shell))))
+        return link;
+    IPersistFile* persist = nullptr;
+    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide, MAX_PATH);
+        if (SUCCEEDED(persist->Load(wide, STGM_READ))) {
+            char buffer[MAX_PATH] = {};
+            shell->GetPath(buffer, MAX_PATH, nullptr, SLGP_RAWPATH);
+            link.path = buffer;
+            buffer[0] = 0;
+            shell->GetArguments(buffer, MAX_PATH);
+            link.arguments = buffer;
+            buffer[0] = 0;
+            shell->GetDescription(buffer, MAX_PATH);
+            link.description = buffer;
+            buffer[0] = 0;
+            shell->GetIconLocation(buffer, MAX_PATH, &link.iconIndex);
+            link.icon = buffer;
+            link.ok = true;
+        }
+        persist->Release();
+    }
+    shell->Release();
+    return link;
+}
+
+void CheckLinks(const std::string& dir, const std::string& group) {
+    std::string folder = std::string(kProgramsDir) + "\\" + group;
+    std::string scrPath = "C:\\windows\\" + FileName(ScreenSaverName());
+    Link help = ReadLink(folder + "\\Quorvel Help.Lnk");
+    Check(help.ok, "help link readable in " + folder);
+    CheckEq(Lower(help.path), Lower(dir + "\\Quorvel.Hlp"), "help link target");
+    CheckEq(help.description, "Quorvel Help", "help link description");
+    CheckEq(help.arguments, "", "help link arguments");
+    Link settings = ReadLink(folder + "\\Quorvel Settings.Lnk");
+    Check(settings.ok, "settings link readable");
+    std::string target = Lower(settings.path);
+    Check(target.size() >= 12 && target.substr(target.size() - 12) == "rundll32.exe",
+          "settings link target is rundll32.exe: " + settings.path);
+    CheckEq(settings.arguments, "desk.cpl,InstallScreenSaver " + scrPath, "settings arguments");
+    CheckEq(settings.description, "Quorvel Settings", "settings description");
+    CheckEq(Lower(settings.icon), Lower(scrPath), "settings icon");
+    CheckEq(settings.iconIndex, 0, "settings icon index");
+}
+
+std::string LaunchLogPath(const std::string& exe) {
+    return exe.substr(0, exe.find_last_of('\\') + 1) + "rundll32.log";
+}
+
+std::string ReadLaunchLog(const std::string& exe) {
+    // The stand-in runs after the setup ended; give it a moment.
+    std::string text;
+    WaitFor(
+        [&] {
+            std::ifstream in(LaunchLogPath(exe));
+            std::getline(in, text);
+            return !text.empty();
+        },
+        3000);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    return text;
+}
+
+void CheckLaunched(const std::string& exe) {
+    CheckEq(ReadLaunchLog(exe),
+            "rundll32.exe desk.cpl,InstallScreenSaver C:\\windows\\" + FileName(ScreenSaverName()),
+            "final launch command line");
+}
+
+void CheckNotLaunched(const std::string& exe) {
+    Sleep(500);
+    std::ifstream in(LaunchLogPath(exe));
+    Check(!in.good(), "no final launch expected");
+}
+
+// ---- the wizard, page by page ----
+
+HWND StartAndFindSheet(Setup& setup, const std::string& exe) {
+    Check(setup.Start(exe), "setup starts");
+    HWND sheet = nullptr;
+    WaitFor([&] { return (sheet = setup.Sheet()) != nullptr; }, 20000);
+    Check(sheet != nullptr, "wizard window appears");
+    if (sheet != nullptr) WaitPage(sheet, 0, "start");
+    return sheet;
+}
+
+void CheckWelcome(HWND sheet, bool update) {
+    CheckEq(WindowText(sheet), "Quorvel screen saver Setup", "sheet caption on welcome");
+    CheckEq(ItemVisible(sheet, 1001), !update, "first-installation text shown");
+    CheckEq(ItemVisible(sheet, 1002), update, "update text shown");
+    CheckEq(Item(sheet, update ? 1002 : 1001), update ? kWelcomeUpdate : kWelcomeFirst,
+            "welcome text");
+    Check(!Enabled(sheet, kBack) && Enabled(sheet, kNext), "welcome: only Next");
+}
+
+void CheckLicence(HWND sheet) {
+    std::string licence = Item(sheet, 1001);
+    Check(licence.size() > 1000,
+          "licence text streamed in (" + std::to_string(licence.size()) + " characters)");
+    Check(licence.find("{\\rtf") == std::string::npos, "licence shown as formatted text");
+    Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "licence: Back and Next");
+}
+
+// Waits for "Finished." on the progress page and checks the finished state.
+void CheckFinished(HWND sheet) {
+    bool done = WaitFor([&] { return Item(sheet, 1006) == "Finished."; }, 30000);
+    Check(done, "progress page reaches Finished. (status " + Item(sheet, 1006) + ")");
+    CheckEq(ItemVisible(sheet, 1004), true, "completion text visible");
+    CheckEq(Item(sheet, 1004), kDone, "completion text");
+    CheckEq(WindowText(GetDlgItem(sheet, kFinish)), "Close", "finish button text");
+    Check(Shown(sheet, kFinish), "Close button shown");
+    Check(!Shown(sheet, kBack) && !Shown(sheet, kNext), "Back and Next gone");
+    Check(!Enabled(sheet, IDCANCEL), "Cancel disabled at the end");
+    DWORD_PTR pos = 0;
+    SendMessageTimeoutA(GetDlgItem(CurrentPage(sheet), 1011), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG,
+                        3000, &pos);
+    long long total = 0;
+    for (const Entry& e : manifest) total += e.size;
+    Check(pos <= 100, "bar within 0..100");
+    // One percent per 17000 bytes of the fixed whole of 1700000.
+    if (total >= 34000) Check(pos > 0, "bar moved (at " + std::to_string(pos) + ")");
+}
+
+void Close(Setup& setup, HWND sheet) {
+    Press(sheet, PSBTN_FINISH);
+    CheckEq(setup.WaitExit(), 0, "exit code");
+}
+
+// ---- scenarios ----
+
+void FirstInstallation(const std::string& exe) {
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    CheckWelcome(sheet, false);
+    Screenshot("welcome");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    CheckEq(Item(sheet, 1001).empty(), false, "licence text present");
+    CheckLicence(sheet);
+    Screenshot("licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 2, "install folder");
+    CheckEq(Item(sheet, 1001), kDefaultDir, "default installation folder");
+    Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
+    Screenshot("folder");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "program group");
+    CheckEq(Item(sheet, 1001), "Quorvel", "default group");
+    CheckEq(Item(sheet, 1003), "Do not create shortcuts in Start menu", "check box text");
+    Screenshot("group");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 4, "progress");
+    CheckEq(Item(sheet, 1005), "Please wait while Setup wizard installs Quorvel.", "heading");
+    CheckFinished(sheet);
+    Screenshot("finished");
+    Close(setup, sheet);
+    CheckFiles(kDefaultDir);
+    CheckRegistry(kDefaultDir, "Quorvel");
+    CheckLinks(kDefaultDir, "Quorvel");
+    CheckLaunched(exe);
+}
+
+void Update(const std::string& exe) {
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    CheckWelcome(sheet, true);
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    // Folder and group of the previous installation exist: both passed over.
+    WaitPage(sheet, 4, "straight to progress");
+    // Same-stamped files are "same or newer": one question, answered Yes.
+    Answer(setup, "creating: " + FileName(manifest.front().name), kOverwrite, IDYES,
+           "overwrite question");
+    CheckFinished(sheet);
+    Check(setup.Box() == nullptr, "only one overwrite question");
+    Close(setup, sheet);
+    CheckFiles(kDefaultDir);
+    CheckRegistry(kDefaultDir, "Quorvel");
+    CheckLinks(kDefaultDir, "Quorvel");
+    CheckLaunched(exe);
+}
+
+// Previous folder present, previous group gone: the folder page is passed
+// over going forward and going back.
+void UpdateBackward(const std::string& exe) {
+    std::string group = std::string(kProgramsDir) + "\\Quorvel";
+    DeleteFileA((group + "\\Quorvel Help.Lnk").c_str());
+    DeleteFileA((group + "\\Quorvel Settings.Lnk").c_str());
+    Check(RemoveDirectoryA(group.c_str()) != 0, "remove the previous group");
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    CheckWelcome(sheet, true);
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "folder page passed over forward");
+    Press(sheet, PSBTN_BACK);
+    WaitPage(sheet, 1, "folder page passed over backward");
+    Press(sheet, PSBTN_CANCEL);  // the licence page closes without a question
+    CheckEq(setup.WaitExit(), 0, "exit code");
+    CheckNotLaunched(exe);
+}
+
+void NoShortcuts(const std::string& exe) {
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 2, "folder");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "group");
+    HWND page = CurrentPage(sheet);
+    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
+    Check(!IsWindowEnabled(GetDlgItem(page, 1001)) && !IsWindowEnabled(GetDlgItem(page, 1002)),
+          "checked box disables the group controls");
+    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
+    WaitFor([&] { return IsWindowEnabled(GetDlgItem(page, 1001)) != 0; }, 3000);
+    Check(IsWindowEnabled(GetDlgItem(page, 1001)) && IsWindowEnabled(GetDlgItem(page, 1002)),
+          "cleared box enables them again");
+    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 4, "progress");
+    CheckFinished(sheet);
+    Close(setup, sheet);
+    CheckFiles(kDefaultDir);
+    CheckRegistry(kDefaultDir, "");
+    Check(GetFileAttributesA((std::string(kProgramsDir) + "\\Quorvel").c_str()) ==
+              INVALID_FILE_ATTRIBUTES,
+          "no program group folder");
+    CheckLaunched(exe);
+}
+
+// Root refused, empty refused, a removable drive D: asked about; then
+// Cancel on pages 3 and 4, the first time withdrawn in the question.
+void FolderChecks(const std::string& exe) {
+    const char* warning =
+        "Warning: Folder path is not on local fixed disk. Setup may fail. Do you wish to "
+        "continue?";
+    Check(GetDriveTypeA("D:\\") == DRIVE_REMOVABLE, "D: is removable in this prefix");
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 2, "folder");
+    for (const char* root : {"C:\\", "C:/"}) {
+        SetItem(sheet, 1001, root);
+        Press(sheet, PSBTN_NEXT);
+        Answer(setup, "Quorvel Setup",
+               "Installation to the root folder is not a good idea. Please select another path.",
+               IDOK, std::string("root ") + root);
+        WaitPage(sheet, 2, "stays after root");
+    }
+    SetItem(sheet, 1001, "");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup", "Please enter the folder to install Quorvel into.", IDOK,
+           "empty folder");
+    WaitPage(sheet, 2, "stays after empty");
+    SetItem(sheet, 1001, "D:\\Quorvel");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup", warning, IDNO, "removable, No");
+    WaitPage(sheet, 2, "No stays");
+    Press(sheet, PSBTN_CANCEL);
+    Answer(setup, "Quorvel Setup", kConfirmExit, IDCANCEL, "cancel on page 3, withdrawn");
+    WaitPage(sheet, 2, "wizard stays open");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup", warning, IDYES, "removable, Yes");
+    WaitPage(sheet, 3, "Yes goes on");
+    Press(sheet, PSBTN_CANCEL);
+    Answer(setup, "Quorvel Setup", kConfirmExit, IDCANCEL, "cancel on page 4, withdrawn");
+    WaitPage(sheet, 3, "wizard stays open");
+    Press(sheet, PSBTN_CANCEL);
+    Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4, confirmed");
+    CheckEq(setup.WaitExit(), 0, "exit code");
+    Check(GetFileAttributesA("D:\\Quorvel") == INVALID_FILE_ATTRIBUTES, "nothing written to D:");
+    CheckNotLaunched(exe);
+}
+
+// A file where the folder should go: the failure message, back on page 3,
+// then a good folder succeeds.
+void BlockedFolder(const std::string& exe) {
+    HANDLE f = CreateFileA("C:\\Blocked", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    Check(f != INVALID_HANDLE_VALUE, "make C:\\Blocked");
+    CloseHandle(f);
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 2, "folder");
+    SetItem(sheet, 1001, "C:\\Blocked\\Quorvel");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "group");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup Error",
+           "Can't create specified folder. Please check your choice and try again.", IDOK,
+           "folder failure");
+    WaitPage(sheet, 2, "back on the folder page");
+    SetItem(sheet, 1001, "C:\\Good\\Quorvel");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "group again");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 4, "progress again");
+    CheckFinished(sheet);
+    Close(setup, sheet);
+    CheckFiles("C:\\Good\\Quorvel");
+    CheckRegistry("C:\\Good\\Quorvel", "Quorvel");
+    CheckLinks("C:\\Good\\Quorvel", "Quorvel");
+    CheckLaunched(exe);
+}
+
+void Overwrite(const std::string& exe, bool yes) {
+    TouchInstalled(kDefaultDir);
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 4, "progress");
+    Answer(setup, "creating: " + FileName(manifest.front().name), kOverwrite, yes ? IDYES : IDNO,
+           "overwrite question");
+    if (!yes) Answer(setup, "Quorvel Setup Error", kFilesError, IDOK, "files error warning");
+    CheckFinished(sheet);
+    Check(setup.Box() == nullptr, "no further question");
+    Close(setup, sheet);
+    for (const Entry& e : manifest) {
+        std::string path = Destination(e, kDefaultDir);
+        CheckEq(HasStamp(path), yes, (yes ? "overwritten: " : "kept: ") + path);
+    }
+    if (yes)
+        CheckLaunched(exe);
+    else
+        CheckNotLaunched(exe);
+}
+
+void CancelEarly(const std::string& exe) {
+    for (int page = 0; page < 2; ++page) {
+        Setup setup;
+        HWND sheet = StartAndFindSheet(setup, exe);
+        if (!sheet) return;
+        if (page == 1) {
+            Press(sheet, PSBTN_NEXT);
+            WaitPage(sheet, 1, "licence");
+        }
+        Press(sheet, PSBTN_CANCEL);
+        CheckEq(setup.WaitExit(5000), 0, "closes at once on page " + std::to_string(page + 1));
+        Check(setup.Box() == nullptr, "no question");
+    }
+    CheckNotLaunched(exe);
+}
+
+// Cancel confirmed while the file worker waits in its overwrite question:
+// after the answer the worker writes no further entry and the program ends.
+void CancelDuringFiles(const std::string& exe) {
+    TouchInstalled(kDefaultDir);
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 4, "progress");
+    Box question = WaitBox(setup);
+    CheckEq(question.text, kOverwrite, "overwrite question is up");
+    Press(sheet, PSBTN_CANCEL);
+    bool asked = WaitFor([&] {
+        for (HWND w : setup.Windows("#32770"))
+            if (w != sheet && w != question.window && WindowText(w) == "Quorvel Setup") return true;
+        return false;
+    });
+    Check(asked, "exit confirmation shown");
+    for (HWND w : setup.Windows("#32770")) {
+        if (w != sheet && w != question.window && WindowText(w) == "Quorvel Setup")
+            PostMessageA(GetDlgItem(w, IDOK), BM_CLICK, 0, 0);
+    }
+    WaitFor([&] { return !IsWindow(sheet); }, 5000);
+    Check(!IsWindow(sheet), "wizard closed");
+    // The program still waits for its worker, which waits for the answer.
+    Check(WaitForSingleObject(setup.process.hProcess, 500) == WAIT_TIMEOUT,
+          "program waits for the worker");
+    if (IsWindow(question.window)) PostMessageA(GetDlgItem(question.window, IDYES), BM_CLICK, 0, 0);
+    CheckEq(setup.WaitExit(), 0, "exit code");
+    int kept = 0;
+    for (const Entry& e : manifest)
+        if (!HasStamp(Destination(e, kDefaultDir))) ++kept;
+    CheckEq(kept + 1 >= static_cast<int>(manifest.size()), true,
+            "no entry after the question written (" + std::to_string(kept) + " kept)");
+    CheckNotLaunched(exe);
+}
+
+void SecondCopy(const std::string& exe) {
+    Setup first;
+    HWND sheet = StartAndFindSheet(first, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Setup second;
+    Check(second.Start(exe), "second copy starts");
+    CheckEq(second.WaitExit(10000), 0, "second copy exits with 0");
+    CheckEq(PageIndex(sheet), 1, "first copy's wizard stays where it was");
+    HWND foreground = GetForegroundWindow();
+    DWORD pid = 0;
+    GetWindowThreadProcessId(foreground, &pid);
+    CheckEq(pid, first.process.dwProcessId, "first copy in the foreground");
+    Press(sheet, PSBTN_CANCEL);
+    CheckEq(first.WaitExit(), 0, "first copy's exit code");
+}
+
+bool LoadManifest(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        manifest.push_back({line.substr(0, tab), std::stoll(line.substr(tab + 1))});
+    }
+    return !manifest.empty() && !ScreenSaverName().empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::printf("usage: driver SCENARIO SETUP_EXE MANIFEST [SHOT_DIR]\n");
+        return 2;
+    }
+    std::string scenario = argv[1], exe = argv[2];
+    if (argc > 4) shotDir = argv[4];
+    CoInitialize(nullptr);
+    Check(LoadManifest(argv[3]), "manifest with a screen-saver entry");
+    DeleteFileA(LaunchLogPath(exe).c_str());
+    if (scenario == "first")
+        FirstInstallation(exe);
+    else if (scenario == "update")
+        Update(exe);
+    else if (scenario == "update-backward")
+        UpdateBackward(exe);
+    else if (scenario == "no-shortcuts")
+        NoShortcuts(exe);
+    else if (scenario == "folder-checks")
+        FolderChecks(exe);
+    else if (scenario == "blocked-folder")
+        BlockedFolder(exe);
+    else if (scenario == "overwrite-yes")
+        Overwrite(exe, true);
+    else if (scenario == "overwrite-no")
+        Overwrite(exe, false);
+    else if (scenario == "cancel-early")
+        CancelEarly(exe);
+    else if (scenario == "cancel-files")
+        CancelDuringFiles(exe);
+    else if (scenario == "second-copy")
+        SecondCopy(exe);
+    else
+        Check(false, "unknown scenario " + scenario);
+    CoUninitialize();
+    std::printf("%s %s\n", failures == 0 ? "PASS" : "FAIL", scenario.c_str());
+    return failures == 0 ? 0 : 1;
+}

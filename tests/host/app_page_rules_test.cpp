@@ -1,0 +1,89 @@
+// The wizard pages' text rules: drive roots, browsed folders, the group
+// text relative to the Programs folder, and the licence streaming.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/page_rules.h"
+
+TEST(PageRules, OnlyThreeCharacterDriveRootsAreRoots) {
+    EXPECT_TRUE(IsDriveRootText("C:\\"));
+    EXPECT_TRUE(IsDriveRootText("C:/"));
+    EXPECT_TRUE(IsDriveRootText("d:\\"));
+    EXPECT_FALSE(IsDriveRootText("C:"));
+    EXPECT_FALSE(IsDriveRootText("C:\\X"));
+    EXPECT_FALSE(IsDriveRootText("\\\\"));
+    EXPECT_FALSE(IsDriveRootText("C;\\"));
+    EXPECT_FALSE(IsDriveRootText(""));
+}
+
+TEST(PageRules, BrowsedFolderLosesOneTrailingSeparator) {
+    EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\").c_str()), "D:");
+    EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\Apps").c_str()), "D:\\Apps");
+    EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\Apps/").c_str()), "D:\\Apps");
+    EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\Apps\\\\").c_str()), "D:\\Apps\\");
+    EXPECT_EQ(std::string(WithoutTrailingSeparator("").c_str()), "");
+}
+
+TEST(PageRules, DriveRootComesFromPathElseCurrentDirectory) {
+    EXPECT_EQ(std::string(DriveRootFor("E:\\Games", "C:\\windows").c_str()), "E:\\");
+    EXPECT_EQ(std::string(DriveRootFor("E:", "C:\\windows").c_str()), "E:\\");
+    // Relative, UNC and empty paths are judged by the current directory.
+    EXPECT_EQ(std::string(DriveRootFor("Games\\Q", "C:\\windows").c_str()), "C:\\");
+    EXPECT_EQ(std::string(DriveRootFor("\\\\srv\\share", "D:\\").c_str()), "D:\\");
+    EXPECT_EQ(std::string(DriveRootFor("", "C:\\").c_str()), "C:\\");
+    // A current directory without a drive letter gives no root at all.
+    EXPECT_TRUE(DriveRootFor("Games", "\\\\srv\\share").empty());
+    EXPECT_TRUE(DriveRootFor("X", "").empty());
+}
+
+TEST(PageRules, GroupTextIsRelativeToProgramsFolder) {
+    AnsiString below("untouched");
+    const AnsiString programs = "C:\\WINDOWS\\Start Menu\\Programs";
+    ASSERT_TRUE(TextBelowFolder("C:\\WINDOWS\\Start Menu\\Programs\\Quorvel", programs, below));
+    EXPECT_EQ(std::string(below.c_str()), "Quorvel");
+    ASSERT_TRUE(TextBelowFolder("c:\\windows\\start menu\\programs\\Screen Savers\\Quorvel",
+                                programs, below));
+    EXPECT_EQ(std::string(below.c_str()), "Screen Savers\\Quorvel");
+
+    below = "untouched";
+    // A sibling whose name merely starts like the folder is not inside it.
+    EXPECT_FALSE(TextBelowFolder("C:\\WINDOWS\\Start Menu\\ProgramsX\\Q", programs, below));
+    EXPECT_FALSE(TextBelowFolder("C:\\WINDOWS\\Start Menu\\Programs", programs, below));
+    EXPECT_FALSE(TextBelowFolder("C:\\WINDOWS\\Start Menu\\Programs\\", programs, below));
+    EXPECT_FALSE(TextBelowFolder("D:\\Quorvel", "", below));
+    EXPECT_EQ(std::string(below.c_str()), "untouched");
+}
+
+TEST(PageRules, LicenceStreamsInPiecesOfTheCapacity) {
+    std::string text(25, 'x');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i);
+    LicenceSource source;
+    source.loadedId = 101;
+    source.text = reinterpret_cast<const uint8_t*>(text.data());
+    source.size = static_cast<int32_t>(text.size());
+
+    std::string got;
+    uint8_t buffer[16];
+    std::vector<int32_t> counts;
+    for (int32_t n; (n = ReadLicencePiece(source, buffer, 10)) != 0;) {
+        counts.push_back(n);
+        got.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
+    }
+    EXPECT_EQ(counts, (std::vector<int32_t>{10, 10, 5}));
+    EXPECT_EQ(got, text);
+    EXPECT_EQ(ReadLicencePiece(source, buffer, 10), 0);
+
+    // Rewinding replays the whole text; a larger capacity takes it at once.
+    source.position = 0;
+    EXPECT_EQ(ReadLicencePiece(source, buffer, 16), 16);
+    EXPECT_EQ(ReadLicencePiece(source, buffer, 16), 9);
+    EXPECT_EQ(ReadLicencePiece(source, buffer, 16), 0);
+}
+
+TEST(PageRules, MissingLicenceEndsAtOnce) {
+    LicenceSource source;
+    uint8_t buffer[8];
+    EXPECT_EQ(ReadLicencePiece(source, buffer, 8), 0);
+}
