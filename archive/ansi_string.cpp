@@ -36,7 +36,9 @@ AnsiString::AnsiString(const AnsiString& other) : rep_(other.rep_) {
     if (rep_) __atomic_add_fetch(&rep_->refs, 1, __ATOMIC_RELAXED);
 }
 
-AnsiString::AnsiString(AnsiString&& other) noexcept : rep_(other.rep_) { other.rep_ = nullptr; }
+AnsiString::AnsiString(AnsiString&& other) noexcept : rep_(other.rep_) {
+    other.rep_ = nullptr;
+}
 
 AnsiString& AnsiString::operator=(const AnsiString& other) {
     if (other.rep_ != rep_) {
@@ -56,16 +58,22 @@ AnsiString& AnsiString::operator=(AnsiString&& other) noexcept {
     return *this;
 }
 
-AnsiString::~AnsiString() { Release(); }
+AnsiString::~AnsiString() {
+    Release();
+}
 
 void AnsiString::Release() {
     if (rep_ && __atomic_sub_fetch(&rep_->refs, 1, __ATOMIC_ACQ_REL) == 0) std::free(rep_);
     rep_ = nullptr;
 }
 
-const char* AnsiString::c_str() const { return rep_ ? rep_->text : ""; }
+const char* AnsiString::c_str() const {
+    return rep_ ? rep_->text : "";
+}
 
-size_t AnsiString::size() const { return rep_ ? rep_->size : 0; }
+size_t AnsiString::size() const {
+    return rep_ ? rep_->size : 0;
+}
 
 bool AnsiString::Reserve(size_t capacity) {
     bool shared = rep_ && __atomic_load_n(&rep_->refs, __ATOMIC_ACQUIRE) != 1;

@@ -70,8 +70,9 @@ extern int32_t NextBlockStart;
 extern uint8_t LastRequestedType;
 extern uint32_t HeaderCrcAcc;
 extern uint8_t* ScanBuffer;  // only held inside DetectArchive's scan
-// The stream the reader works on (set by the extraction driver).
-extern TAbstractStream* ArchiveStreamRef;
+// The stream the archive is read from: constructed (closed) by the client,
+// opened and closed by the extraction driver, read by the reader.
+extern TAbstractStream* ArchiveStream;
 
 extern uint32_t CrcTable[256];
 
@@ -83,3 +84,9 @@ uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t
 bool DetectArchive();
 int32_t ParseHeader(uint8_t type);
 int32_t FindNextBlock(int32_t request);
+
+// Seeks ArchiveStream to an absolute position; a position outside the
+// archive puts the stream at its end, so that the walk ends there with
+// "Unexpected end of file" instead of reading blocks out of the middle of
+// another block's data.
+void SeekOrEnd(int32_t position);

@@ -9,13 +9,13 @@
 
 enum ExtractCode : int32_t {
     kExtractOk = 0,
-    kExtractBadVersion = 1,     // UnpVer below 13 or above 20
-    kExtractNoResource = 2,     // "ARC" "#101" could not be opened
-    kExtractBadEntry = 3,       // entry checksum mismatch
-    kExtractNoMemory = 8,       // the 1 MB window could not be taken
-    kExtractNotArchive = 9,     // no signature
-    kExtractBadFileHeader = 10, // file header checksum mismatch
-    kExtractNoDestination = 11, // empty destination or Create failed
+    kExtractBadVersion = 1,      // UnpVer below 13 or above 20
+    kExtractNoResource = 2,      // "ARC" "#101" could not be opened
+    kExtractBadEntry = 3,        // entry checksum mismatch
+    kExtractNoMemory = 8,        // the 1 MB window could not be taken
+    kExtractNotArchive = 9,      // no signature
+    kExtractBadFileHeader = 10,  // file header checksum mismatch
+    kExtractNoDestination = 11,  // empty destination or Create failed
 };
 
 // Last failure of the process's extraction runs; never reset by a run.

@@ -1,0 +1,25 @@
+// The extraction driver: extracts every entry of the archive "ARC" "#101"
+// into the files that the client's destination hook names, checks each
+// entry's checksum, stamps and closes each file and erases broken ones.
+// The outcome is ExtractResult (archive/reports.h).
+#pragma once
+
+#include <cstdint>
+
+#include "archive/ansi_string.h"
+#include "archive/reader.h"
+#include "archive/streams.h"
+
+// Driver state, one run at a time. The client constructs both streams
+// (closed) and points these at them before the run; ArchiveStream is the
+// reader's stream (archive/reader.h).
+extern TMyFileStream* TargetStream;
+// The decoder's 1 MB history window, zero-filled, held only during a run.
+extern uint8_t* Window;
+
+void ExtractArchive();
+// Frees Window and the reader's ScanBuffer if they are still held.
+void ReleaseBuffers();
+// OnDestinationName's answer, or the entry's last name component beside the
+// running program when no hook is installed.
+AnsiString GetDestinationName(const AnsiString& entryName);

@@ -1,0 +1,124 @@
+// Windows side of the platform seam: kernel32 files, the module's
+// resources, and the release stamp.
+#include <windows.h>
+
+#include "archive/platform.h"
+
+namespace {
+
+HANDLE AsHandle(OsFileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+OsFileHandle OpenWith(const char* name, DWORD disposition) {
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<OsFileHandle>(h);
+}
+
+}  // namespace
+
+AnsiString ModuleFileName() {
+    AnsiString result;
+    char* buffer = result.Buffer(MAX_PATH);
+    if (buffer == nullptr) return AnsiString();
+    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    buffer[n < MAX_PATH ? n : 0] = '\0';
+    result.SyncLength();
+    return result;
+}
+
+OsFileHandle PlatformOpenFile(const char* name) {
+    return OpenWith(name, OPEN_EXISTING);
+}
+
+OsFileHandle PlatformCreateFile(const char* name) {
+    return OpenWith(name, CREATE_ALWAYS);
+}
+
+bool PlatformCloseFile(OsFileHandle file) {
+    return CloseHandle(AsHandle(file)) != 0;
+}
+
+int32_t PlatformReadFile(OsFileHandle file, void* buffer, int32_t count) {
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(file), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    return static_cast<int32_t>(got);
+}
+
+int32_t PlatformWriteFile(OsFileHandle file, const void* buffer, int32_t count) {
+    DWORD put = 0;
+    if (!WriteFile(AsHandle(file), buffer, static_cast<DWORD>(count), &put, nullptr)) return -1;
+    return static_cast<int32_t>(put);
+}
+
+bool PlatformSeekFile(OsFileHandle file, int32_t position) {
+    DWORD r = SetFilePointer(AsHandle(file), position, nullptr, FILE_BEGIN);
+    return r != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+int32_t PlatformFilePosition(OsFileHandle file) {
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(AsHandle(file), 0, &high, FILE_CURRENT);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    if (high != 0 || low > 0x7FFFFFFFu) return -1;
+    return static_cast<int32_t>(low);
+}
+
+int32_t PlatformFileSize(OsFileHandle file) {
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(AsHandle(file), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+    if (high != 0 || low > 0x7FFFFFFFu) return -1;
+    return static_cast<int32_t>(low);
+}
+
+bool PlatformDeleteFile(const char* name) {
+    return DeleteFileA(name) != 0;
+}
+
+namespace {
+
+bool StampUtc(FILETIME* utc) {
+    FILETIME local;
+    if (!DosDateTimeToFileTime(ReleaseStamp.Date, ReleaseStamp.Time, &local)) return false;
+    return LocalFileTimeToFileTime(&local, utc) != 0;
+}
+
+}  // namespace
+
+bool ReleaseStampFileTime(uint64_t* fileTime) {
+    FILETIME utc;
+    if (!StampUtc(&utc)) return false;
+    *fileTime = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+    return true;
+}
+
+void ApplyReleaseStamp(OsFileHandle file) {
+    SYSTEMTIME nowSystem;
+    FILETIME now;
+    GetSystemTime(&nowSystem);
+    SystemTimeToFileTime(&nowSystem, &now);
+    FILETIME stamp = {};
+    StampUtc(&stamp);
+    SetFileTime(AsHandle(file), &now, &stamp, &stamp);
+}
+
+bool PlatformLoadResource(const char* type, const char* name, void** handle, const uint8_t** data,
+                          int32_t* size) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC info = FindResourceA(module, name, type);
+    if (info == nullptr) return false;
+    *size = static_cast<int32_t>(SizeofResource(module, info));
+    HGLOBAL loaded = LoadResource(module, info);
+    if (loaded == nullptr) return false;
+    *handle = loaded;
+    *data = static_cast<const uint8_t*>(LockResource(loaded));
+    return *data != nullptr;
+}
+
+void PlatformFreeResource(void* handle) {
+    FreeResource(static_cast<HGLOBAL>(handle));
+}

@@ -1,0 +1,253 @@
+#include "archive/reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/reports.h"
+
+int32_t ArchiveFormat = 0;
+MainHeaderRecord MainHeader;
+OldMainHeaderRecord OldMainHeader;
+int32_t MainFixedSize = 0;
+bool SolidArchive = false;
+FileHeaderRecord FileHeader;
+BlockHeaderRecord BlockHeader;
+int32_t BlockStart = 0;
+int32_t NextBlockStart = 0;
+uint8_t LastRequestedType = 0;
+uint32_t HeaderCrcAcc = 0;
+uint8_t* ScanBuffer = nullptr;
+TAbstractStream* ArchiveStream = nullptr;
+
+uint32_t CrcTable[256];
+
+namespace {
+
+constexpr int32_t kMainFixed = 13;
+constexpr int32_t kOldMainFixed = 7;
+constexpr int32_t kFileFixed = 32;
+constexpr int32_t kScanBufferSize = 0x20000;
+// 16 bytes stay unread so that every look-ahead of the scan stays inside
+// the (zero-filled) buffer.
+constexpr int32_t kScanReadSize = 0x1FFF0;
+
+const uint8_t kMarkTail[6] = {'a', 'r', '!', 0x1A, 0x07, 0x00};
+const uint8_t kOldMark[4] = {'R', 'E', '~', '^'};
+
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Get32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool IsMarkStart(uint8_t b) {
+    return b == 'R' || b == 'r';
+}
+
+bool HeaderSound() {
+    return ((~HeaderCrcAcc) & 0xFFFF) == FileHeader.HeadCrc;
+}
+
+// Reads the entry name (NameSize bytes, or what is left of the archive)
+// and continues HeaderCrcAcc over it. Chunked so that names with NUL bytes
+// survive and no large buffer is needed. False when the archive ends first.
+bool ReadFileName() {
+    FileHeader.FileName = AnsiString();
+    uint8_t chunk[256];
+    int32_t left = FileHeader.NameSize;
+    while (left > 0) {
+        int32_t want = left < static_cast<int32_t>(sizeof(chunk)) ? left : sizeof(chunk);
+        int32_t got = ArchiveStream->Read(chunk, want);
+        if (got <= 0) break;
+        FileHeader.FileName.Append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(got));
+        HeaderCrcAcc = UpdateCrc32(HeaderCrcAcc, chunk, got);
+        left -= got;
+    }
+    return left == 0;
+}
+
+}  // namespace
+
+void BuildCrcTable() {
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        CrcTable[i] = c;
+    }
+}
+
+uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    for (int32_t i = 0; i < count; ++i) crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+uint16_t UpdateOldChecksum(uint16_t sum, const void* data, int32_t count) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    uint32_t s32 = sum;
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t s = (s32 + p[i]) & 0xFFFF;
+        s32 = ((s << 1) | (s >> 15)) & 0xFFFF;
+    }
+    return static_cast<uint16_t>(s32);
+}
+
+uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t kind) {
+    if (kind == 1) return UpdateOldChecksum(static_cast<uint16_t>(start), data, count);
+    return UpdateCrc32(start, data, count);
+}
+
+int32_t ParseHeader(uint8_t type) {
+    // Zero-filled, so that the fields of a short read are defined.
+    uint8_t b[kFileFixed] = {};
+    if (type == kMainHeadType) {
+        if (ArchiveFormat == 1) {
+            int32_t n = ArchiveStream->Read(b, kOldMainFixed);
+            std::memcpy(OldMainHeader.Mark, b, 4);
+            OldMainHeader.HeadSize = Get16(b + 4);
+            OldMainHeader.HeadFlags = b[6];
+            return n;
+        }
+        int32_t n = ArchiveStream->Read(b, kMainFixed);
+        MainHeader.HeadCrc = Get16(b);
+        MainHeader.HeadType = b[2];
+        MainHeader.HeadFlags = Get16(b + 3);
+        MainHeader.HeadSize = Get16(b + 5);
+        MainHeader.Reserved1 = Get16(b + 7);
+        MainHeader.Reserved2 = Get32(b + 9);
+        HeaderCrcAcc = UpdateCrc32(0xFFFFFFFFu, b + 2, kMainFixed - 2);
+        return n;
+    }
+    int32_t n = ArchiveStream->Read(b, kFileFixed);
+    // A header cut short by the end of the archive counts as the end.
+    if (n < kFileFixed) return 0;
+    FileHeader.HeadCrc = Get16(b);
+    FileHeader.HeadType = b[2];
+    FileHeader.HeadFlags = Get16(b + 3);
+    FileHeader.HeadSize = Get16(b + 5);
+    FileHeader.PackSize = Get32(b + 7);
+    FileHeader.UnpSize = Get32(b + 11);
+    FileHeader.HostOs = b[15];
+    FileHeader.FileCrc = Get32(b + 16);
+    FileHeader.FileTime = Get32(b + 20);
+    FileHeader.UnpVer = b[24];
+    FileHeader.Method = b[25];
+    FileHeader.NameSize = Get16(b + 26);
+    FileHeader.FileAttr = Get32(b + 28);
+    HeaderCrcAcc = UpdateCrc32(0xFFFFFFFFu, b + 2, kFileFixed - 2);
+    return n;
+}
+
+bool DetectArchive() {
+    ArchiveFormat = 0;
+    SolidArchive = false;
+    BlockStart = 0;
+    NextBlockStart = 0;
+    uint8_t mark[7];
+    if (ArchiveStream->Read(mark, 7) < 7) return false;
+
+    if (std::memcmp(mark, kOldMark, 4) == 0) {
+        ArchiveFormat = 1;
+        ArchiveStream->Seek(0, kSeekStart);
+        ParseHeader(kMainHeadType);
+    } else if (IsMarkStart(mark[0]) && std::memcmp(mark + 1, kMarkTail, 6) == 0) {
+        ArchiveFormat = 2;
+        if (ParseHeader(kMainHeadType) != kMainFixed) return false;
+    } else {
+        ScanBuffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
+        if (ScanBuffer == nullptr) return false;
+        int32_t scanBase = ArchiveStream->Position();
+        int32_t count = ArchiveStream->Read(ScanBuffer, kScanReadSize);
+        const uint8_t* s = ScanBuffer;
+        // Where the self-extractor tag "RSFX" of an old-format archive sits
+        // in the buffer (stream positions 28..31).
+        int32_t tag = 28 - scanBase;
+        bool tagged = scanBase >= 0 && tag >= 0 && tag + 4 <= kScanBufferSize &&
+                      std::memcmp(s + tag, "RSFX", 4) == 0;
+        for (int32_t i = 0; ArchiveFormat == 0 && i < count; ++i) {
+            if (!IsMarkStart(s[i])) continue;
+            if (std::memcmp(s + i + 1, kOldMark + 1, 3) == 0 && tagged) {
+                ArchiveFormat = 1;
+                ArchiveStream->Seek(scanBase + i, kSeekStart);
+                ParseHeader(kMainHeadType);
+            } else if (std::memcmp(s + i + 1, kMarkTail, 6) == 0 && s[i + 9] == kMainHeadType) {
+                ArchiveFormat = 2;
+                ArchiveStream->Seek(scanBase + i, kSeekStart);
+                ArchiveStream->Read(mark, 7);
+                ParseHeader(kMainHeadType);
+            }
+        }
+        std::free(ScanBuffer);
+        ScanBuffer = nullptr;
+        if (ArchiveFormat == 0) return false;
+    }
+
+    if (ArchiveFormat == 1) {
+        MainFixedSize = kOldMainFixed;
+        MainHeader.HeadFlags = OldMainHeader.HeadFlags & 0x3F;
+        MainHeader.HeadSize = OldMainHeader.HeadSize;
+    } else {
+        MainFixedSize = kMainFixed;
+        if (((~HeaderCrcAcc) & 0xFFFF) != MainHeader.HeadCrc) NotifyErrorText("Broken header");
+    }
+    SolidArchive = (MainHeader.HeadFlags & kFlagSolidArchive) != 0;
+    return true;
+}
+
+void SeekOrEnd(int32_t position) {
+    if (ArchiveStream->Seek(position, kSeekStart) != kSeekOk) ArchiveStream->Seek(0, kSeekEnd);
+}
+
+int32_t FindNextBlock(int32_t request) {
+    // Old-format blocks are not read: such an archive has no entries here.
+    if (ArchiveFormat != 2) return 0;
+    FileHeaderRecord kept = FileHeader;
+    bool wantSub = (request & kSubBlockSearch) != 0;
+    uint8_t type = static_cast<uint8_t>(request & 0xFF);
+    int32_t n;
+    for (;;) {
+        BlockStart = ArchiveStream->Position();
+        n = ParseHeader(kFileHeadType);
+        if (n != 0) {
+            if (FileHeader.HeadSize < 7) return 0;
+            // 32-bit wrap-around as the format's signed arithmetic has it,
+            // computed unsigned so that it is defined.
+            uint32_t next = static_cast<uint32_t>(BlockStart) + FileHeader.HeadSize;
+            if (FileHeader.HeadFlags & kFlagHasData) next += FileHeader.PackSize;
+            NextBlockStart = static_cast<int32_t>(next);
+            if (NextBlockStart <= BlockStart) return 0;
+        }
+        if (n == 0 && ArchiveStream->Size() < NextBlockStart)
+            NotifyErrorText("Unexpected end of file");
+        if (n > 0 && type != kSubBlockType) LastRequestedType = type;
+        if (n == 0 || type == 0 || FileHeader.HeadType == type ||
+            (FileHeader.HeadType == kSubBlockType && wantSub && type == LastRequestedType))
+            break;
+        SeekOrEnd(NextBlockStart);
+    }
+    BlockHeader.HeadCrc = FileHeader.HeadCrc;
+    BlockHeader.HeadType = FileHeader.HeadType;
+    BlockHeader.HeadFlags = FileHeader.HeadFlags;
+    BlockHeader.HeadSize = FileHeader.HeadSize;
+    BlockHeader.DataSize = FileHeader.PackSize;
+    if (n == 0) {
+        FileHeader = kept;
+        ArchiveStream->Seek(BlockStart, kSeekStart);
+        return 0;
+    }
+    if (FileHeader.HeadType != type) return n;
+    if (type == kFileHeadType) {
+        // A name that runs past the end of the archive is a damaged header,
+        // whatever its checksum says.
+        bool whole = ReadFileName();
+        if (!whole || !HeaderSound()) {
+            ExtractResult = kExtractBadFileHeader;
+            return 0;
+        }
+        return n + FileHeader.NameSize;
+    }
+    return n;
+}

@@ -1,0 +1,184 @@
+// The stream logic shared by both platforms: positions, clamping, result
+// codes. The system calls themselves live in the platform seam.
+#include "archive/streams.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/platform.h"
+
+namespace {
+
+// The target of a seek from base by offset, or -1 when it is not a valid
+// 32-bit position. 64-bit arithmetic: no signed overflow.
+int64_t SeekTarget(int64_t base, int32_t offset) {
+    int64_t p = base + offset;
+    if (p < 0 || p > INT32_MAX) return -1;
+    return p;
+}
+
+}  // namespace
+
+// ---- TMyFileStream ----
+
+TMyFileStream::~TMyFileStream() {
+    if (IsOpen) PlatformCloseFile(FileHandle);
+}
+
+bool TMyFileStream::Open(const AnsiString& name) {
+    if (IsOpen) Close();
+    FileHandle = PlatformOpenFile(name.c_str());
+    IsOpen = FileHandle != kNoFile;
+    if (IsOpen) Name = name;
+    return IsOpen;
+}
+
+bool TMyFileStream::Create(const AnsiString& name) {
+    if (IsOpen) Close();
+    FileHandle = PlatformCreateFile(name.c_str());
+    IsOpen = FileHandle != kNoFile;
+    if (IsOpen) Name = name;
+    return IsOpen;
+}
+
+bool TMyFileStream::Close() {
+    bool ok = true;
+    if (IsOpen) ok = PlatformCloseFile(FileHandle);
+    FileHandle = kNoFile;
+    IsOpen = false;
+    return ok;
+}
+
+int32_t TMyFileStream::Write(const void* buffer, int32_t count) {
+    if (!IsOpen || count < 0) return 0;
+    if (count == 0) return 0;
+    int32_t written = PlatformWriteFile(FileHandle, buffer, count);
+    return written == count ? count : 0;
+}
+
+int32_t TMyFileStream::Read(void* buffer, int32_t count) {
+    if (!IsOpen || count <= 0) return 0;
+    int32_t got = PlatformReadFile(FileHandle, buffer, count);
+    return got > 0 ? got : 0;
+}
+
+uint32_t TMyFileStream::Seek(int32_t offset, int32_t origin) {
+    if (origin < kSeekStart || origin > kSeekEnd) return kSeekBadOrigin;
+    if (!IsOpen) return kSeekBadPosition;
+    int64_t base = 0;
+    if (origin == kSeekCurrent) base = PlatformFilePosition(FileHandle);
+    if (origin == kSeekEnd) base = PlatformFileSize(FileHandle);
+    if (base < 0) return kSeekBadPosition;
+    int64_t target = SeekTarget(base, offset);
+    if (target < 0) return kSeekBadPosition;
+    return PlatformSeekFile(FileHandle, static_cast<int32_t>(target)) ? kSeekOk : kSeekBadPosition;
+}
+
+int32_t TMyFileStream::Position() {
+    return IsOpen ? PlatformFilePosition(FileHandle) : -1;
+}
+
+int32_t TMyFileStream::Size() {
+    return IsOpen ? PlatformFileSize(FileHandle) : -1;
+}
+
+void TMyFileStream::StampTimes() {
+    if (IsOpen && FileHandle != kNoFile) ApplyReleaseStamp(FileHandle);
+}
+
+void TMyFileStream::Erase() {
+    if (Name.empty()) return;
+    if (IsOpen) Close();
+    PlatformDeleteFile(Name.c_str());
+}
+
+// ---- TMyResourceStream ----
+
+TMyResourceStream::~TMyResourceStream() {
+    if (ResHandle != nullptr) PlatformFreeResource(ResHandle);
+}
+
+bool TMyResourceStream::Open(const AnsiString& name) {
+    if (IsOpen && !(name == Name)) Close();
+    if (IsOpen) {
+        ReadPos = 0;
+        return true;
+    }
+    void* handle = nullptr;
+    const uint8_t* data = nullptr;
+    int32_t size = 0;
+    bool ok = PlatformLoadResource("ARC", name.c_str(), &handle, &data, &size);
+    if (!ok || data == nullptr || size < 0) {
+        if (handle != nullptr) PlatformFreeResource(handle);
+        // A failed open leaves the stream closed and empty.
+        ResHandle = nullptr;
+        Data = nullptr;
+        ResSize = 0;
+        ReadPos = 0;
+        return false;
+    }
+    ResHandle = handle;
+    Data = data;
+    ResSize = size;
+    IsOpen = true;
+    Name = name;
+    ReadPos = 0;
+    return true;
+}
+
+bool TMyResourceStream::Create(const AnsiString&) {
+    std::abort();  // read-only: a call is a programming error
+}
+
+bool TMyResourceStream::Close() {
+    if (IsOpen && Data != nullptr) {
+        if (ResHandle != nullptr) PlatformFreeResource(ResHandle);
+        ResHandle = nullptr;
+        Data = nullptr;
+        ResSize = 0;
+    }
+    IsOpen = false;
+    return true;
+}
+
+int32_t TMyResourceStream::Write(const void*, int32_t) {
+    std::abort();  // read-only: a call is a programming error
+}
+
+int32_t TMyResourceStream::Read(void* buffer, int32_t count) {
+    if (count <= 0 || ReadPos >= ResSize || Data == nullptr) return 0;
+    int32_t n = ResSize - ReadPos;
+    if (count < n) n = count;
+    std::memcpy(buffer, Data + ReadPos, static_cast<size_t>(n));
+    ReadPos += n;
+    return n;
+}
+
+uint32_t TMyResourceStream::Seek(int32_t offset, int32_t origin) {
+    int64_t base;
+    switch (origin) {
+        case kSeekStart:
+            base = 0;
+            break;
+        case kSeekCurrent:
+            base = ReadPos;
+            break;
+        case kSeekEnd:
+            base = ResSize;
+            break;
+        default:
+            return kSeekBadOrigin;
+    }
+    int64_t target = base + offset;
+    if (target < 0 || target > ResSize) return kSeekBadPosition;
+    ReadPos = static_cast<int32_t>(target);
+    return kSeekOk;
+}
+
+int32_t TMyResourceStream::Position() {
+    return ReadPos;
+}
+
+int32_t TMyResourceStream::Size() {
+    return ResSize;
+}

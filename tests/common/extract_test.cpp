@@ -1,0 +1,260 @@
+// The extraction driver with stored entries: every outcome of a run.
+#include <gtest/gtest.h>
+
+#include "archive/platform.h"
+#include "install/paths.h"
+#include "pack/archive_writer.h"
+#include "tests/common/archive_fixture.h"
+
+using qvpack::ArchiveWriter;
+using qvpack::FileEntry;
+using qvtest::Bytes;
+using qvtest::MemoryStream;
+using qvtest::ReadAll;
+using qvtest::Recorder;
+using qvtest::ScratchDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Driver : public ::testing::Test {
+protected:
+    MemoryStream archive;
+    TMyFileStream target;
+    Recorder rec;
+    ScratchDir dir{"extract"};
+
+    void SetUp() override {
+        BuildCrcTable();
+        ExtractResult = 0;
+        ArchiveStream = &archive;
+        TargetStream = &target;
+        rec.Dir = dir.Path.string();
+        rec.Install();
+    }
+    void TearDown() override {
+        Recorder::Uninstall();
+        ArchiveStream = nullptr;
+        TargetStream = nullptr;
+        ReleaseBuffers();
+    }
+    void Run(const std::vector<uint8_t>& bytes) {
+        archive.Bytes = bytes;
+        ExtractArchive();
+        // Every run that gets past the window leaves nothing held.
+        EXPECT_EQ(Window, nullptr);
+        EXPECT_FALSE(archive.IsOpen);
+        EXPECT_FALSE(target.IsOpen);
+    }
+    bool Exists(const std::string& name) const { return fs::exists(dir.Path / name); }
+    std::vector<uint8_t> Content(const std::string& name) const { return ReadAll(dir.File(name)); }
+    static ArchiveWriter Start(uint16_t flags = 0) {
+        ArchiveWriter w;
+        w.Signature();
+        w.MainHeader(flags);
+        return w;
+    }
+};
+
+const std::vector<uint8_t> kOne = Bytes("first entry");
+const std::vector<uint8_t> kTwo(5000, 'b');
+const std::vector<uint8_t> kThree = Bytes("third");
+
+ArchiveWriter ThreeEntries(size_t* second = nullptr, uint16_t mainFlags = 0) {
+    ArchiveWriter w;
+    w.Signature();
+    w.MainHeader(mainFlags);
+    w.Stored("one.txt", kOne);
+    size_t at = w.Stored("two.bin", kTwo);
+    if (second) *second = at;
+    w.Stored("three", kThree);
+    return w;
+}
+
+TEST_F(Driver, SoundArchiveIsWrittenAndAnnounced) {
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(Content("one.txt"), kOne);
+    EXPECT_EQ(Content("two.bin"), kTwo);
+    EXPECT_EQ(Content("three"), kThree);
+    EXPECT_EQ(rec.Asked, (std::vector<std::string>{"one.txt", "two.bin", "three"}));
+    std::string d = dir.Path.string();
+    EXPECT_EQ(rec.Status, (std::vector<std::string>{"extracting " + d + "/one.txt",
+                                                    "extracting " + d + "/two.bin",
+                                                    "extracting " + d + "/three"}));
+    // Stored entries get only the start call.
+    EXPECT_EQ(rec.Progress, (std::vector<std::string>{"0 11", "0 5000", "0 5"}));
+    EXPECT_TRUE(rec.Errors.empty());
+}
+
+TEST_F(Driver, DamagedEntryIsErasedAndTheRunGoesOn) {
+    size_t second = 0;
+    ArchiveWriter w = ThreeEntries(&second);
+    w.Bytes[second + 32 + 7 + 100] ^= 0x40;  // a data byte of two.bin
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_TRUE(Exists("one.txt"));
+    EXPECT_FALSE(Exists("two.bin"));
+    EXPECT_EQ(Content("three"), kThree);
+}
+
+TEST_F(Driver, EmptyDestinationPassesTheEntryOver) {
+    rec.EmptyFor = {"two.bin"};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_TRUE(Exists("one.txt"));
+    EXPECT_FALSE(Exists("two.bin"));
+    EXPECT_EQ(Content("three"), kThree);
+    EXPECT_EQ(rec.Asked.size(), 3u);
+    EXPECT_EQ(rec.Progress.size(), 2u);
+}
+
+TEST_F(Driver, LastFailureWins) {
+    size_t second = 0;
+    ArchiveWriter w = ThreeEntries(&second);
+    std::vector<uint8_t> damagedFirst = w.Bytes;
+    damagedFirst[20 + 32 + 7 + 2] ^= 1;
+    rec.EmptyFor = {"three"};
+    Run(damagedFirst);
+    EXPECT_EQ(ExtractResult, 11);
+
+    // The other order: a refused destination, then a damaged entry.
+    ExtractResult = 0;
+    rec.EmptyFor = {"one.txt"};
+    std::vector<uint8_t> damagedSecond = w.Bytes;
+    damagedSecond[second + 32 + 7] ^= 1;
+    Run(damagedSecond);
+    EXPECT_EQ(ExtractResult, 3);
+}
+
+TEST_F(Driver, CreateFailureCountsAsNoDestination) {
+    rec.Dir = dir.File("missing-folder");
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_TRUE(rec.Status.empty());
+    EXPECT_EQ(rec.Asked.size(), 3u);
+}
+
+TEST_F(Driver, UnsupportedVersionsAreRefusedWithoutAFile) {
+    ArchiveWriter w = Start();
+    FileEntry e;
+    e.Name = "v29";
+    e.UnpVer = 29;
+    e.UnpSize = 3;
+    e.FileCrc = qvpack::Crc32(Bytes("abc"));
+    w.File(e, Bytes("abc"));
+    e.Name = "v12";
+    e.UnpVer = 12;
+    w.File(e, Bytes("abc"));
+    e.Name = "v15packed";  // packed data of 13..15 has no decoder
+    e.UnpVer = 15;
+    e.Method = 0x33;
+    w.File(e, Bytes("abc"));
+    e.Name = "v13stored";  // stored data of 13 is fine
+    e.UnpVer = 13;
+    e.Method = 0x30;
+    w.File(e, Bytes("abc"));
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 1);
+    EXPECT_FALSE(Exists("v29"));
+    EXPECT_FALSE(Exists("v12"));
+    EXPECT_FALSE(Exists("v15packed"));
+    EXPECT_EQ(Content("v13stored"), Bytes("abc"));
+    // The destination is asked for every entry all the same.
+    EXPECT_EQ(rec.Asked.size(), 4u);
+}
+
+TEST_F(Driver, DirectoryAndVolumeEntriesMakeNothing) {
+    ArchiveWriter w = Start();
+    FileEntry e;
+    e.HeadFlags = 0;  // no data: the walk must not come back to this header
+    e.FileAttr = 0x10;
+    e.Name = "folder";
+    w.File(e, {});
+    e.FileAttr = 0x08;
+    e.Name = "label";
+    w.File(e, {});
+    w.Stored("after", kThree);
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(rec.Asked, (std::vector<std::string>{"folder", "label", "after"}));
+    EXPECT_FALSE(Exists("folder"));
+    EXPECT_FALSE(Exists("label"));
+    EXPECT_EQ(Content("after"), kThree);
+}
+
+TEST_F(Driver, ArchiveLevelFailures) {
+    archive.Openable = false;
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(ExtractResult, 2);
+    EXPECT_TRUE(rec.Asked.empty() && rec.Progress.empty() && rec.Status.empty());
+
+    archive.Openable = true;
+    Run(Bytes("this is not an archive at all"));
+    EXPECT_EQ(ExtractResult, 9);
+    EXPECT_TRUE(rec.Asked.empty());
+}
+
+TEST_F(Driver, BrokenFileHeaderEndsTheRun) {
+    size_t second = 0;
+    ArchiveWriter w = ThreeEntries(&second);
+    w.Bytes[second + 1] ^= 0x80;
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_TRUE(Exists("one.txt"));
+    EXPECT_FALSE(Exists("two.bin"));
+    EXPECT_FALSE(Exists("three"));
+}
+
+TEST_F(Driver, TruncatedArchiveErasesTheCutEntry) {
+    ArchiveWriter w = ThreeEntries();
+    w.Bytes.resize(w.Bytes.size() - 2);
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_TRUE(Exists("two.bin"));
+    EXPECT_FALSE(Exists("three"));
+    EXPECT_EQ(rec.Errors, std::vector<std::string>{"Unexpected end of file"});
+}
+
+TEST_F(Driver, ContinuedEntriesAreTakenUpOnlyInSolidArchives) {
+    for (uint16_t mainFlags : {0, 8}) {
+        ExtractResult = 0;
+        rec.Asked.clear();
+        ArchiveWriter w = Start(mainFlags);
+        w.Stored("cont", kOne, 0x8001);
+        w.Stored("next", kThree);
+        Run(w.Bytes);
+        EXPECT_EQ(ExtractResult, 0);
+        EXPECT_EQ(Exists("cont"), mainFlags != 0);
+        EXPECT_EQ(rec.Asked.size(), mainFlags ? 2u : 1u);
+        EXPECT_EQ(Content("next"), kThree);
+        fs::remove(dir.Path / "cont");
+    }
+}
+
+TEST_F(Driver, SolidArchiveDecodesRefusedEntriesInSkipMode) {
+    rec.EmptyFor = {"two.bin"};
+    Run(ThreeEntries(nullptr, 0x0008).Bytes);
+    EXPECT_EQ(ExtractResult, 11);
+    std::string d = dir.Path.string();
+    EXPECT_EQ(rec.Status,
+              (std::vector<std::string>{"extracting " + d + "/one.txt", "skipped two.bin",
+                                        "extracting " + d + "/three"}));
+    EXPECT_EQ(rec.Progress, (std::vector<std::string>{"0 11", "0 5000", "0 5"}));
+    EXPECT_FALSE(Exists("two.bin"));
+    EXPECT_EQ(Content("three"), kThree);
+}
+
+TEST_F(Driver, WithoutHooksEntriesGoBesideTheProgram) {
+    Recorder::Uninstall();
+    ArchiveWriter w = Start();
+    const std::string name = "qv-beside-" + std::to_string(reinterpret_cast<uintptr_t>(this));
+    w.Stored("some/folder\\" + name, kOne);
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 0);
+    AnsiString expected = BesideProgram(name.c_str());
+    EXPECT_EQ(ReadAll(expected.c_str()), kOne);
+    fs::remove(expected.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// qvarc: lists, extracts and tests archives with the setup's own reader and
+// extraction driver, and writes archives (qvarc_add.cpp).
+//
+//   qvarc l ARCHIVE                    one line per file header
+//   qvarc x [--progress] ARCHIVE [DIR] extract into DIR (default ".")
+//   qvarc t [--progress] ARCHIVE       decode and check, write nothing
+//   qvarc a -m0 ARCHIVE FILE...        stored entries
+//
+// The exit status of l, x and t is the run's ExtractResult. Listing lines
+// are "UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name":
+// sizes and UnpVer in decimal, Method, HeadFlags and FileAttr in lower-case
+// hexadecimal without prefix or padding, FileCrc as 8 lower-case hex digits.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "archive/extract.h"
+#include "archive/platform.h"
+#include "archive/reader.h"
+#include "archive/reports.h"
+#include "install/paths.h"
+#include "tools/qvarc_add.h"
+
+namespace {
+
+constexpr int kUsage = 64;
+
+const char kHelp[] =
+    "usage: qvarc l ARCHIVE\n"
+    "       qvarc x [--progress] ARCHIVE [DIR]\n"
+    "       qvarc t [--progress] ARCHIVE\n"
+    "       qvarc a -m0 ARCHIVE FILE...\n"
+    "\n"
+    "  l  list the file headers: UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name\n"
+    "  x  extract every entry into DIR (default .)\n"
+    "  t  decode and check every entry without writing a file\n"
+    "  a  write an archive of stored entries\n"
+    "The exit status of l, x and t is the extraction result code.\n";
+
+int Usage() {
+    std::fputs(kHelp, stderr);
+    return kUsage;
+}
+
+std::vector<uint8_t> gArchive;
+// Keeps an empty archive's data pointer non-null: an empty file is a
+// readable archive that holds nothing, not a missing one.
+uint8_t gEmpty = 0;
+
+bool RegisterArchive(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    gArchive.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad() || gArchive.size() > 0x7FFFFFFFu) return false;
+    RegisterResource("ARC", "#101", gArchive.empty() ? &gEmpty : gArchive.data(),
+                     static_cast<int32_t>(gArchive.size()));
+    return true;
+}
+
+void PrintLine(void* stream, const char* text) {
+    std::fputs(text, static_cast<FILE*>(stream));
+    std::fputc('\n', static_cast<FILE*>(stream));
+}
+
+void PrintProgress(void*, int32_t done, int32_t total) {
+    std::printf("progress %d %d\n", static_cast<int>(done), static_cast<int>(total));
+}
+
+std::string gDestinationDir;
+
+void DestinationInDir(void*, const AnsiString& entryName, AnsiString& destination) {
+    destination = AnsiString(gDestinationDir.c_str()) + "/" + FileNamePart(entryName);
+}
+
+// The target of qvarc t: takes every byte and keeps nothing. It has no
+// name, so Erase deletes nothing, and no file handle, so nothing is stamped.
+class NullFileStream : public TMyFileStream {
+public:
+    bool Open(const AnsiString&) override { return false; }
+    bool Create(const AnsiString&) override {
+        IsOpen = true;
+        return true;
+    }
+    bool Close() override {
+        IsOpen = false;
+        return true;
+    }
+    int32_t Write(const void*, int32_t count) override { return IsOpen && count > 0 ? count : 0; }
+    int32_t Read(void*, int32_t) override { return 0; }
+    uint32_t Seek(int32_t, int32_t origin) override {
+        return origin < 0 || origin > 2 ? kSeekBadOrigin : kSeekOk;
+    }
+    int32_t Position() override { return 0; }
+    int32_t Size() override { return 0; }
+};
+
+int List(const char* path) {
+    BuildCrcTable();
+    OnErrorText = {PrintLine, stderr};
+    if (!RegisterArchive(path)) return kExtractNoResource;
+    TMyResourceStream stream;
+    ArchiveStream = &stream;
+    // The same walk as the extraction driver's.
+    if (!stream.Open("#101")) {
+        ExtractResult = kExtractNoResource;
+    } else if (!DetectArchive()) {
+        ExtractResult = kExtractNotArchive;
+    } else {
+        stream.Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
+        while (FindNextBlock(kSubBlockSearch | kFileHeadType) > 0) {
+            if (BlockHeader.HeadType == kFileHeadType) {
+                const FileHeaderRecord& h = FileHeader;
+                std::printf("%u %u %u %x %08x %x %x ", static_cast<unsigned>(h.UnpSize),
+                            static_cast<unsigned>(h.PackSize), static_cast<unsigned>(h.UnpVer),
+                            static_cast<unsigned>(h.Method), static_cast<unsigned>(h.FileCrc),
+                            static_cast<unsigned>(h.HeadFlags), static_cast<unsigned>(h.FileAttr));
+                std::fwrite(h.FileName.c_str(), 1, h.FileName.size(), stdout);
+                std::fputc('\n', stdout);
+            }
+            SeekOrEnd(NextBlockStart);
+        }
+    }
+    stream.Close();
+    ArchiveStream = nullptr;
+    return ExtractResult;
+}
+
+int Extract(bool testOnly, bool progress, const char* path, const char* dir) {
+    BuildCrcTable();
+    OnErrorText = {PrintLine, stderr};
+    OnStatusText = {PrintLine, stdout};
+    if (progress) OnProgress = {PrintProgress, nullptr};
+    gDestinationDir = dir;
+    OnDestinationName = {DestinationInDir, nullptr};
+    if (!RegisterArchive(path)) ClearResources();  // the driver then reports 2
+    int result;
+    {
+        TMyResourceStream archive;
+        TMyFileStream files;
+        NullFileStream nothing;
+        ArchiveStream = &archive;
+        TargetStream = testOnly ? &nothing : &files;
+        ExtractArchive();
+        result = ExtractResult;
+        ArchiveStream = nullptr;
+        TargetStream = nullptr;
+    }
+    ReleaseBuffers();
+    OnErrorText = {};
+    OnStatusText = {};
+    OnProgress = {};
+    OnDestinationName = {};
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    std::string command = argv[1];
+    if (command == "--help" || command == "-h") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (command == "a") return RunAdd(argc - 1, argv + 1);
+    if (command == "l") return argc == 3 ? List(argv[2]) : Usage();
+    if (command == "x" || command == "t") {
+        bool progress = false;
+        int i = 2;
+        if (i < argc && std::strcmp(argv[i], "--progress") == 0) {
+            progress = true;
+            ++i;
+        }
+        int rest = argc - i;
+        bool testOnly = command == "t";
+        if (rest < 1 || rest > (testOnly ? 1 : 2)) return Usage();
+        const char* dir = rest == 2 ? argv[i + 1] : ".";
+        int result = Extract(testOnly, progress, argv[i], dir);
+        std::fflush(stdout);
+        return result;
+    }
+    return Usage();
+}
