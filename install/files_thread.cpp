@@ -1,6 +1,21 @@
 #include "install/files_thread.h"
 
+#include "app/setup_state.h"
+#include "archive/extract.h"
+#include "archive/reader.h"
+#include "archive/reports.h"
+#include "archive/streams.h"
+#include "install/file_system.h"
+#include "install/paths.h"
+
 OverwriteAnswer overwriteAnswer = NotAsked;
+
+namespace {
+
+constexpr DWORD kWindowsDirBuffer = 261;
+constexpr const char* kScreenSaverMarker = ".scr";
+
+}  // namespace
 
 int32_t PercentOf(int32_t part, int32_t whole) {
     // Scaling both keeps part * 100 inside 32 bits for any reachable total.
@@ -15,19 +30,111 @@ int32_t PercentOf(int32_t part, int32_t whole) {
 
 TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder)
     : pageWindow(page), targetFolder(folder) {
-    folderFailed = 1;
+    // An empty folder would send every file into the current directory.
+    if (folder.empty()) {
+        folderFailed = 1;
+        return;
+    }
+    AnsiString created = folder;
+    AnsiString existing;
+    if (!EnsureDirectoryChain(created, existing)) {
+        folderFailed = 1;
+        return;
+    }
+    Setup.installedDir = created;
+    threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
+    // Without a thread nothing would ever be sent: the page must hear of it
+    // at once, as of a folder that can't be used.
+    if (!threadHandle) folderFailed = 1;
 }
 
-TProcessFilesThread::~TProcessFilesThread() {}
-
-void TProcessFilesThread::ReportProgress(void*, int32_t, int32_t) {}
-
-void TProcessFilesThread::ResolveDestination(void*, const AnsiString&, AnsiString& destination) {
-    destination = AnsiString();
+TProcessFilesThread::~TProcessFilesThread() {
+    if (threadHandle) {
+        WaitForSingleObject(threadHandle, INFINITE);
+        CloseHandle(threadHandle);
+    }
 }
 
-DWORD WINAPI TProcessFilesThread::ThreadMain(LPVOID) {
+DWORD WINAPI TProcessFilesThread::ThreadMain(LPVOID self) {
+    static_cast<TProcessFilesThread*>(self)->RunExtraction();
     return 0;
 }
 
-void TProcessFilesThread::RunExtraction() {}
+void TProcessFilesThread::RunExtraction() {
+    // The checksum table before any archive work, both streams before the
+    // driver runs.
+    BuildCrcTable();
+    TMyResourceStream* archive = new TMyResourceStream;
+    TMyFileStream* target = new TMyFileStream;
+    ArchiveStream = archive;
+    TargetStream = target;
+    OnProgress.Function = ReportProgress;
+    OnProgress.Context = this;
+    OnDestinationName.Function = ResolveDestination;
+    OnDestinationName.Context = this;
+
+    ExtractArchive();
+
+    // Synchronous: the page writes the registry and starts the shortcut
+    // worker before this returns.
+    SendMessageA(pageWindow, WM_SETUP_FILES_DONE, 0, ExtractResult);
+
+    OnProgress.Function = nullptr;
+    OnProgress.Context = nullptr;
+    OnDestinationName.Function = nullptr;
+    OnDestinationName.Context = nullptr;
+    TargetStream = nullptr;
+    delete target;
+    ArchiveStream = nullptr;
+    delete archive;
+    ReleaseBuffers();
+}
+
+void TProcessFilesThread::ReportProgress(void* context, int32_t done, int32_t total) {
+    TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
+    // A new total means a new entry (two equal sizes in a row read as one).
+    if (total != self->currentEntrySize) {
+        self->completedBytes += self->currentEntrySize;
+        self->currentEntrySize = total;
+    }
+    int32_t percent = PercentOf(self->completedBytes + done, ProgressTotalBytes);
+    SendMessageA(self->pageWindow, WM_SETUP_PROGRESS, 0, percent);
+}
+
+void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& entryName,
+                                             AnsiString& destination) {
+    TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
+    bool screenSaver = entryName.Contains(kScreenSaverMarker);
+
+    AnsiString directory = self->targetFolder;
+    if (screenSaver) {
+        char windows[kWindowsDirBuffer] = {};
+        if (GetWindowsDirectoryA(windows, kWindowsDirBuffer) > 0) {
+            AnsiString windowsDir(windows);
+            if (FreeDiskBytes(windowsDir) != 0) directory = windowsDir;
+        }
+    }
+    if (directory.empty() || !IsPathSeparator(directory[directory.size() - 1])) directory += "\\";
+    AnsiString name = FileNamePart(entryName);
+    destination = directory + name;
+
+    HANDLE existing = CreateFileA(destination.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+        if (IsSameOrNewer(existing)) {
+            if (overwriteAnswer == NotAsked) {
+                AnsiString caption = "creating: " + name;
+                int answer = MessageBoxA(self->pageWindow,
+                                         "The same or newer file exists. Do you wish to overwrite "
+                                         "it and following files?",
+                                         caption.c_str(), MB_YESNO | MB_ICONWARNING);
+                if (answer == IDYES) overwriteAnswer = OverwriteAll;
+                if (answer == IDNO) overwriteAnswer = KeepAll;
+            }
+            if (overwriteAnswer == KeepAll) destination = AnsiString();
+        }
+        CloseHandle(existing);
+    }
+
+    if (screenSaver) Setup.screenSaverPath = destination;
+}

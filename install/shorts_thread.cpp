@@ -1,21 +1,118 @@
 #include "install/shorts_thread.h"
 
+#include <shlobj.h>
+#include <stdlib.h>
+
+#include "app/setup_state.h"
+#include "install/file_system.h"
+#include "install/paths.h"
+#include "install/registry.h"
+
 AnsiString shortcutDir;
 AnsiString groupRelativePath;
 
-HRESULT CreateShortcut(const AnsiString&, const AnsiString&, const AnsiString&, const AnsiString&,
-                       const AnsiString&) {
-    return E_FAIL;
+namespace {
+
+constexpr size_t kRelativePathLimit = 260;
+constexpr int kLinkPathChars = 260;
+
+// True when path is prefix followed by a separator and at least one more
+// character; letter case is ignored as the file system ignores it.
+bool IsBelow(const AnsiString& path, const AnsiString& prefix) {
+    if (prefix.empty() || path.size() <= prefix.size() + 1) return false;
+    if (!IsPathSeparator(path[prefix.size()])) return false;
+    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path.c_str(),
+                          static_cast<int>(prefix.size()), prefix.c_str(),
+                          static_cast<int>(prefix.size())) == CSTR_EQUAL;
 }
 
-TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString&) : pageWindow(page) {
+// Deletes an old link; the shell hears of it so that open views drop it.
+void DeleteOldLink(const AnsiString& link) {
+    if (DeleteFileA(link.c_str())) SHChangeNotify(SHCNE_DELETE, SHCNF_PATHA, link.c_str(), nullptr);
+}
+
+}  // namespace
+
+HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
+                       const AnsiString& description, const AnsiString& arguments,
+                       const AnsiString& iconPath) {
+    // A long link path gets a buffer that fits rather than a failed
+    // conversion that would leave the buffer undefined.
+    int needed = MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, nullptr, 0);
+    int capacity = needed > kLinkPathChars ? needed : kLinkPathChars;
+    WCHAR* wide = static_cast<WCHAR*>(malloc(sizeof(WCHAR) * capacity));
+    if (!wide) return E_OUTOFMEMORY;
+
+    IShellLinkA* link = nullptr;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IShellLinkA, reinterpret_cast<void**>(&link));
+    if (SUCCEEDED(result)) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            link->SetPath(target.c_str());
+            link->SetDescription(description.c_str());
+            if (!arguments.empty()) link->SetArguments(arguments.c_str());
+            if (!iconPath.empty()) link->SetIconLocation(iconPath.c_str(), 0);
+            if (MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, capacity) > 0) {
+                result = file->Save(wide, TRUE);
+            } else {
+                result = HRESULT_FROM_WIN32(GetLastError());
+            }
+            file->Release();
+        }
+        link->Release();
+    }
+    free(wide);
+    return result;
+}
+
+TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPath)
+    : pageWindow(page) {
+    AnsiString folder = groupPath;
+    AnsiString existing;
+    if (EnsureDirectoryChain(folder, existing)) {
+        shortcutDir = folder;
+        AnsiString programs = FindProgramsFolder();
+        // Outside the Programs folder a relative path means nothing: the
+        // next run would find no group by it, so none is recorded.
+        if (IsBelow(folder, programs)) {
+            groupRelativePath = folder.Substr(programs.size() + 1, kRelativePathLimit);
+            WriteShellFolder(groupRelativePath);
+        } else {
+            groupRelativePath = AnsiString();
+        }
+        threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
+        if (threadHandle) return;
+    }
+    // The page waits for WM_SETUP_DONE; without a thread it comes from here.
+    SendMessageA(pageWindow, WM_SETUP_DONE, 0, 1);
     folderFailed = 1;
 }
 
-TProcessShortsThread::~TProcessShortsThread() {}
+TProcessShortsThread::~TProcessShortsThread() {
+    if (threadHandle) {
+        WaitForSingleObject(threadHandle, INFINITE);
+        CloseHandle(threadHandle);
+    }
+}
 
-DWORD WINAPI TProcessShortsThread::ThreadMain(LPVOID) {
+DWORD WINAPI TProcessShortsThread::ThreadMain(LPVOID self) {
+    static_cast<TProcessShortsThread*>(self)->MakeShortcuts();
     return 0;
 }
 
-void TProcessShortsThread::MakeShortcuts() {}
+void TProcessShortsThread::MakeShortcuts() {
+    CoInitialize(nullptr);
+
+    AnsiString helpLink = shortcutDir + "\\Quorvel Help.Lnk";
+    DeleteOldLink(helpLink);
+    CreateShortcut(Setup.installedDir + "\\Quorvel.Hlp", helpLink, "Quorvel Help", "", "");
+
+    AnsiString settingsLink = shortcutDir + "\\Quorvel Settings.Lnk";
+    DeleteOldLink(settingsLink);
+    CreateShortcut("rundll32.exe", settingsLink, "Quorvel Settings",
+                   "desk.cpl,InstallScreenSaver " + Setup.screenSaverPath, Setup.screenSaverPath);
+
+    SendMessageA(pageWindow, WM_SETUP_DONE, 0, 0);
+    CoUninitialize();
+}
