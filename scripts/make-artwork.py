@@ -431,22 +431,25 @@ def browse_folder_icon(size):
 
 
 def browse_group_icon(size):
-    """A folder holding a small program window: the Start-menu group browser."""
+    """A folder with four program tiles on its front: the Start-menu group browser."""
     c = IndexCanvas(size)
     k = size / 32
-    back, front = folder_shape(k, 0, 2 * k)
+    back, front = folder_shape(k)
     c.fill(back, OLIVE)
     c.outline(back, BLACK)
-    win = rect(7 * k, 2 * k, 23 * k, 16 * k)
-    c.fill(win, WHITE)
-    c.fill(rect(7 * k, 2 * k, 23 * k, 5 * k), NAVY)
-    c.outline(win, BLACK)
-    if size >= 32:
-        for y in (8, 10, 12):
-            for x in range(10, 21 if y != 12 else 17):
-                c.put(x, y, GRAY)
     c.fill(front, YELLOW)
     c.outline(front, BLACK)
+    tile = 4 if size >= 32 else 2  # pixels per tile side
+    gap = 2 if size >= 32 else 1
+    x0 = 13 if size >= 32 else 7
+    y0 = 16 if size >= 32 else 8
+    for row, colours in enumerate(((RED, BLUE), (GREEN, NAVY))):
+        for col, colour in enumerate(colours):
+            x = x0 + col * (tile + gap)
+            y = y0 + row * (tile + gap)
+            for dy in range(tile):
+                for dx in range(tile):
+                    c.put(x + dx, y + dy, colour)
     return c
 
 
