@@ -1,0 +1,426 @@
+// Decoding of method-20 streams.
+//
+// Input: packed bytes come from the archive stream into an 8 KB buffer; bits
+// are taken most significant first; every symbol has a canonical Huffman
+// code whose lengths arrive in code-table blocks inside the stream.
+//
+// Output: bytes are produced into a 1 MB circular window and written out in
+// large pieces, each folded into the entry checksum.
+//
+// Speed: the loop runs one decoding step per output byte or match, exactly
+// as the format defines its steps (progress reports and flushes depend on
+// them). Short codes decode with one table lookup, and matches that neither
+// wrap nor overlap are copied in one piece; both give the same bytes as the
+// plain byte-by-byte rules.
+#include "unpack/unpacker.h"
+
+#include <cstring>
+
+#include "archive/reader.h"
+#include "archive/reports.h"
+#include "archive/streams.h"
+
+Unpacker Unp;
+
+namespace {
+
+// Unsigned arithmetic where a 32-bit count may wrap, so that damaged sizes
+// never reach undefined behaviour.
+inline int32_t WrapAdd(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+// Bit fields of n bits (1..16), most significant first.
+inline int32_t ReadField(int32_t n) {
+    const int32_t value = static_cast<int32_t>(PeekBits() >> (16 - n));
+    SkipBits(n);
+    return value;
+}
+
+// Where the step-top test fires next: at the refill point, or earlier once
+// the reader would be more than kOverrunLimit bytes past the packed data.
+void UpdateStepCheck() {
+    Unpacker& u = Unp;
+    const int64_t overrun = u.PackedDelivered + kOverrunLimit - u.InputBase;
+    u.StepCheckPos = overrun < kRefillStep ? static_cast<int32_t>(overrun) : kRefillStep;
+}
+
+bool OverrunPassed() {
+    const Unpacker& u = Unp;
+    return u.InputBase + u.InputPos > u.PackedDelivered + kOverrunLimit;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Bit input
+
+int32_t ReadPacked(uint8_t* destination, int32_t count) {
+    Unpacker& u = Unp;
+    if (count > u.PackedRemaining) count = u.PackedRemaining;
+    // Also refuses a negative remainder (a packed size of 2^31 or more).
+    if (count <= 0) return 0;
+    int32_t got = u.InStream != nullptr ? u.InStream->Read(destination, count) : 0;
+    if (got < 0) got = 0;
+    if (got > count) got = count;
+    u.PackedRemaining -= got;
+    u.PackedDelivered += got;
+    return got;
+}
+
+void FillInput(bool first) {
+    Unpacker& u = Unp;
+    if (first) {
+        u.InputEnd = ReadPacked(u.InputBuffer, kInputSize);
+        u.InputPos = 0;
+        u.InputBase = 0;
+    } else {
+        std::memmove(u.InputBuffer, u.InputBuffer + kInputSize - kInputKeep, kInputKeep);
+        u.InputBase += kInputSize - kInputKeep;
+        u.InputPos &= kInputKeep - 1;
+        const int32_t got = ReadPacked(u.InputBuffer + kInputKeep, kInputSize - kInputKeep);
+        u.InputEnd = got > 0 ? got + kInputKeep : u.InputPos;
+    }
+    UpdateStepCheck();
+}
+
+uint32_t PeekBits() {
+    const Unpacker& u = Unp;
+    const uint8_t* p = u.InputBuffer + u.InputPos;
+    const uint32_t bits = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+                          static_cast<uint32_t>(p[2]) << 8;
+    return (bits >> (16 - u.BitOffset)) & 0xFFFF;
+}
+
+void SkipBits(int32_t n) {
+    Unpacker& u = Unp;
+    u.BitOffset += n;
+    u.InputPos += u.BitOffset >> 3;
+    u.BitOffset &= 7;
+}
+
+// ---------------------------------------------------------------------------
+// Huffman tables
+
+namespace {
+
+// The reference decoding rule for a peeked f (lowest bit clear), looking at
+// code lengths from firstLength on; gives the symbol and the code length.
+inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t firstLength,
+                              int32_t lastLength, int32_t& length) {
+    int32_t n = firstLength;
+    while (n < lastLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
+    length = n;
+    uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
+                     ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
+    if (index >= static_cast<uint32_t>(t.SymbolCount)) index = 0;
+    return t.SortedSymbols[index];
+}
+
+// One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
+// are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
+// its lowest bit clear is below), so the prefix alone decides whether the
+// code is that short, and then which symbol it is.
+void BuildFast(HuffmanTable& t) {
+    for (uint32_t prefix = 0; prefix < (1u << kFastBits); ++prefix) {
+        const uint32_t f = prefix << (16 - kFastBits);
+        if (f >= static_cast<uint32_t>(t.LengthLimit[kFastBits])) {
+            t.Fast[prefix] = kFastSlow;
+            continue;
+        }
+        int32_t length = 0;
+        const int32_t symbol = DecodeByLimits(t, f, 1, kFastBits, length);
+        t.Fast[prefix] = static_cast<uint16_t>(symbol << 4 | length);
+    }
+}
+
+}  // namespace
+
+void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
+    int32_t lengthCount[16] = {};
+    for (int32_t i = 0; i < count; ++i) lengthCount[lengths[i] & 15] += 1;
+    lengthCount[0] = 0;
+    table.LengthLimit[0] = 0;
+    table.LengthStart[0] = 0;
+    int32_t next[16] = {};
+    // At most 1028 symbols: acc stays below 2^16 * 1028, no overflow.
+    int32_t acc = 0;
+    for (int32_t k = 1; k <= 15; ++k) {
+        acc = 2 * (acc + lengthCount[k]);
+        const int32_t limit = acc << (15 - k);
+        table.LengthLimit[k] = limit > 0xFFFF ? 0xFFFF : limit;
+        table.LengthStart[k] = table.LengthStart[k - 1] + lengthCount[k - 1];
+        next[k] = table.LengthStart[k];
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t len = lengths[i] & 15;
+        if (len != 0) table.SortedSymbols[next[len]++] = i;
+    }
+    table.SymbolCount = count;
+    BuildFast(table);
+}
+
+int32_t DecodeSymbol(const HuffmanTable& table) {
+    const uint32_t f = PeekBits() & 0xFFFE;
+    const uint16_t fast = table.Fast[f >> (16 - kFastBits)];
+    if (fast != kFastSlow) {
+        SkipBits(fast & 15);
+        return fast >> 4;
+    }
+    int32_t length = 0;
+    const int32_t symbol = DecodeByLimits(table, f, kFastBits + 1, 15, length);
+    SkipBits(length);
+    return symbol;
+}
+
+void ReadCodeTables() {
+    Unpacker& u = Unp;
+    if (u.InputPos > kRefillTables) FillInput(false);
+    const uint32_t f = PeekBits();
+    u.AudioMode = (f & 0x8000) != 0;
+    if ((f & 0x4000) == 0) std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
+    SkipBits(2);
+    int32_t tableSize = kLzTableSize;
+    if (u.AudioMode) {
+        u.ChannelCount = static_cast<int32_t>((f >> 12) & 3) + 1;
+        if (u.CurrentChannel >= u.ChannelCount) u.CurrentChannel = 0;
+        SkipBits(2);
+        tableSize = kAudioSymbols * u.ChannelCount;
+    }
+    uint8_t preLengths[kPreSymbols];
+    for (int32_t i = 0; i < kPreSymbols; ++i) preLengths[i] = static_cast<uint8_t>(ReadField(4));
+    BuildTable(preLengths, u.PreTable, kPreSymbols);
+
+    // Starts as zeros: lengths past the table size are 0 afterwards.
+    uint8_t work[kMaxTableSize] = {};
+    int32_t i = 0;
+    while (i < tableSize) {
+        if (u.InputPos > kRefillLengths) FillInput(false);
+        const int32_t s = DecodeSymbol(u.PreTable);
+        if (s < 16) {
+            work[i] = static_cast<uint8_t>((s + u.PreviousLengths[i]) & 15);
+            ++i;
+            continue;
+        }
+        int32_t n;
+        if (s == kPreRepeatPrevious) {
+            n = ReadField(2) + 3;
+            // At the first position there is no length to repeat: 0.
+            for (; n > 0 && i < tableSize; --n, ++i) work[i] = i > 0 ? work[i - 1] : 0;
+            continue;
+        }
+        n = s == kPreShortZeros ? ReadField(3) + 3 : ReadField(7) + 11;
+        for (; n > 0 && i < tableSize; --n, ++i) work[i] = 0;
+    }
+    if (u.AudioMode) {
+        for (int32_t c = 0; c < u.ChannelCount; ++c) {
+            BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
+        }
+    } else {
+        BuildTable(work, u.LiteralTable, kLiteralSymbols);
+        BuildTable(work + kLiteralSymbols, u.DistanceTable, kDistanceSymbols);
+        BuildTable(work + kLiteralSymbols + kDistanceSymbols, u.RepeatLengthTable,
+                   kRepeatLengthSymbols);
+    }
+    std::memcpy(u.PreviousLengths, work, sizeof(work));
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+int32_t EmitOutput(const uint8_t* data, int32_t count) {
+    Unpacker& u = Unp;
+    int32_t written = count;
+    if (!u.DiscardOutput) {
+        written = u.OutStream != nullptr ? u.OutStream->Write(data, count) : 0;
+        if (written < 0 || written > count) written = 0;
+    }
+    if (!u.SkipChecksum) {
+        u.EntryChecksum = UpdateChecksum(u.EntryChecksum, data, written, u.ChecksumKind);
+    }
+    return written;
+}
+
+void FlushWindow() {
+    Unpacker& u = Unp;
+    if (u.WindowPos < u.FlushedPos) {
+        EmitOutput(u.Window + u.FlushedPos, kWindowSize - u.FlushedPos);
+        EmitOutput(u.Window, u.WindowPos);
+    } else {
+        EmitOutput(u.Window + u.FlushedPos, u.WindowPos - u.FlushedPos);
+    }
+    u.FlushedPos = u.WindowPos;
+}
+
+// ---------------------------------------------------------------------------
+// LZ decoding
+
+void CopyMatch(int32_t length, int32_t distance) {
+    Unpacker& u = Unp;
+    u.RecentDistances[u.RecentIndex & 3] = distance;
+    u.RecentIndex = WrapAdd(u.RecentIndex, 1);
+    u.PrevMatchDistance = distance;
+    u.PrevMatchLength = length;
+    u.OutputLeft = WrapAdd(u.OutputLeft, -length);
+
+    uint8_t* const window = u.Window;
+    int32_t pos = u.WindowPos & kWindowMask;
+    const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
+    // Neither end wraps and the two ranges do not overlap: one block copy
+    // gives what the byte loop gives.
+    if (pos + length <= kWindowSize && from + length <= kWindowSize &&
+        (from + length <= pos || pos + length <= from)) {
+        std::memcpy(window + pos, window + from, static_cast<size_t>(length));
+        u.WindowPos = (pos + length) & kWindowMask;
+        return;
+    }
+    for (int32_t n = 0; n < length; ++n) {
+        window[pos] = window[WrapAdd(pos, -distance) & kWindowMask];
+        pos = (pos + 1) & kWindowMask;
+    }
+    u.WindowPos = pos;
+}
+
+void StartEntry(bool solid) {
+    Unpacker& u = Unp;
+    u.InputPos = 0;
+    u.BitOffset = 0;
+    u.PackedDelivered = 0;
+    u.InputBase = 0;
+    if (solid) return;
+    u.CrossDelta = 0;
+    u.CurrentChannel = 0;
+    std::memset(u.Predictors, 0, sizeof(u.Predictors));
+    std::memset(u.RecentDistances, 0, sizeof(u.RecentDistances));
+    u.RecentIndex = 0;
+    u.PrevMatchDistance = 0;
+    u.PrevMatchLength = 0;
+    std::memset(u.Window, 0, kWindowSize);
+    std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
+    u.WindowPos = 0;
+    u.FlushedPos = 0;
+}
+
+void ReadTrailingTables() {
+    Unpacker& u = Unp;
+    if (u.InputPos + 5 > u.InputEnd) return;
+    if (u.AudioMode) {
+        if (DecodeSymbol(u.AudioTables[u.CurrentChannel]) == kAudioBlockChange) ReadCodeTables();
+    } else {
+        if (DecodeSymbol(u.LiteralTable) == kSymbolBlockChange) ReadCodeTables();
+    }
+}
+
+uint8_t PredictByte(int32_t delta) {
+    Unpacker& u = Unp;
+    ChannelPredictor& v = u.Predictors[u.CurrentChannel];
+    const int32_t predicted = BeginPrediction(v, u.CrossDelta);
+    return FinishPrediction(v, u.CrossDelta, predicted, delta);
+}
+
+namespace {
+
+// One multimedia step: a delta of the current channel, or a new block.
+void AudioStep() {
+    Unpacker& u = Unp;
+    const int32_t s = DecodeSymbol(u.AudioTables[u.CurrentChannel]);
+    if (s == kAudioBlockChange) {
+        ReadCodeTables();
+        return;
+    }
+    u.Window[u.WindowPos] = PredictByte(s);
+    u.WindowPos += 1;
+    u.CurrentChannel += 1;
+    if (u.CurrentChannel == u.ChannelCount) u.CurrentChannel = 0;
+    u.OutputLeft -= 1;
+}
+
+// Length extras and far-distance bumps of a long match, then the copy.
+void LongMatch(int32_t slot) {
+    Unpacker& u = Unp;
+    int32_t length = kSlots.LengthBase[slot] + 3;
+    if (kSlots.LengthExtraBits[slot] > 0) length += ReadField(kSlots.LengthExtraBits[slot]);
+    const int32_t d = DecodeSymbol(u.DistanceTable);
+    int32_t distance = kSlots.DistanceBase[d] + 1;
+    if (kSlots.DistanceExtraBits[d] > 0) distance += ReadField(kSlots.DistanceExtraBits[d]);
+    if (distance >= kFarDistance2) length += 1;
+    if (distance >= kFarDistance1) length += 1;
+    CopyMatch(length, distance);
+}
+
+void RecentMatch(int32_t symbol) {
+    Unpacker& u = Unp;
+    const int32_t distance = u.RecentDistances[(u.RecentIndex - (symbol - 256)) & 3];
+    const int32_t r = DecodeSymbol(u.RepeatLengthTable);
+    int32_t length = kSlots.LengthBase[r] + 2;
+    if (kSlots.LengthExtraBits[r] > 0) length += ReadField(kSlots.LengthExtraBits[r]);
+    if (distance >= kFarDistance2) length += 1;
+    if (distance >= kFarDistance1) length += 1;
+    if (distance >= kRecentNearLimit) length += 1;
+    CopyMatch(length, distance);
+}
+
+void ShortMatch(int32_t symbol) {
+    const int32_t k = symbol - kSymbolShortFirst;
+    const int32_t distance =
+        kSlots.ShortDistanceBase[k] + 1 + ReadField(kSlots.ShortDistanceExtraBits[k]);
+    CopyMatch(2, distance);
+}
+
+}  // namespace
+
+void UnpackEntry(uint8_t* window, bool solid) {
+    Unpacker& u = Unp;
+    u.Window = window;
+    StartEntry(solid);
+    FillInput(true);
+    if (!solid) ReadCodeTables();
+    u.OutputLeft = WrapAdd(u.OutputLeft, -1);
+    while (u.OutputLeft >= 0) {
+        // One test covers both the refill point and the overrun guard.
+        if (u.InputPos > u.StepCheckPos) {
+            if (OverrunPassed()) break;
+            if (u.InputPos > kRefillStep) FillInput(false);
+        }
+        if ((u.OutputLeft & 0xFFF) == 0) NotifyProgress(u.OutputLeft);
+        u.WindowPos &= kWindowMask;
+        if (((u.FlushedPos - u.WindowPos) & kWindowMask) < 270 && u.FlushedPos != u.WindowPos) {
+            FlushWindow();
+        }
+        if (u.AudioMode) {
+            AudioStep();
+            continue;
+        }
+        const int32_t s = DecodeSymbol(u.LiteralTable);
+        if (s < 256) {
+            u.Window[u.WindowPos] = static_cast<uint8_t>(s);
+            u.WindowPos += 1;
+            u.OutputLeft -= 1;
+        } else if (s >= kSymbolMatchFirst) {
+            LongMatch(s - kSymbolMatchFirst);
+        } else if (s == kSymbolBlockChange) {
+            ReadCodeTables();
+        } else if (s == kSymbolRepeatMatch) {
+            CopyMatch(u.PrevMatchLength, u.PrevMatchDistance);
+        } else if (s < kSymbolShortFirst) {
+            RecentMatch(s);
+        } else {
+            ShortMatch(s);
+        }
+    }
+    ReadTrailingTables();
+    FlushWindow();
+}
+
+void CopyStored() {
+    Unpacker& u = Unp;
+    for (;;) {
+        const int32_t got = ReadPacked(u.Window, 0x7F00);
+        if (got <= 0) return;
+        const int32_t n = got < u.OutputLeft ? got : u.OutputLeft;
+        // Nothing is written once the unpacked size is reached, nor for a
+        // size of 2^31 or more (a negative count).
+        if (n > 0) EmitOutput(u.Window, n);
+        if (u.OutputLeft >= 0) u.OutputLeft -= n;
+    }
+}
