@@ -256,10 +256,12 @@ public:
         }
         const bool tryAudio = options_.Multimedia && LooksSampled(data, size);
         for (size_t seg = start; seg < end;) {
-            const size_t segEnd = std::min(end, seg + kSegmentBytes);
             std::vector<Token> lz;
             MatchHistory h = history_state_;
-            const uint64_t lzPrice = ParseRange(buf, seg, segEnd, end, h, lz);
+            uint64_t lzPrice = 0;
+            // A long match may run past the segment's nominal end.
+            const size_t segEnd =
+                ParseRange(buf, seg, std::min(end, seg + kSegmentBytes), end, h, lz, lzPrice);
             bool useAudio = false;
             AudioStats bestAudio;
             EncoderAudio bestState;
@@ -399,9 +401,8 @@ private:
 
     // Optimal parse of [from, to) given bytes up to fileEnd; returns the
     // parse's price and updates h.
-    uint64_t ParseRange(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
-                        std::vector<Token>& out) {
-        uint64_t total = 0;
+    size_t ParseRange(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
+                      std::vector<Token>& out, uint64_t& total) {
         size_t pos = from;
         MatchCandidate cands[MatchFinder::kMaxLength + 4];
         std::vector<Token> rev;
@@ -505,7 +506,7 @@ private:
                 pos += len;
             }
         }
-        return total;
+        return pos;
     }
 
     uint32_t TokenPrice(const Token& t, const MatchHistory& h) const {
@@ -601,14 +602,15 @@ bool CompressChain(const std::vector<InputFile>& files, const CompressOptions& o
     ChainCompressor cc(options);
     std::vector<Block> blocks;
     size_t peak = 0;
+    // Runs continue across entries, so small solid files share tables.
+    std::vector<Run> runs;
     for (size_t f = 0; f < files.size(); ++f) {
         if (files[f].Size == 0) return false;
-        std::vector<Run> runs;
         cc.AddFile(files[f].Data, files[f].Size, runs);
-        for (const Run& r : runs) SplitRun(r, blocks);
-        if (f + 1 < files.size()) blocks.back().Tokens.push_back(Token::EntryEnd());
+        if (f + 1 < files.size()) runs.back().Tokens.push_back(Token::EntryEnd());
         peak = std::max(peak, cc.MemoryBytes());
     }
+    for (const Run& r : runs) SplitRun(r, blocks);
     size_t tokenBytes = 0;
     for (const Block& b : blocks) tokenBytes += b.Tokens.capacity() * sizeof(Token);
     EncoderState state;
