@@ -232,9 +232,10 @@ struct Run {
 
 class ChainCompressor {
 public:
-    ChainCompressor(const CompressOptions& options) : options_(options) {
+    ChainCompressor(const CompressOptions& options, size_t totalSize) : options_(options) {
         const LevelParams p = ParamsFor(options.Level);
-        finder_.Reset(p.Depth, p.Nice);
+        finder_.Reset(p.Depth, p.Nice, totalSize);
+        history_.reserve(totalSize);
         nice_ = p.Nice;
         nodes_.resize(kOptWindow + MatchFinder::kMaxLength + 2);
     }
@@ -599,7 +600,9 @@ bool CompressChain(const std::vector<InputFile>& files, const CompressOptions& o
                    std::vector<std::vector<uint8_t>>& packed, CompressStats* stats) {
     packed.clear();
     if (files.empty()) return true;
-    ChainCompressor cc(options);
+    size_t total = 0;
+    for (const InputFile& f : files) total += f.Size;
+    ChainCompressor cc(options, total);
     std::vector<Block> blocks;
     size_t peak = 0;
     // Runs continue across entries, so small solid files share tables.

@@ -1,5 +1,6 @@
 #include "pack/match_finder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -19,18 +20,21 @@ inline uint32_t Hash3(const uint8_t* p, int bits) {
     return (v * 2654435761u) >> (32 - bits);
 }
 
-constexpr size_t kRing = 1u << 20;
-
 }  // namespace
 
-void MatchFinder::Reset(int32_t depth, int32_t nice) {
+void MatchFinder::Reset(int32_t depth, int32_t nice, size_t size) {
     depth_ = depth;
     nice_ = nice;
+    int bits = 10;
+    while (bits < 20 && (size_t{1} << bits) < size) ++bits;
+    hash4Bits_ = std::min(bits, 18);
+    hash3Bits_ = std::min(bits, 16);
+    ringMask_ = (size_t{1} << bits) - 1;
     // Entries hold position + 1, so 0 means "none".
-    head4_.assign(size_t{1} << kHash4Bits, 0);
-    head3_.assign(size_t{1} << kHash3Bits, 0);
+    head4_.assign(size_t{1} << hash4Bits_, 0);
+    head3_.assign(size_t{1} << hash3Bits_, 0);
     head2_.assign(size_t{1} << 16, 0);
-    prev_.assign(kRing, 0);
+    prev_.assign(ringMask_ + 1, 0);
 }
 
 size_t MatchFinder::MemoryBytes() const {
@@ -40,13 +44,13 @@ size_t MatchFinder::MemoryBytes() const {
 void MatchFinder::InsertOne(const uint8_t* data, size_t pos, size_t end) {
     const uint32_t tag = static_cast<uint32_t>(pos + 1);
     if (pos + 2 <= end) head2_[data[pos] | (data[pos + 1] << 8)] = tag;
-    if (pos + 3 <= end) head3_[Hash3(data + pos, kHash3Bits)] = tag;
+    if (pos + 3 <= end) head3_[Hash3(data + pos, hash3Bits_)] = tag;
     if (pos + 4 <= end) {
-        uint32_t& h = head4_[Hash4(data + pos, kHash4Bits)];
-        prev_[pos & (kRing - 1)] = h;
+        uint32_t& h = head4_[Hash4(data + pos, hash4Bits_)];
+        prev_[pos & ringMask_] = h;
         h = tag;
     } else {
-        prev_[pos & (kRing - 1)] = 0;
+        prev_[pos & ringMask_] = 0;
     }
 }
 
@@ -66,8 +70,8 @@ int MatchFinder::Find(const uint8_t* data, size_t pos, size_t limit, MatchCandid
     // Read the heads before inserting pos itself.
     uint32_t c2 = 0, c3 = 0, c4 = 0;
     if (maxLen >= 2) c2 = head2_[cur[0] | (cur[1] << 8)];
-    if (maxLen >= 3) c3 = head3_[Hash3(cur, kHash3Bits)];
-    if (maxLen >= 4) c4 = head4_[Hash4(cur, kHash4Bits)];
+    if (maxLen >= 3) c3 = head3_[Hash3(cur, hash3Bits_)];
+    if (maxLen >= 4) c4 = head4_[Hash4(cur, hash4Bits_)];
     InsertOne(data, pos, end);
 
     auto consider = [&](uint32_t tag) -> bool {
@@ -95,7 +99,7 @@ int MatchFinder::Find(const uint8_t* data, size_t pos, size_t limit, MatchCandid
     for (int32_t steps = depth_; tag != 0 && steps > 0 && best < maxLen && best < nice_; --steps) {
         if (!consider(tag)) break;
         const size_t cand = tag - 1;
-        const uint32_t next = prev_[cand & (kRing - 1)];
+        const uint32_t next = prev_[cand & ringMask_];
         // Chains run strictly backwards; anything else is a stale ring slot.
         if (next == 0 || next - 1 >= cand) break;
         tag = next;

@@ -20,8 +20,9 @@ public:
     static constexpr int32_t kMaxLength = 260;
 
     // depth: chain links followed per position; nice: a match this long
-    // ends the search.
-    void Reset(int32_t depth, int32_t nice);
+    // ends the search; size: bytes that will be inserted in all (small
+    // inputs get small tables).
+    void Reset(int32_t depth, int32_t nice, size_t size);
     // Registers positions [from, to) without searching (bytes that a long
     // match skipped, or history of a solid stream).
     void Insert(const uint8_t* data, size_t from, size_t to, size_t end);
@@ -36,8 +37,9 @@ public:
     size_t MemoryBytes() const;
 
 private:
-    static constexpr int kHash4Bits = 18;
-    static constexpr int kHash3Bits = 16;
+    int hash4Bits_ = 18;
+    int hash3Bits_ = 16;
+    size_t ringMask_ = 0;
     std::vector<uint32_t> head4_, head3_, head2_, prev_;
     int32_t depth_ = 16;
     int32_t nice_ = 64;
