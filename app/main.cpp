@@ -70,12 +70,22 @@ static void RunWizard(HWND owner) {
     InitCommonControls();
     LoadLicenceText(IDR_LICENCE);
 
-    PROPSHEETPAGEA pages[5];
-    InitPage(pages[0], IDD_WELCOME, WelcomePageProc);
-    InitPage(pages[1], IDD_LICENCE, LicencePageProc);
-    InitPage(pages[2], IDD_INSTALL_DIR, InstallFolderPageProc);
-    InitPage(pages[3], IDD_PROGRAM_GROUP, ProgramGroupPageProc);
-    InitPage(pages[4], IDD_PROGRESS, ProgressPageProc);
+    static const struct {
+        int templateId;
+        DLGPROC procedure;
+    } kPages[5] = {{IDD_WELCOME, WelcomePageProc},
+                   {IDD_LICENCE, LicencePageProc},
+                   {IDD_INSTALL_DIR, InstallFolderPageProc},
+                   {IDD_PROGRAM_GROUP, ProgramGroupPageProc},
+                   {IDD_PROGRESS, ProgressPageProc}};
+    // The sheet walks the page array by each record's size field, so the
+    // records lie back to back in their short form.
+    alignas(PROPSHEETPAGEA) unsigned char pages[5 * PROPSHEETPAGEA_V1_SIZE];
+    for (int i = 0; i < 5; ++i) {
+        PROPSHEETPAGEA page;
+        InitPage(page, kPages[i].templateId, kPages[i].procedure);
+        CopyMemory(pages + i * PROPSHEETPAGEA_V1_SIZE, &page, PROPSHEETPAGEA_V1_SIZE);
+    }
     PROPSHEETHEADERA header = {};
     header.dwSize = PROPSHEETHEADERA_V1_SIZE;
     header.dwFlags =
@@ -86,7 +96,7 @@ static void RunWizard(HWND owner) {
     header.pszCaption = "Quorvel installation";
     header.nPages = 5;
     header.nStartPage = 0;
-    header.ppsp = pages;
+    header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
     PropertySheetA(&header);
 
     SendMessageA(owner, WM_CLOSE, 0, 0);

@@ -104,6 +104,11 @@ void TProcessFilesThread::ReportProgress(void* context, int32_t done, int32_t to
 void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& entryName,
                                              AnsiString& destination) {
     TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
+    // The user left the wizard: write no further entry.
+    if (Setup.cancelRequested) {
+        destination = AnsiString();
+        return;
+    }
     bool screenSaver = entryName.Contains(kScreenSaverMarker);
 
     AnsiString directory = self->targetFolder;
@@ -131,7 +136,7 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                 if (answer == IDYES) overwriteAnswer = OverwriteAll;
                 if (answer == IDNO) overwriteAnswer = KeepAll;
             }
-            if (overwriteAnswer == KeepAll) destination = AnsiString();
+            if (overwriteAnswer == KeepAll || Setup.cancelRequested) destination = AnsiString();
         }
         CloseHandle(existing);
     }

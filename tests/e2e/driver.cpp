@@ -464,7 +464,8 @@ HWND StartAndFindSheet(Setup& setup, const std::string& exe) {
 }
 
 void CheckWelcome(HWND sheet, bool update) {
-    CheckEq(WindowText(sheet), "Quorvel screen saver Setup", "sheet caption on welcome");
+    // The sheet's own title is the system's business; the page carries its caption.
+    CheckEq(WindowText(CurrentPage(sheet)), "Quorvel screen saver Setup", "welcome caption");
     CheckEq(ItemVisible(sheet, 1001), !update, "first-installation text shown");
     CheckEq(ItemVisible(sheet, 1002), update, "update text shown");
     CheckEq(Item(sheet, update ? 1002 : 1001), update ? kWelcomeUpdate : kWelcomeFirst,

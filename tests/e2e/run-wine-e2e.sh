@@ -1,0 +1,112 @@
+#!/bin/bash
+# Plays the real setup program (the x86_64 twin) under Wine, one scenario
+# per fresh prefix, with the driver of tests/e2e. Scenarios that need a
+# previous installation start from a copy of the first installation's
+# prefix. Last line: "N passed, M failed".
+#   QV_E2E_BUILD  build folder of the win64 preset (default build/win64)
+#   QV_E2E_ONLY   run only these scenarios (blank-separated)
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${QV_E2E_BUILD:-$ROOT/build/win64}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+export QV_WINE_DIR=$BUILD/e2e-wine
+source "$ROOT/scripts/wine-env.sh"
+source "$ROOT/scripts/xvfb.sh"
+qv_ensure_display || { echo "0 passed, 1 failed"; exit 1; }
+
+SETUP=$BUILD/app/QuorvelSetup.exe
+DRIVER=$BUILD/tests/e2e/qv_e2e_driver.exe
+STANDIN=$BUILD/tests/e2e/rundll32.exe
+SHOTS=$BUILD/e2e-shots
+LOGS=$BUILD/e2e-logs
+for f in "$SETUP" "$DRIVER" "$STANDIN"; do
+    [ -f "$f" ] || { echo "missing $f (build the win64 preset)"; echo "0 passed, 1 failed"; exit 1; }
+done
+rm -rf "$SHOTS" "$LOGS"
+mkdir -p "$SHOTS" "$LOGS"
+qv_wine_template || { echo "0 passed, 1 failed"; exit 1; }
+
+# The archive's entries in the order the build packs them.
+MANIFEST=$LOGS/manifest.txt
+(cd "$ROOT/payload" && for f in $(ls | LC_ALL=C sort); do
+    [ "$f" = README.md ] || printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
+done) >"$MANIFEST"
+
+PASSED=0
+FAILED=0
+SCENARIOS=(first update update-backward overwrite-yes overwrite-no cancel-files
+           no-shortcuts folder-checks blocked-folder cancel-early second-copy)
+[ -n "${QV_E2E_ONLY:-}" ] && read -r -a SCENARIOS <<<"$QV_E2E_ONLY"
+
+# Prefix of a scenario: a fresh copy of the template, or of the prefix the
+# first installation left behind.
+make_prefix() {
+    local name=$1 base=$2 p
+    if [ "$base" = first ]; then
+        p=$QV_WINE_DIR/$name
+        rm -rf "$p"
+        cp -a "$QV_WINE_DIR/first-done" "$p"
+    else
+        p=$(qv_wine_prefix "$name") || return 1
+    fi
+    mkdir -p "$p/drive_c/qvsetup"
+    cp "$SETUP" "$p/drive_c/qvsetup/QuorvelSetup.exe"
+    cp "$STANDIN" "$p/drive_c/qvsetup/rundll32.exe"
+    cp "$DRIVER" "$p/drive_c/qvsetup/driver.exe"
+    cp "$MANIFEST" "$p/drive_c/qvsetup/manifest.txt"
+    rm -f "$p/drive_c/qvsetup/rundll32.log"
+    echo "$p"
+}
+
+# Drive D: as a removable disk backed by a folder of the prefix.
+add_removable_d() {
+    local p=$1
+    mkdir -p "$p/drive_d"
+    ln -sfn ../drive_d "$p/dosdevices/d:"
+    printf '\n[Software\\\\Wine\\\\Drives]\n"d:"="floppy"\n' >>"$p/system.reg"
+}
+
+run_scenario() {
+    local name=$1 base=fresh p shotArg= start=$SECONDS
+    case $name in update*|overwrite*|cancel-files) base=first ;; esac
+    if [ "$base" = first ] && [ ! -d "$QV_WINE_DIR/first-done" ]; then
+        echo "FAIL $name (needs the first installation)"
+        FAILED=$((FAILED + 1))
+        return
+    fi
+    p=$(make_prefix "$name" "$base") || { FAILED=$((FAILED + 1)); return; }
+    [ "$name" = folder-checks ] && add_removable_d "$p"
+    [ "$name" = first ] && shotArg='Z:'${SHOTS//\//\\}
+    qv_wine_run "$p" 120 "$p/drive_c/qvsetup/driver.exe" "$name" \
+        'C:\qvsetup\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt' $shotArg \
+        >"$LOGS/$name.log" 2>"$LOGS/$name.err"
+    local status=$?
+    qv_wine_stop "$p"
+    tr -d '\r' <"$LOGS/$name.log"
+    if [ $status -eq 0 ] && grep -q "^PASS $name" <(tr -d '\r' <"$LOGS/$name.log"); then
+        PASSED=$((PASSED + 1))
+    else
+        [ $status -ne 0 ] && ! grep -q "FAIL $name" "$LOGS/$name.log" &&
+            echo "FAIL $name (driver status $status)"
+        FAILED=$((FAILED + 1))
+    fi
+    echo "   ($((SECONDS - start)) s)"
+    if [ "$name" = first ]; then
+        rm -rf "$QV_WINE_DIR/first-done"
+        [ $status -eq 0 ] && mv "$p" "$QV_WINE_DIR/first-done"
+    fi
+    rm -rf "$p"
+}
+
+START=$SECONDS
+for s in "${SCENARIOS[@]}"; do run_scenario "$s"; done
+rm -rf "$QV_WINE_DIR/first-done"
+
+for bmp in "$SHOTS"/*.bmp; do
+    [ -f "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+ls "$SHOTS"/*.png 2>/dev/null | sed 's/^/screenshot: /'
+echo "end-to-end time: $((SECONDS - START)) s"
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
