@@ -797,6 +797,56 @@ void SecondCopy(const std::string& exe) {
     CheckEq(first.WaitExit(), 0, "first copy's exit code");
 }
 
+std::string FileTimeText(const std::string& path) {
+    FILETIME t, local;
+    long long size = 0;
+    if (!FileTimes(path, t, size)) return "missing";
+    SYSTEMTIME st;
+    FileTimeToLocalFileTime(&t, &local);
+    FileTimeToSystemTime(&local, &st);
+    char text[96];
+    std::snprintf(text, sizeof(text), "%lld bytes, %04d-%02d-%02d %02d:%02d:%02d", size, st.wYear,
+                  st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
+    return text;
+}
+
+// Prints where an installation put everything (no checks).
+void Report(const std::string& exe) {
+    std::string dir, group, value;
+    RegValue(kProductKey, "InstallDir", dir);
+    RegValue(kProductKey, "ShellFolder", group);
+    std::printf("Files:\n");
+    for (const Entry& e : manifest) {
+        std::string path = Destination(e, dir);
+        std::printf("  %s  (%s)\n", path.c_str(), FileTimeText(path).c_str());
+    }
+    std::string scr = FileName(ScreenSaverName());
+    std::string appPaths = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + scr;
+    std::string uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
+    const std::pair<std::string, const char*> values[] = {
+        {kProductKey, "InstallDir"}, {kProductKey, "ShellFolder"}, {appPaths, ""},
+        {appPaths, "Path"},          {uninstall, "DisplayName"},   {uninstall, "UninstallString"}};
+    std::printf("Registry (HKEY_LOCAL_MACHINE):\n");
+    for (const auto& [key, name] : values) {
+        bool found = RegValue(key.c_str(), name, value);
+        std::printf("  %s  \"%s\" = %s\n", key.c_str(), *name ? name : "(default)",
+                    found ? ("\"" + value + "\"").c_str() : "(not set)");
+    }
+    std::printf("Links:\n");
+    for (const char* name : {"Quorvel Help.Lnk", "Quorvel Settings.Lnk"}) {
+        std::string path = std::string(kProgramsDir) + "\\" + group + "\\" + name;
+        Link link = ReadLink(path);
+        if (group.empty() || !link.ok) {
+            std::printf("  %s: none\n", name);
+            continue;
+        }
+        std::printf("  %s\n    target %s %s\n", path.c_str(), link.path.c_str(),
+                    link.arguments.c_str());
+    }
+    std::string launched = ReadLaunchLog(exe);
+    std::printf("Final launch: %s\n", launched.empty() ? "(none recorded)" : launched.c_str());
+}
+
 bool LoadManifest(const std::string& path) {
     std::ifstream in(path);
     std::string line;
@@ -820,7 +870,7 @@ int main(int argc, char** argv) {
     if (argc > 4) shotDir = argv[4];
     CoInitialize(nullptr);
     Check(LoadManifest(argv[3]), "manifest with a screen-saver entry");
-    DeleteFileA(LaunchLogPath(exe).c_str());
+    if (scenario != "report") DeleteFileA(LaunchLogPath(exe).c_str());
     if (scenario == "first")
         FirstInstallation(exe);
     else if (scenario == "update")
@@ -843,6 +893,8 @@ int main(int argc, char** argv) {
         CancelDuringFiles(exe);
     else if (scenario == "second-copy")
         SecondCopy(exe);
+    else if (scenario == "report")
+        Report(exe);
     else
         Check(false, "unknown scenario " + scenario);
     CoUninitialize();
