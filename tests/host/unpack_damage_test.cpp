@@ -117,7 +117,9 @@ TEST(DamagedStreams, StepsWithoutOutputPastTheDataStillEnd) {
 
 TEST(DamagedStreams, TruncatedDataEndsTheEntryShort) {
     std::vector<Token> t;
-    for (int i = 0; i < 60000; ++i) t.push_back(Token::Literal(static_cast<uint8_t>(i * i >> 3)));
+    for (int i = 0; i < 60000; ++i)
+        t.push_back(Token::Literal(
+            static_cast<uint8_t>(static_cast<uint32_t>(i) * static_cast<uint32_t>(i) >> 3)));
     Block b;
     b.Tokens = t;
     const std::vector<EncodedEntry> e = EncodeOrFail({b});
