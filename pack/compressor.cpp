@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "pack/match_finder.h"
@@ -16,23 +17,25 @@ constexpr uint32_t kInfinity = 0xFFFFFFFFu;
 constexpr int32_t kSegmentBytes = 1 << 16;  // unit of the multimedia decision
 constexpr int kOptWindow = 4096;            // positions per optimal-parse pass
 
+// Lookahead < 0 selects the optimal parse; 0 is greedy, 1 or 2 lazy.
 struct LevelParams {
     int32_t Depth;
     int32_t Nice;
+    int Lookahead;
 };
 
 LevelParams ParamsFor(int level) {
     switch (level) {
         case 1:
-            return {4, 24};
+            return {4, 24, 0};
         case 2:
-            return {10, 40};
+            return {12, 48, 1};
         case 4:
-            return {96, 160};
+            return {96, 160, -1};
         case 5:
-            return {384, 260};
+            return {384, 260, -1};
         default:
-            return {28, 80};
+            return {32, 96, 2};
     }
 }
 
@@ -237,7 +240,8 @@ public:
         finder_.Reset(p.Depth, p.Nice, totalSize);
         history_.reserve(totalSize);
         nice_ = p.Nice;
-        nodes_.resize(kOptWindow + MatchFinder::kMaxLength + 2);
+        lookahead_ = p.Lookahead;
+        if (lookahead_ < 0) nodes_.resize(kOptWindow + MatchFinder::kMaxLength + 2);
     }
 
     size_t MemoryBytes() const {
@@ -261,8 +265,9 @@ public:
             MatchHistory h = history_state_;
             uint64_t lzPrice = 0;
             // A long match may run past the segment's nominal end.
-            const size_t segEnd =
-                ParseRange(buf, seg, std::min(end, seg + kSegmentBytes), end, h, lz, lzPrice);
+            const size_t segTo = std::min(end, seg + kSegmentBytes);
+            const size_t segEnd = lookahead_ < 0 ? ParseRange(buf, seg, segTo, end, h, lz, lzPrice)
+                                                 : ParseLazy(buf, seg, segTo, end, h, lz, lzPrice);
             bool useAudio = false;
             AudioStats bestAudio;
             EncoderAudio bestState;
@@ -344,7 +349,9 @@ private:
     CompressOptions options_;
     MatchFinder finder_;
     int32_t nice_ = 64;
+    int lookahead_ = -1;
     std::vector<uint8_t> history_;
+    std::vector<uint32_t> litSum_;  // lazy parse: literal prices summed from the range start
     std::vector<Node> nodes_;
     MatchHistory history_state_;
     EncoderAudio audio_;
@@ -398,6 +405,158 @@ private:
             ++st.Freq[a.CurrentChannel][delta];
             if (++a.CurrentChannel == channels) a.CurrentChannel = 0;
         }
+    }
+
+    // What the lazy parse may take at one position.
+    struct Choice {
+        int32_t Length = 0;  // 0: nothing better than a literal
+        int32_t Saving = 0;  // literal prices of the covered bytes minus the token's price
+        Token Tok;
+    };
+
+    // Matches found at one position; kept so that a lookahead's search is
+    // not repeated when the parse moves there.
+    struct Found {
+        size_t Pos = SIZE_MAX;
+        int Count = 0;
+        int32_t Short = 0;
+        MatchCandidate Cands[MatchFinder::kMaxLength + 4];
+    };
+    Found found_[3];
+    // Lazy parse: the searches at pos, pos + 1 and pos + 2, rotated as
+    // the parse moves on.
+    Found* foundSlots_[3] = {&found_[0], &found_[1], &found_[2]};
+
+    void FindAt(const uint8_t* buf, size_t p, size_t fileEnd, Found& f) {
+        f.Pos = p;
+        f.Count = finder_.Find(buf, p, fileEnd - p, f.Cands);
+        f.Short = finder_.ShortDistance();
+    }
+
+    // The token at p with the largest saving under history h. lits holds
+    // the summed literal prices with lits[0] at position base.
+    Choice Choose(const uint8_t* buf, const Found& f, size_t fileEnd, const MatchHistory& h,
+                  const uint32_t* lits, size_t base) const {
+        Choice best;
+        const size_t p = f.Pos;
+        const uint8_t* cur = buf + p;
+        const int32_t maxLen =
+            static_cast<int32_t>(std::min<size_t>(fileEnd - p, MatchFinder::kMaxLength));
+        if (maxLen < 2) return best;
+        const uint32_t* at = lits + (p - base);
+        auto offer = [&](int32_t len, uint32_t price, const Token& t) {
+            const int32_t saving =
+                static_cast<int32_t>(at[len] - at[0]) - static_cast<int32_t>(price);
+            if (saving > best.Saving) {
+                best.Length = len;
+                best.Saving = saving;
+                best.Tok = t;
+            }
+        };
+        const int32_t pl = h.PrevMatchLength, pd = h.PrevMatchDistance;
+        if (pl > 0 && pd > 0 && static_cast<size_t>(pd) <= p && pl <= maxLen &&
+            CommonLength(cur - pd, cur, pl) == pl) {
+            offer(pl, prices_.Lit[kSymbolRepeatMatch], Token::RepeatMatch());
+        }
+        int32_t recentLen[4] = {};
+        for (int k = 0; k < 4; ++k) {
+            const int32_t d = h.Recent(k);
+            if (d <= 0 || static_cast<size_t>(d) > p) continue;
+            bool dup = false;
+            for (int j = 0; j < k; ++j) dup |= h.Recent(j) == d;
+            if (dup) continue;
+            const int bump = RecentBump(d);
+            const int32_t len = std::min(CommonLength(cur - d, cur, maxLen), 257 + bump);
+            recentLen[k] = len;
+            if (len < 2 + bump) continue;
+            offer(len, prices_.Lit[kSymbolRecentFirst + k] + prices_.RecentLen[len - bump - 2],
+                  Token::RecentMatch(k, len));
+        }
+        if (f.Short > 0) offer(2, prices_.Short[f.Short - 1], Token::ShortMatch(f.Short));
+        for (int c = 0; c < f.Count; ++c) {
+            const int32_t d = f.Cands[c].Distance;
+            const int bump = FarBump(d);
+            const int32_t len = std::min(f.Cands[c].Length, 258 + bump);
+            if (len < 3 + bump) continue;
+            bool recent = false;
+            for (int k = 0; k < 4; ++k) recent |= h.Recent(k) == d && recentLen[k] >= len;
+            if (recent) continue;  // already offered, cheaper, as a recent match
+            offer(len, prices_.DistancePrice(d) + prices_.MatchLen[len - bump - 3],
+                  Token::Match(len, d));
+        }
+        return best;
+    }
+
+    // Greedy or lazy parse of [from, to): at each position the token with
+    // the largest saving, unless starting one or two bytes later saves
+    // more. Same contract as ParseRange.
+    size_t ParseLazy(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
+                     std::vector<Token>& out, uint64_t& total) {
+        // Literal prices summed over every byte a token from [from, to)
+        // or a lookahead can reach.
+        const size_t reach = std::min(fileEnd, to + 2 + MatchFinder::kMaxLength) - from;
+        litSum_.resize(reach + 1);
+        litSum_[0] = 0;
+        for (size_t i = 0; i < reach; ++i) litSum_[i + 1] = litSum_[i] + prices_.Lit[buf[from + i]];
+        const uint32_t* lits = litSum_.data();
+        // found[k] holds the search at pos + k.
+        Found** found = foundSlots_;
+        size_t pos = from;
+        size_t searched = from;  // first position not yet searched or inserted
+        auto search = [&](int k) {
+            FindAt(buf, pos + static_cast<size_t>(k), fileEnd, *found[k]);
+            searched = pos + static_cast<size_t>(k) + 1;
+        };
+        auto literal = [&]() {
+            out.push_back(Token::Literal(buf[pos]));
+            total += prices_.Lit[buf[pos]];
+            ++pos;
+            Found* f0 = found[0];
+            found[0] = found[1];
+            found[1] = found[2];
+            found[2] = f0;
+        };
+        while (pos < to) {
+            if (found[0]->Pos != pos) search(0);
+            Choice c = Choose(buf, *found[0], fileEnd, h, lits, from);
+            if (c.Length == 0) {
+                literal();
+                continue;
+            }
+            bool later = false;
+            for (int k = 1; k <= lookahead_ && c.Length < nice_ && pos + k < fileEnd; ++k) {
+                if (found[k]->Pos != pos + static_cast<size_t>(k)) search(k);
+                const Choice n = Choose(buf, *found[k], fileEnd, h, lits, from);
+                // A later start must also pay for the literals before it.
+                if (n.Saving > c.Saving) {
+                    later = true;
+                    break;
+                }
+            }
+            if (later) {
+                literal();
+                continue;
+            }
+            total += TokenPrice(c.Tok, h);
+            out.push_back(c.Tok);
+            Apply(c.Tok, h);
+            const size_t next = pos + static_cast<size_t>(c.Length);
+            if (searched < next) {
+                finder_.Insert(buf, searched, next, fileEnd);
+                searched = next;
+            }
+            pos = next;
+            // Searches past the match's end stay valid; the others are gone.
+            if (found[1]->Pos == pos) {
+                std::swap(found[0], found[1]);
+            } else if (found[2]->Pos == pos) {
+                std::swap(found[0], found[2]);
+            }
+            found[1]->Pos = found[2]->Pos = SIZE_MAX;
+        }
+        // Lookahead searches past pos stay in found_ for the next range:
+        // their positions are in the finder already.
+        return pos;
     }
 
     // Optimal parse of [from, to) given bytes up to fileEnd; returns the
@@ -520,6 +679,10 @@ private:
             case TokenKind::kMatch:
                 return prices_.DistancePrice(t.Distance) +
                        prices_.MatchLen[t.Length - FarBump(t.Distance) - 3];
+            case TokenKind::kRepeatMatch:
+                return prices_.Lit[kSymbolRepeatMatch];
+            case TokenKind::kShortMatch:
+                return prices_.Short[t.Distance - 1];
             default:
                 return 0;
         }
