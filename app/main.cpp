@@ -1,12 +1,21 @@
 // The program body: single-instance guard, owner window, previous
 // installation, the wizard, and the hand-over of the new screen saver to
 // the system's display settings. Every way out ends with exit code 0.
+#include <cstddef>
+
 #include "app/setup_state.h"
 #include "app/wizard.h"
 #include "install/registry.h"
 #include "resources/resource.h"
 
 static const char kClassName[] = "Quorvel Setup";
+
+#ifndef _WIN64
+// The 32-bit product hands the system its records in their short forms.
+static_assert(offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT*) == 40);
+static_assert(offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) == 40);
+static_assert(sizeof(STARTUPINFOA) == 68);
+#endif
 
 static LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) PostQuitMessage(0);

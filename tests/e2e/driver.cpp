@@ -753,6 +753,10 @@ void CancelDuringFiles(const std::string& exe) {
     WaitPage(sheet, 4, "progress");
     Box question = WaitBox(setup);
     CheckEq(question.text, kOverwrite, "overwrite question is up");
+    // Next can't leave the page while the installation runs.
+    Press(sheet, PSBTN_NEXT);
+    Sleep(300);
+    CheckEq(PageIndex(sheet), 4, "Next during the installation stays");
     Press(sheet, PSBTN_CANCEL);
     bool asked = WaitFor([&] {
         for (HWND w : setup.Windows("#32770"))
