@@ -24,6 +24,28 @@ Unpacker Unp;
 
 namespace {
 
+#define QV_HOT inline __attribute__((always_inline))
+
+// The next 16 bits: the four bytes at InputPos as one big-endian number,
+// shifted so that bit BitOffset of the first byte lands in bit 15. The
+// spare bytes after the buffer keep the fourth byte inside the array.
+QV_HOT uint32_t Peek16() {
+    const uint8_t* p = Unp.InputBuffer + Unp.InputPos;
+    const uint32_t bits = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+                          static_cast<uint32_t>(p[2]) << 8 | p[3];
+    return (bits >> (16 - Unp.BitOffset)) & 0xFFFF;
+}
+
+QV_HOT void Skip(int32_t n) {
+    const int32_t bits = Unp.BitOffset + n;
+    Unp.InputPos += bits >> 3;
+    Unp.BitOffset = bits & 7;
+}
+
+}  // namespace
+
+namespace {
+
 // Unsigned arithmetic where a 32-bit count may wrap, so that damaged sizes
 // never reach undefined behaviour.
 inline int32_t WrapAdd(int32_t a, int32_t b) {
@@ -31,9 +53,9 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
 }
 
 // Bit fields of n bits (1..16), most significant first.
-inline int32_t ReadField(int32_t n) {
-    const int32_t value = static_cast<int32_t>(PeekBits() >> (16 - n));
-    SkipBits(n);
+QV_HOT int32_t ReadField(int32_t n) {
+    const int32_t value = static_cast<int32_t>(Peek16() >> (16 - n));
+    Skip(n);
     return value;
 }
 
@@ -85,18 +107,11 @@ void FillInput(bool first) {
 }
 
 uint32_t PeekBits() {
-    const Unpacker& u = Unp;
-    const uint8_t* p = u.InputBuffer + u.InputPos;
-    const uint32_t bits = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                          static_cast<uint32_t>(p[2]) << 8;
-    return (bits >> (16 - u.BitOffset)) & 0xFFFF;
+    return Peek16();
 }
 
 void SkipBits(int32_t n) {
-    Unpacker& u = Unp;
-    u.BitOffset += n;
-    u.InputPos += u.BitOffset >> 3;
-    u.BitOffset &= 7;
+    Skip(n);
 }
 
 // ---------------------------------------------------------------------------
@@ -160,17 +175,27 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-int32_t DecodeSymbol(const HuffmanTable& table) {
-    const uint32_t f = PeekBits() & 0xFFFE;
-    const uint16_t fast = table.Fast[f >> (16 - kFastBits)];
-    if (fast != kFastSlow) {
-        SkipBits(fast & 15);
-        return fast >> 4;
-    }
+namespace {
+
+int32_t DecodeLong(const HuffmanTable& table, uint32_t f) {
     int32_t length = 0;
     const int32_t symbol = DecodeByLimits(table, f, kFastBits + 1, 15, length);
-    SkipBits(length);
+    Skip(length);
     return symbol;
+}
+
+QV_HOT int32_t Decode(const HuffmanTable& table) {
+    const uint32_t f = Peek16() & 0xFFFE;
+    const uint16_t fast = table.Fast[f >> (16 - kFastBits)];
+    if (fast == kFastSlow) return DecodeLong(table, f);
+    Skip(fast & 15);
+    return fast >> 4;
+}
+
+}  // namespace
+
+int32_t DecodeSymbol(const HuffmanTable& table) {
+    return Decode(table);
 }
 
 void ReadCodeTables() {
@@ -321,9 +346,9 @@ uint8_t PredictByte(int32_t delta) {
 namespace {
 
 // One multimedia step: a delta of the current channel, or a new block.
-void AudioStep() {
+QV_HOT void AudioStep() {
     Unpacker& u = Unp;
-    const int32_t s = DecodeSymbol(u.AudioTables[u.CurrentChannel]);
+    const int32_t s = Decode(u.AudioTables[u.CurrentChannel]);
     if (s == kAudioBlockChange) {
         ReadCodeTables();
         return;
@@ -340,7 +365,7 @@ void LongMatch(int32_t slot) {
     Unpacker& u = Unp;
     int32_t length = kSlots.LengthBase[slot] + 3;
     if (kSlots.LengthExtraBits[slot] > 0) length += ReadField(kSlots.LengthExtraBits[slot]);
-    const int32_t d = DecodeSymbol(u.DistanceTable);
+    const int32_t d = Decode(u.DistanceTable);
     int32_t distance = kSlots.DistanceBase[d] + 1;
     if (kSlots.DistanceExtraBits[d] > 0) distance += ReadField(kSlots.DistanceExtraBits[d]);
     if (distance >= kFarDistance2) length += 1;
@@ -351,7 +376,7 @@ void LongMatch(int32_t slot) {
 void RecentMatch(int32_t symbol) {
     Unpacker& u = Unp;
     const int32_t distance = u.RecentDistances[(u.RecentIndex - (symbol - 256)) & 3];
-    const int32_t r = DecodeSymbol(u.RepeatLengthTable);
+    const int32_t r = Decode(u.RepeatLengthTable);
     int32_t length = kSlots.LengthBase[r] + 2;
     if (kSlots.LengthExtraBits[r] > 0) length += ReadField(kSlots.LengthExtraBits[r]);
     if (distance >= kFarDistance2) length += 1;
@@ -391,7 +416,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
             AudioStep();
             continue;
         }
-        const int32_t s = DecodeSymbol(u.LiteralTable);
+        const int32_t s = Decode(u.LiteralTable);
         if (s < 256) {
             u.Window[u.WindowPos] = static_cast<uint8_t>(s);
             u.WindowPos += 1;
