@@ -26,20 +26,55 @@ namespace {
 
 #define QV_HOT inline __attribute__((always_inline))
 
-// The next 16 bits: the four bytes at InputPos as one big-endian number,
-// shifted so that bit BitOffset of the first byte lands in bit 15. The
-// spare bytes after the buffer keep the fourth byte inside the array.
+// A read position in the input buffer. The decoding loop keeps one in
+// registers and stores it back into InputPos and BitOffset around the
+// steps that work on those fields.
+struct Cursor {
+    const uint8_t* Buffer;
+    int32_t Pos;
+    int32_t Bit;
+
+    // The next 16 bits: the four bytes at Pos as one big-endian number,
+    // shifted so that bit Bit of the first byte lands in bit 15. The spare
+    // bytes after the buffer keep the fourth byte inside the array.
+    QV_HOT uint32_t Peek() const {
+        const uint8_t* p = Buffer + Pos;
+        const uint32_t bits = static_cast<uint32_t>(p[0]) << 24 |
+                              static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+                              p[3];
+        return (bits >> (16 - Bit)) & 0xFFFF;
+    }
+    QV_HOT void Skip(int32_t n) {
+        const int32_t bits = Bit + n;
+        Pos += bits >> 3;
+        Bit = bits & 7;
+    }
+    // A bit field of n bits (1..16).
+    QV_HOT int32_t Field(int32_t n) {
+        const int32_t value = static_cast<int32_t>(Peek() >> (16 - n));
+        Skip(n);
+        return value;
+    }
+    QV_HOT int32_t Decode(const HuffmanTable& table);
+};
+
+QV_HOT Cursor LoadCursor() {
+    return {Unp.InputBuffer, Unp.InputPos, Unp.BitOffset};
+}
+
+QV_HOT void StoreCursor(const Cursor& c) {
+    Unp.InputPos = c.Pos;
+    Unp.BitOffset = c.Bit;
+}
+
 QV_HOT uint32_t Peek16() {
-    const uint8_t* p = Unp.InputBuffer + Unp.InputPos;
-    const uint32_t bits = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                          static_cast<uint32_t>(p[2]) << 8 | p[3];
-    return (bits >> (16 - Unp.BitOffset)) & 0xFFFF;
+    return LoadCursor().Peek();
 }
 
 QV_HOT void Skip(int32_t n) {
-    const int32_t bits = Unp.BitOffset + n;
-    Unp.InputPos += bits >> 3;
-    Unp.BitOffset = bits & 7;
+    Cursor c = LoadCursor();
+    c.Skip(n);
+    StoreCursor(c);
 }
 
 }  // namespace
@@ -54,8 +89,9 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
 
 // Bit fields of n bits (1..16), most significant first.
 QV_HOT int32_t ReadField(int32_t n) {
-    const int32_t value = static_cast<int32_t>(Peek16() >> (16 - n));
-    Skip(n);
+    Cursor c = LoadCursor();
+    const int32_t value = c.Field(n);
+    StoreCursor(c);
     return value;
 }
 
@@ -175,21 +211,27 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-namespace {
-
-int32_t DecodeLong(const HuffmanTable& table, uint32_t f) {
+QV_HOT int32_t Cursor::Decode(const HuffmanTable& table) {
+    const uint32_t f = Peek() & 0xFFFE;
+    const uint16_t fast = table.Fast[f >> (16 - kFastBits)];
+    if (fast != kFastSlow) {
+        Skip(fast & 15);
+        return fast >> 4;
+    }
+    // Longer codes: the plain rule from length kFastBits + 1 on.
     int32_t length = 0;
     const int32_t symbol = DecodeByLimits(table, f, kFastBits + 1, 15, length);
     Skip(length);
     return symbol;
 }
 
+namespace {
+
 QV_HOT int32_t Decode(const HuffmanTable& table) {
-    const uint32_t f = Peek16() & 0xFFFE;
-    const uint16_t fast = table.Fast[f >> (16 - kFastBits)];
-    if (fast == kFastSlow) return DecodeLong(table, f);
-    Skip(fast & 15);
-    return fast >> 4;
+    Cursor c = LoadCursor();
+    const int32_t symbol = c.Decode(table);
+    StoreCursor(c);
+    return symbol;
 }
 
 }  // namespace
@@ -280,30 +322,45 @@ void FlushWindow() {
 // ---------------------------------------------------------------------------
 // LZ decoding
 
-void CopyMatch(int32_t length, int32_t distance) {
+namespace {
+
+// The match copy on the loop's own copies of WindowPos and OutputLeft.
+QV_HOT void CopyMatchAt(int32_t length, int32_t distance, int32_t& windowPos, int32_t& outputLeft) {
     Unpacker& u = Unp;
     u.RecentDistances[u.RecentIndex & 3] = distance;
     u.RecentIndex = WrapAdd(u.RecentIndex, 1);
     u.PrevMatchDistance = distance;
     u.PrevMatchLength = length;
-    u.OutputLeft = WrapAdd(u.OutputLeft, -length);
+    outputLeft = WrapAdd(outputLeft, -length);
 
     uint8_t* const window = u.Window;
-    int32_t pos = u.WindowPos & kWindowMask;
+    int32_t pos = windowPos & kWindowMask;
     const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
-    // Neither end wraps and the two ranges do not overlap: one block copy
-    // gives what the byte loop gives.
-    if (pos + length <= kWindowSize && from + length <= kWindowSize &&
-        (from + length <= pos || pos + length <= from)) {
-        std::memcpy(window + pos, window + from, static_cast<size_t>(length));
-        u.WindowPos = (pos + length) & kWindowMask;
+    if (pos + length <= kWindowSize && from + length <= kWindowSize) {
+        // Neither end wraps. Apart ranges copy as one block; a source that
+        // runs into the destination repeats its last distance bytes, which
+        // a forward byte copy without masking gives.
+        if (from + length <= pos || pos + length <= from) {
+            std::memcpy(window + pos, window + from, static_cast<size_t>(length));
+        } else {
+            uint8_t* d = window + pos;
+            const uint8_t* f = window + from;
+            for (int32_t n = 0; n < length; ++n) d[n] = f[n];
+        }
+        windowPos = (pos + length) & kWindowMask;
         return;
     }
     for (int32_t n = 0; n < length; ++n) {
         window[pos] = window[WrapAdd(pos, -distance) & kWindowMask];
         pos = (pos + 1) & kWindowMask;
     }
-    u.WindowPos = pos;
+    windowPos = pos;
+}
+
+}  // namespace
+
+void CopyMatch(int32_t length, int32_t distance) {
+    CopyMatchAt(length, distance, Unp.WindowPos, Unp.OutputLeft);
 }
 
 void StartEntry(bool solid) {
@@ -343,96 +400,102 @@ uint8_t PredictByte(int32_t delta) {
     return FinishPrediction(v, u.CrossDelta, predicted, delta);
 }
 
-namespace {
-
-// One multimedia step: a delta of the current channel, or a new block.
-QV_HOT void AudioStep() {
-    Unpacker& u = Unp;
-    const int32_t s = Decode(u.AudioTables[u.CurrentChannel]);
-    if (s == kAudioBlockChange) {
-        ReadCodeTables();
-        return;
-    }
-    u.Window[u.WindowPos] = PredictByte(s);
-    u.WindowPos += 1;
-    u.CurrentChannel += 1;
-    if (u.CurrentChannel == u.ChannelCount) u.CurrentChannel = 0;
-    u.OutputLeft -= 1;
-}
-
-// Length extras and far-distance bumps of a long match, then the copy.
-void LongMatch(int32_t slot) {
-    Unpacker& u = Unp;
-    int32_t length = kSlots.LengthBase[slot] + 3;
-    if (kSlots.LengthExtraBits[slot] > 0) length += ReadField(kSlots.LengthExtraBits[slot]);
-    const int32_t d = Decode(u.DistanceTable);
-    int32_t distance = kSlots.DistanceBase[d] + 1;
-    if (kSlots.DistanceExtraBits[d] > 0) distance += ReadField(kSlots.DistanceExtraBits[d]);
-    if (distance >= kFarDistance2) length += 1;
-    if (distance >= kFarDistance1) length += 1;
-    CopyMatch(length, distance);
-}
-
-void RecentMatch(int32_t symbol) {
-    Unpacker& u = Unp;
-    const int32_t distance = u.RecentDistances[(u.RecentIndex - (symbol - 256)) & 3];
-    const int32_t r = Decode(u.RepeatLengthTable);
-    int32_t length = kSlots.LengthBase[r] + 2;
-    if (kSlots.LengthExtraBits[r] > 0) length += ReadField(kSlots.LengthExtraBits[r]);
-    if (distance >= kFarDistance2) length += 1;
-    if (distance >= kFarDistance1) length += 1;
-    if (distance >= kRecentNearLimit) length += 1;
-    CopyMatch(length, distance);
-}
-
-void ShortMatch(int32_t symbol) {
-    const int32_t k = symbol - kSymbolShortFirst;
-    const int32_t distance =
-        kSlots.ShortDistanceBase[k] + 1 + ReadField(kSlots.ShortDistanceExtraBits[k]);
-    CopyMatch(2, distance);
-}
-
-}  // namespace
-
 void UnpackEntry(uint8_t* window, bool solid) {
     Unpacker& u = Unp;
     u.Window = window;
     StartEntry(solid);
     FillInput(true);
     if (!solid) ReadCodeTables();
-    u.OutputLeft = WrapAdd(u.OutputLeft, -1);
-    while (u.OutputLeft >= 0) {
+
+    // The loop works on local copies of the busiest fields (the compiler
+    // can't keep fields in registers across stores into the window) and
+    // hands them back to the fields around every out-of-line step.
+    Cursor in = LoadCursor();
+    int32_t windowPos = u.WindowPos;
+    int32_t outputLeft = WrapAdd(u.OutputLeft, -1);
+    auto save = [&] {
+        StoreCursor(in);
+        u.WindowPos = windowPos;
+        u.OutputLeft = outputLeft;
+    };
+    auto load = [&] {
+        in = LoadCursor();
+        windowPos = u.WindowPos;
+        outputLeft = u.OutputLeft;
+    };
+
+    while (outputLeft >= 0) {
         // One test covers both the refill point and the overrun guard.
-        if (u.InputPos > u.StepCheckPos) {
+        if (in.Pos > u.StepCheckPos) {
+            save();
             if (OverrunPassed()) break;
-            if (u.InputPos > kRefillStep) FillInput(false);
+            if (in.Pos > kRefillStep) FillInput(false);
+            load();
         }
-        if ((u.OutputLeft & 0xFFF) == 0) NotifyProgress(u.OutputLeft);
-        u.WindowPos &= kWindowMask;
-        if (((u.FlushedPos - u.WindowPos) & kWindowMask) < 270 && u.FlushedPos != u.WindowPos) {
+        if ((outputLeft & 0xFFF) == 0) NotifyProgress(outputLeft);
+        windowPos &= kWindowMask;
+        if (((u.FlushedPos - windowPos) & kWindowMask) < 270 && u.FlushedPos != windowPos) {
+            save();
             FlushWindow();
         }
+        uint8_t* const out = u.Window;
+
         if (u.AudioMode) {
-            AudioStep();
+            const int32_t s = in.Decode(u.AudioTables[u.CurrentChannel]);
+            if (s == kAudioBlockChange) {
+                save();
+                ReadCodeTables();
+                load();
+                continue;
+            }
+            out[windowPos] = PredictByte(s);
+            windowPos += 1;
+            u.CurrentChannel += 1;
+            if (u.CurrentChannel == u.ChannelCount) u.CurrentChannel = 0;
+            outputLeft -= 1;
             continue;
         }
-        const int32_t s = Decode(u.LiteralTable);
+
+        const int32_t s = in.Decode(u.LiteralTable);
         if (s < 256) {
-            u.Window[u.WindowPos] = static_cast<uint8_t>(s);
-            u.WindowPos += 1;
-            u.OutputLeft -= 1;
+            out[windowPos] = static_cast<uint8_t>(s);
+            windowPos += 1;
+            outputLeft -= 1;
         } else if (s >= kSymbolMatchFirst) {
-            LongMatch(s - kSymbolMatchFirst);
+            // Length slot with its extra bits, a distance symbol with its
+            // extra bits, then the far-distance bumps.
+            const int32_t slot = s - kSymbolMatchFirst;
+            int32_t length = kSlots.LengthBase[slot] + 3;
+            if (kSlots.LengthExtraBits[slot] > 0) length += in.Field(kSlots.LengthExtraBits[slot]);
+            const int32_t d = in.Decode(u.DistanceTable);
+            int32_t distance = kSlots.DistanceBase[d] + 1;
+            if (kSlots.DistanceExtraBits[d] > 0) distance += in.Field(kSlots.DistanceExtraBits[d]);
+            if (distance >= kFarDistance2) length += 1;
+            if (distance >= kFarDistance1) length += 1;
+            CopyMatchAt(length, distance, windowPos, outputLeft);
         } else if (s == kSymbolBlockChange) {
+            save();
             ReadCodeTables();
+            load();
         } else if (s == kSymbolRepeatMatch) {
-            CopyMatch(u.PrevMatchLength, u.PrevMatchDistance);
+            CopyMatchAt(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
         } else if (s < kSymbolShortFirst) {
-            RecentMatch(s);
+            const int32_t distance = u.RecentDistances[(u.RecentIndex - (s - 256)) & 3];
+            const int32_t r = in.Decode(u.RepeatLengthTable);
+            int32_t length = kSlots.LengthBase[r] + 2;
+            if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
+            if (distance >= kFarDistance2) length += 1;
+            if (distance >= kFarDistance1) length += 1;
+            if (distance >= kRecentNearLimit) length += 1;
+            CopyMatchAt(length, distance, windowPos, outputLeft);
         } else {
-            ShortMatch(s);
+            const int32_t k = s - kSymbolShortFirst;
+            const int32_t distance =
+                kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
+            CopyMatchAt(2, distance, windowPos, outputLeft);
         }
     }
+    save();
     ReadTrailingTables();
     FlushWindow();
 }
