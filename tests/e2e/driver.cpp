@@ -463,7 +463,39 @@ HWND StartAndFindSheet(Setup& setup, const std::string& exe) {
     return sheet;
 }
 
+// Every text expected among the current page's static texts, and the
+// wizard picture where the page has one.
+void CheckStatics(HWND sheet, std::initializer_list<const char*> texts, bool picture = true) {
+    HWND page = CurrentPage(sheet);
+    std::vector<std::string> found;
+    bool hasPicture = false;
+    for (HWND child = GetWindow(page, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) != "Static") continue;
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
+            hasPicture = SendMessageA(child, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+            continue;
+        }
+        found.push_back(WindowText(child));
+    }
+    for (const char* text : texts) {
+        bool present = false;
+        for (const std::string& f : found) present = present || f == text;
+        Check(present, std::string("page text: ") + text);
+    }
+    CheckEq(hasPicture, picture, "wizard picture");
+}
+
+// The page's Browse button: its text and a 16-pixel icon.
+void CheckBrowseButton(HWND sheet) {
+    HWND button = GetDlgItem(CurrentPage(sheet), 1002);
+    CheckEq(WindowText(button), "Browse...", "browse button text");
+    HICON icon = reinterpret_cast<HICON>(SendMessageA(button, BM_GETIMAGE, IMAGE_ICON, 0));
+    Check(icon != nullptr, "browse button has an icon");
+}
+
 void CheckWelcome(HWND sheet, bool update) {
+    CheckStatics(sheet, {"Welcome to the Quorvel v.1.1 screen saver Setup!"});
     // The sheet's own title is the system's business; the page carries its caption.
     CheckEq(WindowText(CurrentPage(sheet)), "Quorvel screen saver Setup", "welcome caption");
     CheckEq(ItemVisible(sheet, 1001), !update, "first-installation text shown");
@@ -478,6 +510,11 @@ void CheckLicence(HWND sheet) {
     Check(licence.size() > 1000,
           "licence text streamed in (" + std::to_string(licence.size()) + " characters)");
     Check(licence.find("{\\rtf") == std::string::npos, "licence shown as formatted text");
+    CheckStatics(sheet,
+                 {"Please read the following license agreement.",
+                  "Proceeding with installation implies that you accept all of the terms of the "
+                  "license agreement. If you do not accept the terms, press Cancel button."},
+                 false);
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "licence: Back and Next");
 }
 
@@ -485,6 +522,7 @@ void CheckLicence(HWND sheet) {
 void CheckFinished(HWND sheet) {
     bool done = WaitFor([&] { return Item(sheet, 1006) == "Finished."; }, 30000);
     Check(done, "progress page reaches Finished. (status " + Item(sheet, 1006) + ")");
+    CheckStatics(sheet, {"Please wait while Setup wizard installs Quorvel.", "Finished.", kDone});
     CheckEq(ItemVisible(sheet, 1004), true, "completion text visible");
     CheckEq(Item(sheet, 1004), kDone, "completion text");
     CheckEq(WindowText(GetDlgItem(sheet, kFinish)), "Close", "finish button text");
@@ -523,11 +561,20 @@ void FirstInstallation(const std::string& exe) {
     WaitPage(sheet, 2, "install folder");
     CheckEq(Item(sheet, 1001), kDefaultDir, "default installation folder");
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
+    CheckStatics(sheet, {"Setup wizard will copy the Quorvel files to the following folder:",
+                         "If you wish to install Quorvel into another folder, type its full "
+                         "path or select the Browse button to the right."});
+    CheckBrowseButton(sheet);
     Screenshot("folder");
     Press(sheet, PSBTN_NEXT);
     WaitPage(sheet, 3, "program group");
     CheckEq(Item(sheet, 1001), "Quorvel", "default group");
     CheckEq(Item(sheet, 1003), "Do not create shortcuts in Start menu", "check box text");
+    CheckStatics(sheet, {"Setup wizard will create shortcuts to the Quorvel components in the "
+                         "following Programs group of Start button:",
+                         "If you want to select another Programs submenu, type its name or "
+                         "press Browse button to the right."});
+    CheckBrowseButton(sheet);
     Screenshot("group");
     Press(sheet, PSBTN_NEXT);
     WaitPage(sheet, 4, "progress");
@@ -551,6 +598,11 @@ void Update(const std::string& exe) {
     Press(sheet, PSBTN_NEXT);
     // Folder and group of the previous installation exist: both passed over.
     WaitPage(sheet, 4, "straight to progress");
+    // The file phase waits for the question below: the page's first state.
+    CheckEq(Item(sheet, 1006), "Program Files...", "status during the file phase");
+    CheckEq(ItemVisible(sheet, 1004), false, "completion text hidden while running");
+    Check(!Enabled(sheet, kBack) && Enabled(sheet, kNext) && Enabled(sheet, IDCANCEL),
+          "running: Next and Cancel only");
     // Same-stamped files are "same or newer": one question, answered Yes.
     Answer(setup, "creating: " + FileName(manifest.front().name), kOverwrite, IDYES,
            "overwrite question");
@@ -801,6 +853,52 @@ void SecondCopy(const std::string& exe) {
     CheckEq(first.WaitExit(), 0, "first copy's exit code");
 }
 
+// Opens the page's folder browser and leaves it with the button id.
+std::string BrowseAndPress(const Setup& setup, HWND sheet, int id, const std::string& title) {
+    PostMessageA(GetDlgItem(CurrentPage(sheet), 1002), BM_CLICK, 0, 0);
+    Box browser = WaitBox(setup);
+    Check(browser.window != nullptr, "folder browser opens");
+    if (browser.window == nullptr) return "";
+    Check(browser.text.find(title) != std::string::npos, "browser title: " + browser.text);
+    PostMessageA(GetDlgItem(browser.window, id), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindow(browser.window); }, 5000);
+    Sleep(200);
+    return Item(sheet, 1001);
+}
+
+// The Browse buttons: a cancelled browser changes nothing; a chosen folder
+// gets "\Quorvel" appended; a group chosen in the user's own Programs
+// folder shows relative to it.
+void BrowseButtons(const std::string& exe) {
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 2, "folder");
+    const char* folderTitle = "Select folder for Quorvel files";
+    CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, folderTitle), kDefaultDir,
+            "cancelled browser keeps the folder");
+    std::string chosen = BrowseAndPress(setup, sheet, IDOK, folderTitle);
+    std::printf("  browsed folder: %s\n", chosen.c_str());
+    Check(chosen.size() > 8 && chosen.substr(chosen.size() - 8) == "\\Quorvel" &&
+              chosen != kDefaultDir && chosen.find("\\\\") == std::string::npos,
+          "browsed folder + \\Quorvel: " + chosen);
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "group");
+    const char* groupTitle = "Select Program Group for Quorvel";
+    SetItem(sheet, 1001, "Elsewhere");
+    CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, groupTitle), "Elsewhere",
+            "cancelled browser keeps the group");
+    std::string group = BrowseAndPress(setup, sheet, IDOK, groupTitle);
+    CheckEq(group, "Quorvel", "group browsed at the Programs folder itself");
+    Press(sheet, PSBTN_CANCEL);
+    Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4");
+    CheckEq(setup.WaitExit(), 0, "exit code");
+    CheckNotLaunched(exe);
+}
+
 std::string FileTimeText(const std::string& path) {
     FILETIME t, local;
     long long size = 0;
@@ -897,6 +995,8 @@ int main(int argc, char** argv) {
         CancelDuringFiles(exe);
     else if (scenario == "second-copy")
         SecondCopy(exe);
+    else if (scenario == "browse")
+        BrowseButtons(exe);
     else if (scenario == "report")
         Report(exe);
     else
