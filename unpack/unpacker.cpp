@@ -393,11 +393,22 @@ void ReadTrailingTables() {
     }
 }
 
-uint8_t PredictByte(int32_t delta) {
+namespace {
+
+QV_HOT uint8_t Predict(int32_t delta) {
     Unpacker& u = Unp;
     ChannelPredictor& v = u.Predictors[u.CurrentChannel];
-    const int32_t predicted = BeginPrediction(v, u.CrossDelta);
-    return FinishPrediction(v, u.CrossDelta, predicted, delta);
+    int32_t cross = u.CrossDelta;
+    const int32_t predicted = BeginPrediction(v, cross);
+    const uint8_t b = FinishPrediction(v, cross, predicted, delta);
+    u.CrossDelta = cross;
+    return b;
+}
+
+}  // namespace
+
+uint8_t PredictByte(int32_t delta) {
+    return Predict(delta);
 }
 
 void UnpackEntry(uint8_t* window, bool solid) {
@@ -448,7 +459,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 load();
                 continue;
             }
-            out[windowPos] = PredictByte(s);
+            out[windowPos] = Predict(s);
             windowPos += 1;
             u.CurrentChannel += 1;
             if (u.CurrentChannel == u.ChannelCount) u.CurrentChannel = 0;
