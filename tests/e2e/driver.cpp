@@ -751,6 +751,34 @@ void BlockedFolder(const std::string& exe) {
     CheckLaunched(exe);
 }
 
+// A folder failure, then the wizard left from the install-folder page: no
+// launch, exit code 0.
+void BlockedThenCancel(const std::string& exe) {
+    HANDLE f = CreateFileA("C:\\Blocked", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(f);
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 2, "folder");
+    SetItem(sheet, 1001, "C:\\Blocked\\Sub\\Quorvel");
+    Press(sheet, PSBTN_NEXT);
+    WaitPage(sheet, 3, "group");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup Error",
+           "Can't create specified folder. Please check your choice and try again.", IDOK,
+           "folder failure");
+    WaitPage(sheet, 2, "back on the folder page");
+    Press(sheet, PSBTN_CANCEL);
+    Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 3");
+    CheckEq(setup.WaitExit(), 0, "exit code");
+    std::string v;
+    Check(!RegValue(kProductKey, "InstallDir", v), "no registry entries");
+    CheckNotLaunched(exe);
+}
+
 void Overwrite(const std::string& exe, bool yes) {
     TouchInstalled(kDefaultDir);
     Setup setup;
@@ -995,6 +1023,8 @@ int main(int argc, char** argv) {
         CancelDuringFiles(exe);
     else if (scenario == "second-copy")
         SecondCopy(exe);
+    else if (scenario == "blocked-cancel")
+        BlockedThenCancel(exe);
     else if (scenario == "browse")
         BrowseButtons(exe);
     else if (scenario == "report")

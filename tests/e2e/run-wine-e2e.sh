@@ -38,7 +38,7 @@ done) >"$MANIFEST"
 PASSED=0
 FAILED=0
 SCENARIOS=(first update update-backward overwrite-yes overwrite-no cancel-files browse
-           no-shortcuts folder-checks blocked-folder cancel-early second-copy)
+           no-shortcuts folder-checks blocked-folder blocked-cancel cancel-early second-copy)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a SCENARIOS <<<"$QV_E2E_ONLY"
 
 # Prefix of a scenario: a fresh copy of the template, or of the prefix the
