@@ -364,9 +364,11 @@ protected:
         dir_ = fs::temp_directory_path() / ("qv-res-" + std::to_string(getpid()));
         fs::create_directories(dir_);
         std::ofstream(dir_ / "quorvel.arc", std::ios::binary) << "ARCHIVE BYTES";
-        std::string command = "i686-w64-mingw32-windres -I '" + kResources.string() + "' -I '" +
-                              dir_.string() + "' -O res '" + (kResources / "setup.rc").string() +
-                              "' '" + (dir_ / "setup.res").string() + "' 2>&1";
+        // windres looks in the working directory first: run it in ours.
+        std::string command = "cd '" + dir_.string() + "' && i686-w64-mingw32-windres -I '" +
+                              kResources.string() + "' -I '" + dir_.string() + "' -O res '" +
+                              (kResources / "setup.rc").string() + "' '" +
+                              (dir_ / "setup.res").string() + "' 2>&1";
         compiled_ = std::system(command.c_str()) == 0;
         if (compiled_) entries_ = ParseRes(ReadFile(dir_ / "setup.res"));
     }
