@@ -424,6 +424,11 @@ void UnpackEntry(uint8_t* window, bool solid) {
     Cursor in = LoadCursor();
     int32_t windowPos = u.WindowPos;
     int32_t outputLeft = WrapAdd(u.OutputLeft, -1);
+    // Changed only by the out-of-line steps, so read again after them.
+    int32_t stepCheckPos = u.StepCheckPos;
+    int32_t flushedPos = u.FlushedPos;
+    bool audioMode = u.AudioMode;
+    uint8_t* const out = u.Window;
     auto save = [&] {
         StoreCursor(in);
         u.WindowPos = windowPos;
@@ -433,11 +438,14 @@ void UnpackEntry(uint8_t* window, bool solid) {
         in = LoadCursor();
         windowPos = u.WindowPos;
         outputLeft = u.OutputLeft;
+        stepCheckPos = u.StepCheckPos;
+        flushedPos = u.FlushedPos;
+        audioMode = u.AudioMode;
     };
 
     while (outputLeft >= 0) {
         // One test covers both the refill point and the overrun guard.
-        if (in.Pos > u.StepCheckPos) {
+        if (in.Pos > stepCheckPos) {
             save();
             if (OverrunPassed()) break;
             if (in.Pos > kRefillStep) FillInput(false);
@@ -445,13 +453,13 @@ void UnpackEntry(uint8_t* window, bool solid) {
         }
         if ((outputLeft & 0xFFF) == 0) NotifyProgress(outputLeft);
         windowPos &= kWindowMask;
-        if (((u.FlushedPos - windowPos) & kWindowMask) < 270 && u.FlushedPos != windowPos) {
+        if (((flushedPos - windowPos) & kWindowMask) < 270 && flushedPos != windowPos) {
             save();
             FlushWindow();
+            load();
         }
-        uint8_t* const out = u.Window;
 
-        if (u.AudioMode) {
+        if (audioMode) {
             const int32_t s = in.Decode(u.AudioTables[u.CurrentChannel]);
             if (s == kAudioBlockChange) {
                 save();
