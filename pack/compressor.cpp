@@ -17,7 +17,8 @@ constexpr uint32_t kInfinity = 0xFFFFFFFFu;
 constexpr int32_t kSegmentBytes = 1 << 16;  // unit of the multimedia decision
 constexpr int kOptWindow = 4096;            // positions per optimal-parse pass
 
-// Lookahead < 0 selects the optimal parse; 0 is greedy, 1 or 2 lazy.
+// Lookahead < 0 selects the optimal parse; 0 is greedy, 1 lazy (a second
+// byte of lookahead measured worse on code and no better on text).
 struct LevelParams {
     int32_t Depth;
     int32_t Nice;
@@ -29,13 +30,13 @@ LevelParams ParamsFor(int level) {
         case 1:
             return {4, 24, 0};
         case 2:
-            return {12, 48, 1};
+            return {16, 48, 1};
         case 4:
             return {96, 160, -1};
         case 5:
             return {384, 260, -1};
         default:
-            return {32, 96, 2};
+            return {64, 96, 1};
     }
 }
 
@@ -259,41 +260,67 @@ public:
             prices_.Update(stats_);
             statsReady_ = true;
         }
-        const bool tryAudio = options_.Multimedia && LooksSampled(data, size);
         for (size_t seg = start; seg < end;) {
-            std::vector<Token> lz;
+            std::vector<Token>& lz = segmentTokens_;
+            lz.clear();
             MatchHistory h = history_state_;
             uint64_t lzPrice = 0;
-            // A long match may run past the segment's nominal end.
             const size_t segTo = std::min(end, seg + kSegmentBytes);
-            const size_t segEnd = lookahead_ < 0 ? ParseRange(buf, seg, segTo, end, h, lz, lzPrice)
-                                                 : ParseLazy(buf, seg, segTo, end, h, lz, lzPrice);
+            size_t segEnd = segTo;
             bool useAudio = false;
+            bool parsed = false;
             AudioStats bestAudio;
             EncoderAudio bestState;
-            if (tryAudio) {
-                double best = 0;
-                for (int c = 1; c <= kMaxChannels; ++c) {
-                    AudioStats st;
-                    st.Channels = c;
-                    EncoderAudio a = audio_;
-                    SimulateAudio(buf + seg, segEnd - seg, c, a, st);
-                    const double cost = AudioCost(st);
-                    if (c == 1 || cost < best) {
-                        best = cost;
-                        bestAudio = st;
-                        bestState = a;
+            const bool fast = lookahead_ >= 0;
+            const bool sampled = options_.Multimedia && LooksSampled(buf + seg, segTo - seg);
+            if (sampled) {
+                bestAudio.Channels = fast ? PickChannels(buf + seg, segTo - seg) : 0;
+                // The fast levels skip the LZ parse when a quick estimate
+                // already loses clearly against the samples' prediction.
+                if (fast) {
+                    const double audioBits = TrialAudio(buf + seg, segTo - seg, bestAudio.Channels,
+                                                        bestAudio, bestState);
+                    if (audioBits < 0.9 * EstimateLzBits(buf, seg, segTo)) {
+                        useAudio = true;
                     }
                 }
-                LzStats ls;
-                MatchHistory hh = history_state_;
-                for (const Token& t : lz) {
-                    ls.Add(t, hh);
-                    Apply(t, hh);
+            } else if (fast && LooksRandom(buf + seg, segTo - seg) &&
+                       EstimateLzBits(buf, seg, segTo) > 7.9 * static_cast<double>(segTo - seg)) {
+                // Nothing to find: literals, and no searching.
+                for (size_t i = seg; i < segTo; ++i) {
+                    lz.push_back(Token::Literal(buf[i]));
+                    lzPrice += prices_.Lit[buf[i]];
                 }
-                const double lzCost =
-                    std::min(static_cast<double>(lzPrice) / kPriceScale, LzCost(ls));
-                useAudio = best < lzCost;
+                parsed = true;
+            }
+            if (!useAudio && !parsed) {
+                // A long match may run past the segment's nominal end.
+                segEnd = fast ? ParseLazy(buf, seg, segTo, end, h, lz, lzPrice)
+                              : ParseRange(buf, seg, segTo, end, h, lz, lzPrice);
+                if (sampled) {
+                    double best = 0;
+                    const int first = fast ? bestAudio.Channels : 1;
+                    const int last = fast ? bestAudio.Channels : kMaxChannels;
+                    for (int c = first; c <= last; ++c) {
+                        AudioStats st;
+                        EncoderAudio a;
+                        const double cost = TrialAudio(buf + seg, segEnd - seg, c, st, a);
+                        if (c == first || cost < best) {
+                            best = cost;
+                            bestAudio = st;
+                            bestState = a;
+                        }
+                    }
+                    LzStats ls;
+                    MatchHistory hh = history_state_;
+                    for (const Token& t : lz) {
+                        ls.Add(t, hh);
+                        Apply(t, hh);
+                    }
+                    const double lzCost =
+                        std::min(static_cast<double>(lzPrice) / kPriceScale, LzCost(ls));
+                    useAudio = best < lzCost;
+                }
             }
             if (useAudio) {
                 audio_ = bestState;
@@ -304,6 +331,9 @@ public:
                     r->Audio = true;
                     r->Channels = bestAudio.Channels;
                     r->Audio_.Channels = bestAudio.Channels;
+                    // Room for the rest of the file: growing a vector of
+                    // one token per byte would copy it again and again.
+                    r->Tokens.reserve(end - seg + 1);
                 }
                 for (size_t i = seg; i < segEnd; ++i) r->Tokens.push_back(Token::AudioByte(buf[i]));
                 for (int c = 0; c < bestAudio.Channels; ++c) {
@@ -315,14 +345,15 @@ public:
                 if (r == nullptr || r->Audio) {
                     runs.emplace_back();
                     r = &runs.back();
+                    r->Tokens.reserve(end - seg + 1);
                 }
                 LzStats seen;
                 MatchHistory hh = history_state_;
                 for (const Token& t : lz) {
                     seen.Add(t, hh);
                     Apply(t, hh);
-                    r->Tokens.push_back(t);
                 }
+                r->Tokens.insert(r->Tokens.end(), lz.begin(), lz.end());
                 history_state_ = h;
                 r->Lz.Merge(seen);
                 // Prices follow the data: half old, half the latest segment.
@@ -351,7 +382,12 @@ private:
     int32_t nice_ = 64;
     int lookahead_ = -1;
     std::vector<uint8_t> history_;
-    std::vector<uint32_t> litSum_;  // lazy parse: literal prices summed from the range start
+    static constexpr size_t kProbeBytes = 16384;  // sample of a segment for the quick tests
+    static constexpr int kProbeBits = 14;
+    std::vector<uint32_t> probe_ = std::vector<uint32_t>(size_t{1} << kProbeBits, 0);
+    std::vector<Token> segmentTokens_;
+    std::vector<uint32_t> litSum_;
+    size_t searched_ = 0;  // lazy parse: literal prices summed from the range start
     std::vector<Node> nodes_;
     MatchHistory history_state_;
     EncoderAudio audio_;
@@ -377,10 +413,11 @@ private:
     }
 
     // Cheap test for sampled data: do byte differences at some stride
-    // have clearly less entropy than the bytes themselves?
+    // have clearly less entropy than the bytes themselves? Looks at the
+    // first bytes of a segment only.
     static bool LooksSampled(const uint8_t* data, size_t size) {
         if (size < 1024) return false;
-        const size_t n = std::min<size_t>(size, 1 << 18);
+        const size_t n = std::min<size_t>(size, kProbeBytes);
         uint32_t raw[256] = {};
         for (size_t i = 0; i < n; ++i) ++raw[data[i]];
         double t = 0;
@@ -392,6 +429,84 @@ private:
             if (EntropyBits(d, 256, &t) < 0.9 * h0) return true;
         }
         return false;
+    }
+
+    // Bytes of nearly full order-0 entropy (packed or random data).
+    static bool LooksRandom(const uint8_t* data, size_t size) {
+        if (size < 1024) return false;
+        const size_t n = std::min<size_t>(size, kProbeBytes);
+        uint32_t raw[256] = {};
+        for (size_t i = 0; i < n; ++i) ++raw[data[i]];
+        double t = 0;
+        return EntropyBits(raw, 256, &t) > 7.8 * static_cast<double>(n);
+    }
+
+    // A rough size in bits of [from, to) as LZ: order-0 literals for the
+    // bytes no quick match covers, a flat price per match. The matches
+    // come from a small table of sampled positions that skips ahead
+    // faster the longer it finds nothing, so it costs little on data
+    // without repeats.
+    double EstimateLzBits(const uint8_t* buf, size_t from, size_t to) {
+        uint32_t counts[256] = {};
+        size_t covered = 0, matches = 0, misses = 0;
+        size_t i = from;
+        while (i + 8 <= to) {
+            uint32_t v;
+            std::memcpy(&v, buf + i, 4);
+            uint32_t& slot = probe_[(v * 2654435761u) >> (32 - kProbeBits)];
+            const size_t cand = slot;
+            slot = static_cast<uint32_t>(i + 1);
+            if (cand != 0 && i + 1 - cand <= static_cast<size_t>(MatchFinder::kMaxDistance)) {
+                const int32_t limit =
+                    static_cast<int32_t>(std::min<size_t>(to - i, MatchFinder::kMaxLength));
+                const int32_t len = CommonLength(buf + cand - 1, buf + i, limit);
+                if (len >= 6) {
+                    covered += static_cast<size_t>(len);
+                    ++matches;
+                    i += static_cast<size_t>(len);
+                    misses = 0;
+                    continue;
+                }
+            }
+            ++counts[buf[i]];
+            i += 1 + (misses++ >> 6);
+        }
+        const size_t literals = to - from - covered;
+        double t = 0;
+        uint32_t total = 0;
+        for (uint32_t c : counts) total += c;
+        const double perByte = total ? EntropyBits(counts, 256, &t) / total : 8.0;
+        return perByte * static_cast<double>(literals) + 24.0 * static_cast<double>(matches);
+    }
+
+    // The channel count whose prediction codes the first bytes best.
+    int PickChannels(const uint8_t* data, size_t size) const {
+        const size_t n = std::min<size_t>(size, kProbeBytes);
+        int best = 1;
+        double bestCost = 0;
+        for (int c = 1; c <= kMaxChannels; ++c) {
+            AudioStats st;
+            st.Channels = c;
+            EncoderAudio a = audio_;
+            SimulateAudio(data, n, c, a, st);
+            const double cost = AudioCost(st);
+            if (c == 1 || cost < bestCost) {
+                bestCost = cost;
+                best = c;
+            }
+        }
+        return best;
+    }
+
+    // Codes [data, data + size) with channels from the current predictor
+    // state; returns the estimated bits, fills stats and the state after.
+    double TrialAudio(const uint8_t* data, size_t size, int channels, AudioStats& st,
+                      EncoderAudio& a) const {
+        st = AudioStats();
+        st.Channels = channels;
+        a = audio_;
+        SimulateAudio(data, size, channels, a, st);
+        return AudioCost(st);
     }
 
     static void SimulateAudio(const uint8_t* data, size_t n, int channels, EncoderAudio& a,
@@ -488,8 +603,8 @@ private:
     }
 
     // Greedy or lazy parse of [from, to): at each position the token with
-    // the largest saving, unless starting one or two bytes later saves
-    // more. Same contract as ParseRange.
+    // the largest saving, unless starting up to lookahead_ bytes later
+    // saves more. Same contract as ParseRange.
     size_t ParseLazy(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
                      std::vector<Token>& out, uint64_t& total) {
         // Literal prices summed over every byte a token from [from, to)
@@ -502,7 +617,10 @@ private:
         // found[k] holds the search at pos + k.
         Found** found = foundSlots_;
         size_t pos = from;
-        size_t searched = from;  // first position not yet searched or inserted
+        // First position not yet in the finder; lookaheads of the range
+        // before may have run past from.
+        size_t& searched = searched_;
+        searched = std::max(searched, from);
         auto search = [&](int k) {
             FindAt(buf, pos + static_cast<size_t>(k), fileEnd, *found[k]);
             searched = pos + static_cast<size_t>(k) + 1;
@@ -703,7 +821,7 @@ private:
 
 // Greedy block splitting: chunks of a run join the current block unless
 // coding them apart is cheaper by more than a new table costs.
-void SplitRun(const Run& run, std::vector<Block>& blocks) {
+void SplitRun(Run& run, std::vector<Block>& blocks) {
     constexpr size_t kChunk = 8192;
     if (run.Audio) {
         // Audio runs come from 64 KB segments of one channel count; one
@@ -711,7 +829,7 @@ void SplitRun(const Run& run, std::vector<Block>& blocks) {
         Block b;
         b.Multimedia = true;
         b.Channels = run.Channels;
-        b.Tokens = run.Tokens;
+        b.Tokens = std::move(run.Tokens);
         blocks.push_back(std::move(b));
         return;
     }
@@ -753,7 +871,11 @@ void SplitRun(const Run& run, std::vector<Block>& blocks) {
         }
     }
     Block b;
-    b.Tokens.assign(run.Tokens.begin() + blockStart, run.Tokens.end());
+    if (blockStart == 0) {
+        b.Tokens = std::move(run.Tokens);
+    } else {
+        b.Tokens.assign(run.Tokens.begin() + blockStart, run.Tokens.end());
+    }
     blocks.push_back(std::move(b));
 }
 
@@ -776,7 +898,7 @@ bool CompressChain(const std::vector<InputFile>& files, const CompressOptions& o
         if (f + 1 < files.size()) runs.back().Tokens.push_back(Token::EntryEnd());
         peak = std::max(peak, cc.MemoryBytes());
     }
-    for (const Run& r : runs) SplitRun(r, blocks);
+    for (Run& r : runs) SplitRun(r, blocks);
     size_t tokenBytes = 0;
     for (const Block& b : blocks) tokenBytes += b.Tokens.capacity() * sizeof(Token);
     EncoderState state;

@@ -79,7 +79,13 @@ int MatchFinder::Find(const uint8_t* data, size_t pos, size_t limit, MatchCandid
         const size_t dist = pos - cand;
         if (dist == 0 || dist > static_cast<size_t>(kMaxDistance)) return false;
         const uint8_t* p = data + cand;
-        if (p[best] != cur[best] || p[0] != cur[0]) return true;
+        // Only a match longer than the best so far counts: its last four
+        // bytes up to best must agree before the full compare is worth it.
+        if (best >= 3) {
+            if (Load32(p + best - 3) != Load32(cur + best - 3)) return true;
+        } else if (p[best] != cur[best] || p[0] != cur[0]) {
+            return true;
+        }
         const int32_t len = CommonLength(p, cur, maxLen);
         if (len > best) {
             best = len;

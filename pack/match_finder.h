@@ -3,8 +3,10 @@
 // entries first), so a match never needs to wrap.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 struct MatchCandidate {
@@ -48,8 +50,24 @@ private:
 };
 
 // Length of the common prefix of a and b, at most limit.
+// Compares eight bytes at a time; the first differing byte is found from
+// the lowest set bit of the difference (little-endian load order).
 inline int32_t CommonLength(const uint8_t* a, const uint8_t* b, int32_t limit) {
     int32_t n = 0;
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        const uint64_t diff = x ^ y;
+        if (diff != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return n + (__builtin_ctzll(diff) >> 3);
+            } else {
+                return n + (__builtin_clzll(diff) >> 3);
+            }
+        }
+        n += 8;
+    }
     while (n < limit && a[n] == b[n]) ++n;
     return n;
 }
