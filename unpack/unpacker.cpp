@@ -173,15 +173,20 @@ inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t firstLe
 // its lowest bit clear is below), so the prefix alone decides whether the
 // code is that short, and then which symbol it is.
 void BuildFast(HuffmanTable& t) {
+    // The same search as DecodeByLimits over lengths 1..kFastBits, kept
+    // running: prefixes grow, so their code lengths never shrink.
+    int32_t n = 1;
     for (uint32_t prefix = 0; prefix < (1u << kFastBits); ++prefix) {
         const uint32_t f = prefix << (16 - kFastBits);
         if (f >= static_cast<uint32_t>(t.LengthLimit[kFastBits])) {
             t.Fast[prefix] = kFastSlow;
             continue;
         }
-        int32_t length = 0;
-        const int32_t symbol = DecodeByLimits(t, f, 1, kFastBits, length);
-        t.Fast[prefix] = static_cast<uint16_t>(symbol << 4 | length);
+        while (n < kFastBits && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
+        uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
+                         ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
+        if (index >= static_cast<uint32_t>(t.SymbolCount)) index = 0;
+        t.Fast[prefix] = static_cast<uint16_t>(t.SortedSymbols[index] << 4 | n);
     }
 }
 
@@ -499,7 +504,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
         } else if (s == kSymbolRepeatMatch) {
             CopyMatchAt(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
         } else if (s < kSymbolShortFirst) {
-            const int32_t distance = u.RecentDistances[(u.RecentIndex - (s - 256)) & 3];
+            const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
             const int32_t r = in.Decode(u.RepeatLengthTable);
             int32_t length = kSlots.LengthBase[r] + 2;
             if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
