@@ -18,6 +18,7 @@
 #include "archive/reports.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
+#include "pack/match_finder.h"
 
 namespace {
 
@@ -179,13 +180,19 @@ TEST(Compressor, TypicalDataRoundTripsAtEveryLevelAndShrinks) {
     mixed.insert(mixed.end(), rnd.begin(), rnd.end());
     mixed.insert(mixed.end(), text.begin(), text.begin() + 30000 / kScale);
     const std::vector<Bytes> files{text, pcm, mixed};
-    for (int level = 1; level <= 5; level += 2) {
+    // Level 1 parses greedily, 2 and 3 lazily, 4 and 5 optimally.
+    size_t textSize[6] = {};
+    for (int level = 1; level <= 5; ++level) {
         SCOPED_TRACE(level);
         ExpectRoundTrip(files, level, false);
+        textSize[level] = PackedSize(PackArchive({text}, level, false), {text}, 0);
     }
     const Packed p = PackArchive(files, 3, false);
     EXPECT_LT(PackedSize(p, files, 0), text.size() * 45 / 100);
     EXPECT_LT(PackedSize(p, files, 1), pcm.size() * 60 / 100);
+    // Each parser must earn its time: lazy beats greedy, optimal beats lazy.
+    EXPECT_LT(textSize[3], textSize[1]);
+    EXPECT_LT(textSize[5], textSize[3]);
 }
 
 TEST(Compressor, RunsAndPeriodicPatternsRoundTrip) {
@@ -204,8 +211,12 @@ TEST(Compressor, RunsAndPeriodicPatternsRoundTrip) {
         for (size_t i = 997; i < b.size(); i += 4099) b[i] ^= 0x5A;
         files.push_back(b);
     }
-    ExpectRoundTrip(files, 3, false);
+    for (int level = 1; level <= 5; ++level) {
+        SCOPED_TRACE(level);
+        ExpectRoundTrip(files, level, false);
+    }
     ExpectRoundTrip(files, 1, true);
+    ExpectRoundTrip(files, 3, true);
     const Packed p = PackArchive(files, 3, false);
     EXPECT_LT(PackedSize(p, files, 0), 2000u);  // a run costs next to nothing
 }
@@ -283,9 +294,67 @@ TEST(Compressor, MultimediaWinsOnSamplesAndStaysOutOfText) {
     ExpectRoundTrip({mixed, audio[0]}, 3, true, true);
 }
 
+// Table of 32-bit addresses rising by small steps, as at the end of a
+// program file: sampled data that only a per-segment look finds.
+Bytes AddressTable(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes b;
+    uint32_t base = 0x410000;
+    while (b.size() < n) {
+        base += 4u << (rng() % 4);
+        for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(base >> (8 * k)));
+    }
+    b.resize(n);
+    return b;
+}
+
+TEST(Compressor, SegmentsChooseTheirOwnMode) {
+    // Text, random bytes that the fast levels pass through as literals
+    // without searching, the same text again (matches reaching across the
+    // unsearched bytes), then an address table well past the file's start.
+    const Bytes text = Text(200000 / kScale, 21);
+    const Bytes rnd = RandomBytes(100000 / kScale, 22);
+    const Bytes table = AddressTable(150000 / kScale, 23);
+    Bytes file = text;
+    file.insert(file.end(), rnd.begin(), rnd.end());
+    file.insert(file.end(), text.begin(), text.begin() + 60000 / kScale);
+    file.insert(file.end(), table.begin(), table.end());
+    for (int level = 1; level <= 5; ++level) {
+        SCOPED_TRACE(level);
+        ExpectRoundTrip({file}, level, false);
+        if (level <= 3) ExpectRoundTrip({text, rnd, file}, level, true);
+    }
+    const Packed on = PackArchive({file}, 3, false, true);
+    const Packed off = PackArchive({file}, 3, false, false);
+    // The table gains from prediction (about 3% of its size here).
+    EXPECT_LT(PackedSize(on, {file}, 0) + table.size() / 100, PackedSize(off, {file}, 0));
+    // The random stretch costs about its size, the repeated text little.
+    const size_t textOnly = PackedSize(PackArchive({text}, 3, false), {text}, 0);
+    EXPECT_LT(PackedSize(off, {file}, 0), textOnly + rnd.size() * 1002 / 1000 + table.size() / 2);
+}
+
+TEST(Compressor, CommonLengthMatchesBytewiseCompare) {
+    std::mt19937 rng(31);
+    Bytes a = RandomBytes(400, 32);
+    for (int round = 0; round < 2000; ++round) {
+        Bytes b = a;
+        const size_t cut = rng() % 400;
+        if (cut < b.size()) b[cut] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        const size_t off = rng() % 64;
+        const int32_t limit = static_cast<int32_t>(rng() % (400 - off + 1));
+        int32_t expect = 0;
+        while (expect < limit && a[off + expect] == b[off + expect]) ++expect;
+        ASSERT_EQ(CommonLength(a.data() + off, b.data() + off, limit), expect)
+            << "cut " << cut << " off " << off << " limit " << limit;
+    }
+}
+
 TEST(Compressor, OutputIsDeterministic) {
     const std::vector<Bytes> files{Text(50000 / kScale, 8), Pcm(10000 / kScale, 8)};
-    EXPECT_TRUE(PackArchive(files, 3, true).Archive == PackArchive(files, 3, true).Archive);
+    for (int level : {1, 3, 5}) {
+        EXPECT_TRUE(PackArchive(files, level, true).Archive ==
+                    PackArchive(files, level, true).Archive);
+    }
 }
 
 // qvarc a -------------------------------------------------------------------
