@@ -238,7 +238,8 @@ class ChainCompressor {
 public:
     ChainCompressor(const CompressOptions& options, size_t totalSize) : options_(options) {
         const LevelParams p = ParamsFor(options.Level);
-        finder_.Reset(p.Depth, p.Nice, totalSize);
+        params_ = p;
+        totalSize_ = totalSize;
         history_.reserve(totalSize);
         nice_ = p.Nice;
         lookahead_ = p.Lookahead;
@@ -381,6 +382,9 @@ private:
     MatchFinder finder_;
     int32_t nice_ = 64;
     int lookahead_ = -1;
+    LevelParams params_{};
+    size_t totalSize_ = 0;
+    bool finderReady_ = false;
     std::vector<uint8_t> history_;
     static constexpr size_t kProbeBytes = 16384;  // sample of a segment for the quick tests
     static constexpr int kProbeBits = 14;
@@ -522,6 +526,14 @@ private:
         }
     }
 
+    // The finder's tables are made on first use: data coded entirely as
+    // samples or literals never needs them.
+    void ReadyFinder() {
+        if (finderReady_) return;
+        finder_.Reset(params_.Depth, params_.Nice, totalSize_);
+        finderReady_ = true;
+    }
+
     // What the lazy parse may take at one position.
     struct Choice {
         int32_t Length = 0;  // 0: nothing better than a literal
@@ -607,6 +619,7 @@ private:
     // saves more. Same contract as ParseRange.
     size_t ParseLazy(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
                      std::vector<Token>& out, uint64_t& total) {
+        ReadyFinder();
         // Literal prices summed over every byte a token from [from, to)
         // or a lookahead can reach.
         const size_t reach = std::min(fileEnd, to + 2 + MatchFinder::kMaxLength) - from;
@@ -681,6 +694,7 @@ private:
     // parse's price and updates h.
     size_t ParseRange(const uint8_t* buf, size_t from, size_t to, size_t fileEnd, MatchHistory& h,
                       std::vector<Token>& out, uint64_t& total) {
+        ReadyFinder();
         size_t pos = from;
         MatchCandidate cands[MatchFinder::kMaxLength + 4];
         std::vector<Token> rev;
