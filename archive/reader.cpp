@@ -20,6 +20,7 @@ uint8_t* ScanBuffer = nullptr;
 TAbstractStream* ArchiveStream = nullptr;
 
 uint32_t CrcTable[256];
+uint32_t CrcSlices[8][256];
 
 namespace {
 
@@ -77,10 +78,29 @@ void BuildCrcTable() {
         for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
         CrcTable[i] = c;
     }
+    // CrcSlices[k][b] is the CRC step of byte b followed by k zero bytes, so
+    // eight bytes fold in with eight independent lookups instead of a chain
+    // of eight dependent ones. Same results as the byte-wise loop.
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = CrcTable[i];
+        CrcSlices[0][i] = c;
+        for (int k = 1; k < 8; ++k) {
+            c = CrcTable[c & 0xFF] ^ (c >> 8);
+            CrcSlices[k][i] = c;
+        }
+    }
 }
 
 uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
+    for (; count >= 8; count -= 8, p += 8) {
+        const uint32_t lo =
+            crc ^ (static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                   static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+        crc = CrcSlices[7][lo & 0xFF] ^ CrcSlices[6][(lo >> 8) & 0xFF] ^
+              CrcSlices[5][(lo >> 16) & 0xFF] ^ CrcSlices[4][lo >> 24] ^ CrcSlices[3][p[4]] ^
+              CrcSlices[2][p[5]] ^ CrcSlices[1][p[6]] ^ CrcSlices[0][p[7]];
+    }
     for (int32_t i = 0; i < count; ++i) crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
     return crc;
 }

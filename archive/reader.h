@@ -75,6 +75,9 @@ extern uint8_t* ScanBuffer;  // only held inside DetectArchive's scan
 extern TAbstractStream* ArchiveStream;
 
 extern uint32_t CrcTable[256];
+// Derived from CrcTable by BuildCrcTable: the step of a byte followed by k
+// zero bytes, for folding in eight bytes at a time.
+extern uint32_t CrcSlices[8][256];
 
 void BuildCrcTable();
 uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count);

@@ -26,6 +26,31 @@ TEST(Checksums, Crc32CheckValueAndIncrementalUpdate) {
     EXPECT_EQ(~UpdateCrc32(0xFFFFFFFFu, all.data(), 256), qvpack::Crc32(all));
 }
 
+TEST(Checksums, EightByteStepsAgreeWithTheByteWiseRule) {
+    BuildCrcTable();
+    std::vector<uint8_t> data(300);
+    uint32_t seed = 12345;
+    for (auto& b : data) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 23);
+    }
+    // Every start offset (alignment) and every length around the 8-byte
+    // steps, split at every place, against one table lookup per byte.
+    for (int start = 0; start < 8; ++start) {
+        for (int length = 0; length <= 40; ++length) {
+            uint32_t expected = 0xFFFFFFFFu;
+            for (int i = 0; i < length; ++i)
+                expected = CrcTable[(expected ^ data[start + i]) & 0xFF] ^ (expected >> 8);
+            EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data() + start, length), expected);
+            for (int cut = 0; cut <= length; ++cut) {
+                uint32_t crc = UpdateCrc32(0xFFFFFFFFu, data.data() + start, cut);
+                crc = UpdateCrc32(crc, data.data() + start + cut, length - cut);
+                ASSERT_EQ(crc, expected) << "start " << start << " length " << length;
+            }
+        }
+    }
+}
+
 TEST(Checksums, OldChecksumAddsAndRotatesIn16Bits) {
     const uint8_t ff[2] = {0xFF, 0xFF};
     // 0xFF -> rotated 0x1FE; + 0xFF = 0x2FD -> rotated 0x5FA.
