@@ -51,3 +51,26 @@ qv_wine_run() {
 qv_wine_stop() {
     WINEPREFIX=$1 timeout 30 "$QV_WINESERVER" -k 2>/dev/null || true
 }
+
+# qv_wine_gtest NAME EXE: runs a GoogleTest program in a fresh prefix named
+# NAME, shows its output, and ends with "N passed, M failed" (a program
+# that fails without naming a failed test counts as one failure).
+qv_wine_gtest() {
+    local name=$1 exe=$2 prefix log status passed failed
+    if [ ! -f "$exe" ]; then
+        echo "missing $exe"
+        echo "0 passed, 1 failed"
+        return 1
+    fi
+    prefix=$(qv_wine_prefix "$name") || { echo "0 passed, 1 failed"; return 1; }
+    log=$prefix/$name.log
+    qv_wine_run "$prefix" 300 "$exe" >"$log" 2>&1
+    status=$?
+    qv_wine_stop "$prefix"
+    tr -d '\r' <"$log"
+    passed=$(tr -d '\r' <"$log" | grep -c '^\[       OK \]')
+    failed=$(tr -d '\r' <"$log" | grep -c '^\[  FAILED  \] .*(')
+    if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+}
