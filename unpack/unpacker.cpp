@@ -232,6 +232,63 @@ QV_HOT int32_t Cursor::Decode(const HuffmanTable& table) {
 
 namespace {
 
+// The decoding loop's reader: up to 63 unread bits in a 64-bit word, first
+// bit at bit 63, taken from the input buffer eight bytes at a time. The
+// read position is Next * 8 - Count bits into the buffer, so InputPos and
+// BitOffset follow from it exactly whenever the loop hands them back.
+struct WideCursor {
+    const uint8_t* Buffer;
+    int32_t Next;   // first buffer byte not yet counted in Bits
+    int32_t Count;  // valid bits in Bits, 0..63; the bits below them are 0 or
+                    // the true next bits of the stream
+    uint64_t Bits;
+
+    static QV_HOT uint64_t Load(const uint8_t* p) {
+        uint64_t v;
+        std::memcpy(&v, p, sizeof(v));
+        return __builtin_bswap64(v);
+    }
+    QV_HOT void Start(const uint8_t* buffer, int32_t pos, int32_t bit) {
+        Buffer = buffer;
+        Next = pos + 7;
+        Bits = Load(buffer + pos) << bit;
+        Count = 56 - bit;
+    }
+    QV_HOT int32_t BitPos() const { return Next * 8 - Count; }
+    QV_HOT int32_t Pos() const { return BitPos() >> 3; }
+    QV_HOT int32_t Bit() const { return BitPos() & 7; }
+    // Afterwards at least 56 bits are valid. The bytes loaded lie at most
+    // 15 past the read position, inside the buffer's spare room.
+    QV_HOT void Refill() {
+        Bits |= Load(Buffer + Next) >> Count;
+        Next += (63 - Count) >> 3;
+        Count |= 56;
+    }
+    QV_HOT void Skip(int32_t n) {
+        Bits <<= n;
+        Count -= n;
+    }
+    // n in 1..16; needs n valid bits.
+    QV_HOT int32_t Field(int32_t n) {
+        const int32_t value = static_cast<int32_t>(Bits >> (64 - n));
+        Skip(n);
+        return value;
+    }
+    // Needs 16 valid bits (what the plain reader peeks).
+    QV_HOT int32_t Decode(const HuffmanTable& table) {
+        const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
+        if (fast != kFastSlow) {
+            Skip(fast & 15);
+            return fast >> 4;
+        }
+        const uint32_t f = static_cast<uint32_t>(Bits >> 48) & 0xFFFE;
+        int32_t length = 0;
+        const int32_t symbol = DecodeByLimits(table, f, kFastBits + 1, 15, length);
+        Skip(length);
+        return symbol;
+    }
+};
+
 QV_HOT int32_t Decode(const HuffmanTable& table) {
     Cursor c = LoadCursor();
     const int32_t symbol = c.Decode(table);
@@ -412,6 +469,32 @@ QV_HOT uint8_t Predict(int32_t delta) {
 
 }  // namespace
 
+namespace {
+
+// Counts the multimedia steps, from the one about to run, whose step tops
+// fire nothing. Called after this step's top; every bound is at least 1.
+QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t outputLeft,
+                               int32_t windowPos, int32_t flushedPos) {
+    // Progress fires at the next multiple of 4096 below outputLeft; the
+    // loop ends after outputLeft reaches 0.
+    int32_t n = ((outputLeft - 1) & 0xFFF) + 1;
+    if (n > outputLeft + 1) n = outputLeft + 1;
+    // The test at the step top stays quiet while the bit position is below
+    // stepCheckBits.
+    const int32_t byInput = (stepCheckBits - 1 - bitPos) / 15 + 1;
+    if (n > byInput) n = byInput;
+    // The flush guard fires once fewer than 270 bytes separate WindowPos
+    // from FlushedPos; equal positions mean nothing waits.
+    int32_t gap = (flushedPos - windowPos) & kWindowMask;
+    if (gap == 0) gap = kWindowSize;
+    if (n > gap - 269) n = gap - 269;
+    // No masking inside the run: it stops at the window's end.
+    if (n > kWindowSize - windowPos) n = kWindowSize - windowPos;
+    return n;
+}
+
+}  // namespace
+
 uint8_t PredictByte(int32_t delta) {
     return Predict(delta);
 }
@@ -426,36 +509,41 @@ void UnpackEntry(uint8_t* window, bool solid) {
     // The loop works on local copies of the busiest fields (the compiler
     // can't keep fields in registers across stores into the window) and
     // hands them back to the fields around every out-of-line step.
-    Cursor in = LoadCursor();
+    WideCursor in;
+    in.Start(u.InputBuffer, u.InputPos, u.BitOffset);
     int32_t windowPos = u.WindowPos;
     int32_t outputLeft = WrapAdd(u.OutputLeft, -1);
     // Changed only by the out-of-line steps, so read again after them.
-    int32_t stepCheckPos = u.StepCheckPos;
+    // The step-top test fires once InputPos > StepCheckPos, here in bits.
+    int32_t stepCheckBits = (u.StepCheckPos + 1) * 8;
     int32_t flushedPos = u.FlushedPos;
     bool audioMode = u.AudioMode;
     uint8_t* const out = u.Window;
     auto save = [&] {
-        StoreCursor(in);
+        u.InputPos = in.Pos();
+        u.BitOffset = in.Bit();
         u.WindowPos = windowPos;
         u.OutputLeft = outputLeft;
     };
     auto load = [&] {
-        in = LoadCursor();
+        in.Start(u.InputBuffer, u.InputPos, u.BitOffset);
         windowPos = u.WindowPos;
         outputLeft = u.OutputLeft;
-        stepCheckPos = u.StepCheckPos;
+        stepCheckBits = (u.StepCheckPos + 1) * 8;
         flushedPos = u.FlushedPos;
         audioMode = u.AudioMode;
     };
 
     while (outputLeft >= 0) {
         // One test covers both the refill point and the overrun guard.
-        if (in.Pos > stepCheckPos) {
+        if (in.BitPos() >= stepCheckBits) {
             save();
             if (OverrunPassed()) break;
-            if (in.Pos > kRefillStep) FillInput(false);
+            if (u.InputPos > kRefillStep) FillInput(false);
             load();
         }
+        // One step reads at most 51 bits.
+        in.Refill();
         if ((outputLeft & 0xFFF) == 0) NotifyProgress(outputLeft);
         windowPos &= kWindowMask;
         if (((flushedPos - windowPos) & kWindowMask) < 270 && flushedPos != windowPos) {
@@ -465,18 +553,39 @@ void UnpackEntry(uint8_t* window, bool solid) {
         }
 
         if (audioMode) {
-            const int32_t s = in.Decode(u.AudioTables[u.CurrentChannel]);
-            if (s == kAudioBlockChange) {
+            // This step and the ones after it, up to the first whose top
+            // would do something (report progress, refill or stop at the
+            // overrun point, flush, mask the window position), run as one
+            // tight loop. Each takes at most 15 bits and gives one byte.
+            const int32_t steps =
+                QuietAudioSteps(in.BitPos(), stepCheckBits, outputLeft, windowPos, flushedPos);
+            int32_t channel = u.CurrentChannel;
+            const int32_t channels = u.ChannelCount;
+            int32_t cross = u.CrossDelta;
+            uint8_t* const to = out + windowPos;
+            int32_t k = 0;
+            bool change = false;
+            for (; k < steps; ++k) {
+                in.Refill();
+                const int32_t s = in.Decode(u.AudioTables[channel]);
+                if (s == kAudioBlockChange) {
+                    change = true;
+                    break;
+                }
+                ChannelPredictor& v = u.Predictors[channel];
+                const int32_t predicted = BeginPrediction(v, cross);
+                to[k] = FinishPrediction(v, cross, predicted, s);
+                if (++channel == channels) channel = 0;
+            }
+            u.CurrentChannel = channel;
+            u.CrossDelta = cross;
+            windowPos += k;
+            outputLeft -= k;
+            if (change) {
                 save();
                 ReadCodeTables();
                 load();
-                continue;
             }
-            out[windowPos] = Predict(s);
-            windowPos += 1;
-            u.CurrentChannel += 1;
-            if (u.CurrentChannel == u.ChannelCount) u.CurrentChannel = 0;
-            outputLeft -= 1;
             continue;
         }
 
