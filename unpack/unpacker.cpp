@@ -493,6 +493,48 @@ QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t ou
     return n;
 }
 
+// Up to steps multimedia steps with channels predictors; returns the bytes
+// produced and sets change when a block-change symbol ended the run. The
+// predictors live in locals meanwhile, rotated so that local 0 is the
+// current channel: the output stores can't alias them, and the unrolled
+// channel loop indexes them with constants.
+template <int Channels>
+QV_HOT int32_t AudioRun(WideCursor& in, uint8_t* to, int32_t steps, bool& change) {
+    Unpacker& u = Unp;
+    const int32_t first = u.CurrentChannel;
+    ChannelPredictor p[Channels];
+    const HuffmanTable* tables[Channels];
+    for (int c = 0; c < Channels; ++c) {
+        const int32_t real = (first + c) % Channels;
+        p[c] = u.Predictors[real];
+        tables[c] = &u.AudioTables[real];
+    }
+    int32_t cross = u.CrossDelta;
+    int32_t k = 0;
+    int32_t c = 0;
+    for (;;) {
+        // One byte per channel, in channel order.
+#pragma GCC unroll 4
+        for (c = 0; c < Channels; ++c) {
+            if (k == steps) goto done;
+            in.Refill();
+            const int32_t s = in.Decode(*tables[c]);
+            if (s == kAudioBlockChange) {
+                change = true;
+                goto done;
+            }
+            const int32_t predicted = BeginPrediction(p[c], cross);
+            to[k] = FinishPrediction(p[c], cross, predicted, s);
+            ++k;
+        }
+    }
+done:
+    for (int i = 0; i < Channels; ++i) u.Predictors[(first + i) % Channels] = p[i];
+    u.CurrentChannel = (first + c) % Channels;
+    u.CrossDelta = cross;
+    return k;
+}
+
 }  // namespace
 
 uint8_t PredictByte(int32_t delta) {
@@ -559,26 +601,22 @@ void UnpackEntry(uint8_t* window, bool solid) {
             // tight loop. Each takes at most 15 bits and gives one byte.
             const int32_t steps =
                 QuietAudioSteps(in.BitPos(), stepCheckBits, outputLeft, windowPos, flushedPos);
-            int32_t channel = u.CurrentChannel;
-            const int32_t channels = u.ChannelCount;
-            int32_t cross = u.CrossDelta;
-            uint8_t* const to = out + windowPos;
-            int32_t k = 0;
             bool change = false;
-            for (; k < steps; ++k) {
-                in.Refill();
-                const int32_t s = in.Decode(u.AudioTables[channel]);
-                if (s == kAudioBlockChange) {
-                    change = true;
+            int32_t k;
+            switch (u.ChannelCount) {
+                case 1:
+                    k = AudioRun<1>(in, out + windowPos, steps, change);
                     break;
-                }
-                ChannelPredictor& v = u.Predictors[channel];
-                const int32_t predicted = BeginPrediction(v, cross);
-                to[k] = FinishPrediction(v, cross, predicted, s);
-                if (++channel == channels) channel = 0;
+                case 2:
+                    k = AudioRun<2>(in, out + windowPos, steps, change);
+                    break;
+                case 3:
+                    k = AudioRun<3>(in, out + windowPos, steps, change);
+                    break;
+                default:
+                    k = AudioRun<4>(in, out + windowPos, steps, change);
+                    break;
             }
-            u.CurrentChannel = channel;
-            u.CrossDelta = cross;
             windowPos += k;
             outputLeft -= k;
             if (change) {
