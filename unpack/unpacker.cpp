@@ -386,6 +386,22 @@ void FlushWindow() {
 
 namespace {
 
+QV_HOT void Copy8(uint8_t* to, const uint8_t* from) {
+    uint64_t v;
+    std::memcpy(&v, from, sizeof(v));
+    std::memcpy(to, &v, sizeof(v));
+}
+QV_HOT void Copy4(uint8_t* to, const uint8_t* from) {
+    uint32_t v;
+    std::memcpy(&v, from, sizeof(v));
+    std::memcpy(to, &v, sizeof(v));
+}
+QV_HOT void Copy2(uint8_t* to, const uint8_t* from) {
+    uint16_t v;
+    std::memcpy(&v, from, sizeof(v));
+    std::memcpy(to, &v, sizeof(v));
+}
+
 // The match copy on the loop's own copies of WindowPos and OutputLeft.
 QV_HOT void CopyMatchAt(int32_t length, int32_t distance, int32_t& windowPos, int32_t& outputLeft) {
     Unpacker& u = Unp;
@@ -399,9 +415,32 @@ QV_HOT void CopyMatchAt(int32_t length, int32_t distance, int32_t& windowPos, in
     int32_t pos = windowPos & kWindowMask;
     const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
     if (pos + length <= kWindowSize && from + length <= kWindowSize) {
-        // Neither end wraps. Apart ranges copy as one block; a source that
-        // runs into the destination repeats its last distance bytes, which
-        // a forward byte copy without masking gives.
+        // Neither end wraps. With the source at least 8 bytes behind (or,
+        // seen the other way round, at least 8 ahead), wide pieces read
+        // only bytes that are already final; the last piece may overlap the
+        // one before it and rewrites the same values.
+        if (distance >= 8 && distance <= kWindowSize - 8) {
+            uint8_t* d = window + pos;
+            const uint8_t* f = window + from;
+            if (length >= 8) {
+                int32_t o = 0;
+                for (; o + 8 < length; o += 8) Copy8(d + o, f + o);
+                Copy8(d + length - 8, f + length - 8);
+            } else if (length >= 4) {
+                Copy4(d, f);
+                Copy4(d + length - 4, f + length - 4);
+            } else if (length >= 2) {
+                Copy2(d, f);
+                Copy2(d + length - 2, f + length - 2);
+            } else if (length == 1) {
+                d[0] = f[0];
+            }
+            windowPos = (pos + length) & kWindowMask;
+            return;
+        }
+        // Apart ranges copy as one block; a source that runs into the
+        // destination repeats its last distance bytes, which a forward byte
+        // copy without masking gives.
         if (from + length <= pos || pos + length <= from) {
             std::memcpy(window + pos, window + from, static_cast<size_t>(length));
         } else {
