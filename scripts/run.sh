@@ -32,9 +32,9 @@ mkdir -p "$DIR"
 cp "$BUILD/app/QuorvelSetup.exe" "$DIR/"
 cp "$BUILD/tests/e2e/rundll32.exe" "$DIR/"
 cp "$BUILD/tests/e2e/qv_e2e_driver.exe" "$DIR/driver.exe"
-# The archive's entries, in the order the build packs them.
-(cd payload && for f in $(ls | LC_ALL=C sort); do
-    [ "$f" = README.md ] || printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
+# The archive's entries, in the order the build packs them (the staged payload).
+(cd "$BUILD/payload" && for f in $(ls | LC_ALL=C sort); do
+    printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
 done) >"$DIR/manifest.txt"
 
 rm -rf "$SHOTS"

@@ -29,10 +29,12 @@ rm -rf "$SHOTS" "$LOGS"
 mkdir -p "$SHOTS" "$LOGS"
 qv_wine_template || { echo "0 passed, 1 failed"; exit 1; }
 
-# The archive's entries in the order the build packs them.
+# The archive's entries in the order the build packs them: the payload
+# that the build staged (payload/ and the built screen saver).
 MANIFEST=$LOGS/manifest.txt
-(cd "$ROOT/payload" && for f in $(ls | LC_ALL=C sort); do
-    [ "$f" = README.md ] || printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
+[ -d "$BUILD/payload" ] || { echo "missing $BUILD/payload (build the win64 preset)"; echo "0 passed, 1 failed"; exit 1; }
+(cd "$BUILD/payload" && for f in $(ls | LC_ALL=C sort); do
+    printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
 done) >"$MANIFEST"
 
 PASSED=0
