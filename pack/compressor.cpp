@@ -19,24 +19,34 @@ constexpr int kOptWindow = 4096;            // positions per optimal-parse pass
 
 // Lookahead < 0 selects the optimal parse; 0 is greedy, 1 lazy (a second
 // byte of lookahead measured worse on code and no better on text).
-struct LevelParams {
+// Segments that look like text may use a parse of their own: their long
+// matches leave the optimal parse little to gain for its cost, while code,
+// with its many short matches, gains most. Fast: sampled and
+// incompressible segments may skip the LZ parse on a quick estimate.
+struct ParseParams {
     int32_t Depth;
     int32_t Nice;
     int Lookahead;
 };
 
+struct LevelParams {
+    ParseParams Other;
+    ParseParams Text;
+    bool Fast;
+};
+
 LevelParams ParamsFor(int level) {
     switch (level) {
         case 1:
-            return {4, 24, 0};
+            return {{4, 24, 0}, {4, 24, 0}, true};
         case 2:
-            return {16, 48, 1};
+            return {{16, 48, 1}, {16, 48, 1}, true};
         case 4:
-            return {96, 160, -1};
+            return {{96, 160, -1}, {96, 160, -1}, false};
         case 5:
-            return {384, 260, -1};
+            return {{384, 260, -1}, {384, 260, -1}, false};
         default:
-            return {64, 96, 1};
+            return {{32, 48, -1}, {64, 96, 1}, true};
     }
 }
 
@@ -241,9 +251,8 @@ public:
         params_ = p;
         totalSize_ = totalSize;
         history_.reserve(totalSize);
-        nice_ = p.Nice;
-        lookahead_ = p.Lookahead;
-        if (lookahead_ < 0) nodes_.resize(kOptWindow + MatchFinder::kMaxLength + 2);
+        if (p.Other.Lookahead < 0 || p.Text.Lookahead < 0)
+            nodes_.resize(kOptWindow + MatchFinder::kMaxLength + 2);
     }
 
     size_t MemoryBytes() const {
@@ -272,7 +281,7 @@ public:
             bool parsed = false;
             AudioStats bestAudio;
             EncoderAudio bestState;
-            const bool fast = lookahead_ >= 0;
+            const bool fast = params_.Fast;
             const bool sampled = options_.Multimedia && LooksSampled(buf + seg, segTo - seg);
             if (sampled) {
                 bestAudio.Channels = fast ? PickChannels(buf + seg, segTo - seg) : 0;
@@ -296,8 +305,14 @@ public:
             }
             if (!useAudio && !parsed) {
                 // A long match may run past the segment's nominal end.
-                segEnd = fast ? ParseLazy(buf, seg, segTo, end, h, lz, lzPrice)
-                              : ParseRange(buf, seg, segTo, end, h, lz, lzPrice);
+                const ParseParams& pp =
+                    LooksText(buf + seg, segTo - seg) ? params_.Text : params_.Other;
+                ReadyFinder();
+                finder_.SetLimits(pp.Depth, pp.Nice);
+                nice_ = pp.Nice;
+                lookahead_ = pp.Lookahead;
+                segEnd = lookahead_ >= 0 ? ParseLazy(buf, seg, segTo, end, h, lz, lzPrice)
+                                         : ParseRange(buf, seg, segTo, end, h, lz, lzPrice);
                 if (sampled) {
                     double best = 0;
                     const int first = fast ? bestAudio.Channels : 1;
@@ -435,6 +450,17 @@ private:
         return false;
     }
 
+    // Mostly printable ASCII, line ends and tabs.
+    static bool LooksText(const uint8_t* data, size_t size) {
+        const size_t n = std::min<size_t>(size, kProbeBytes);
+        size_t printable = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t c = data[i];
+            printable += (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\r' || c == '\t';
+        }
+        return printable * 20 >= n * 19;
+    }
+
     // Bytes of nearly full order-0 entropy (packed or random data).
     static bool LooksRandom(const uint8_t* data, size_t size) {
         if (size < 1024) return false;
@@ -530,7 +556,7 @@ private:
     // samples or literals never needs them.
     void ReadyFinder() {
         if (finderReady_) return;
-        finder_.Reset(params_.Depth, params_.Nice, totalSize_);
+        finder_.Reset(params_.Other.Depth, params_.Other.Nice, totalSize_);
         finderReady_ = true;
     }
 
@@ -700,7 +726,9 @@ private:
         std::vector<Token> rev;
         while (pos < to) {
             const int n = static_cast<int>(std::min<size_t>(kOptWindow, to - pos));
-            for (int i = 1; i <= n + MatchFinder::kMaxLength; ++i) nodes_[i].Price = kInfinity;
+            // Nodes are cleared only as far as a token can reach: a long
+            // match often ends a pass after a few positions.
+            int reach = 0;
             nodes_[0].Price = 0;
             nodes_[0].History = h;
             int stop = n;
@@ -714,11 +742,19 @@ private:
                 }
                 const size_t p = pos + i;
                 const size_t limit = fileEnd - p;
-                const int nc = finder_.Find(buf, p, limit, cands);
+                // A lazy range before may have searched a position or two
+                // past its end; they are in the finder already.
+                int nc = 0;
+                int32_t sd = 0;
+                if (p >= searched_) {
+                    nc = finder_.Find(buf, p, limit, cands);
+                    sd = finder_.ShortDistance();
+                }
                 const uint8_t* cur = buf + p;
                 const MatchHistory& hist = node.History;
                 const int32_t maxLen =
                     static_cast<int32_t>(std::min<size_t>(limit, MatchFinder::kMaxLength));
+                while (reach < i + std::max(maxLen, 1)) nodes_[++reach].Price = kInfinity;
                 // A long match ends the pass: take it as it is.
                 if (nc > 0 && cands[nc - 1].Length >= nice_) {
                     stop = i;
@@ -757,7 +793,6 @@ private:
                         relax(l, sym + prices_.RecentLen[l - bump - 2], Token::RecentMatch(k, l));
                     }
                 }
-                const int32_t sd = finder_.ShortDistance();
                 if (sd > 0 && maxLen >= 2)
                     relax(2, base + prices_.Short[sd - 1], Token::ShortMatch(sd));
                 int32_t prevLen = 0;

@@ -25,6 +25,11 @@ public:
     // ends the search; size: bytes that will be inserted in all (small
     // inputs get small tables).
     void Reset(int32_t depth, int32_t nice, size_t size);
+    // Changes depth and nice for the searches that follow.
+    void SetLimits(int32_t depth, int32_t nice) {
+        depth_ = depth;
+        nice_ = nice;
+    }
     // Registers positions [from, to) without searching (bytes that a long
     // match skipped, or history of a solid stream).
     void Insert(const uint8_t* data, size_t from, size_t to, size_t end);
