@@ -1,0 +1,102 @@
+#!/bin/bash
+# Runs the built screen saver under wine64 and Xvfb, in a prefix of its own:
+# full screen it draws the night sky (not a blank screen) and keeps running
+# until a key; the settings option shows its note; a scene file found
+# through the registry's installation folder is used. Last line:
+# "N passed, M failed".
+#   QV_SAVER_BUILD  build folder of the win64 preset (default build/win64)
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${QV_SAVER_BUILD:-$ROOT/build/win64}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+export QV_WINE_DIR=$BUILD/saver-wine
+source "$ROOT/scripts/wine-env.sh"
+source "$ROOT/scripts/xvfb.sh"
+PASSED=0
+FAILED=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then echo "PASS $name"; PASSED=$((PASSED + 1)); else echo "FAIL $name"; FAILED=$((FAILED + 1)); fi
+}
+SCR=$BUILD/payload/Quorvel.scr
+SCENES=$BUILD/payload/Scenes.dat
+for f in "$SCR" "$SCENES"; do
+    [ -f "$f" ] || { echo "missing $f (build the win64 preset)"; echo "0 passed, 1 failed"; exit 1; }
+done
+qv_ensure_display || { echo "0 passed, 1 failed"; exit 1; }
+SHOTS=$BUILD/saver-shots
+mkdir -p "$SHOTS"
+
+# Mean brightness (0..1) of the screen right now.
+brightness() { import -window root "$1" && convert "$1" -colorspace Gray -format '%[fx:mean]' info:; }
+# True when a number is above a threshold.
+above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
+# Share of the screen that is green-dominant (the aurora).
+aurora_share() {
+    convert "$1" -fx 'g > r + 0.1 && g > b ? 1 : 0' -colorspace Gray -format '%[fx:mean]' info:
+}
+
+# Full screen, installed the way setup installs it: the saver in the Windows
+# folder, the scenes in the folder that "InstallDir" names.
+p=$(qv_wine_prefix saver) || { echo "0 passed, 1 failed"; exit 1; }
+mkdir -p "$p/drive_c/Program Files/Quorvel"
+cp "$SCR" "$p/drive_c/windows/Quorvel.scr"
+cp "$SCENES" "$p/drive_c/Program Files/Quorvel/Scenes.dat"
+qv_wine_run "$p" 30 reg add 'HKLM\SOFTWARE\Tembra\Quorvel\1.0' /v InstallDir /t REG_SZ \
+    /d 'C:\Program Files\Quorvel' /f >/dev/null 2>&1
+blank=$(brightness "$SHOTS/before.png")
+qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /s &
+pid=$!
+sleep 6
+sky=$(brightness "$SHOTS/saver-1.png")
+sleep 2
+import -window root "$SHOTS/saver-2.png"
+check "full screen draws the sky (mean $sky, before $blank)" above "$sky" 0.05
+share=$(aurora_share "$SHOTS/saver-1.png")
+check "aurora from the scene file found through InstallDir (green share $share)" above "$share" 0.01
+diff=$(compare -metric AE "$SHOTS/saver-1.png" "$SHOTS/saver-2.png" null: 2>&1 | cut -d' ' -f1)
+check "the picture moves ($diff pixels changed in 2 s)" above "$diff" 1000
+check "still running before any input" kill -0 $pid
+xdotool key space
+for _ in $(seq 1 20); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+check "a key ends it" bash -c "! kill -0 $pid 2>/dev/null"
+wait $pid
+check "exit code 0 after a key" test $? -eq 0
+
+# Without any scene file it still draws a sky (the plain fallback).
+rm -f "$p/drive_c/Program Files/Quorvel/Scenes.dat"
+qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /s &
+pid=$!
+sleep 4
+plain=$(brightness "$SHOTS/saver-plain.png")
+share=$(aurora_share "$SHOTS/saver-plain.png")
+check "without scenes: a plain sky (mean $plain), no aurora (green share $share)" \
+    bash -c "awk -v v=$plain -v s=$share 'BEGIN { exit !(v > 0.03 && s < 0.01) }'"
+xdotool mousemove 10 10 sleep 0.3 mousemove 300 300
+for _ in $(seq 1 20); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+check "a mouse movement ends it" bash -c "! kill -0 $pid 2>/dev/null"
+kill $pid 2>/dev/null
+wait $pid 2>/dev/null
+
+# Settings: a note, no settings.
+qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /c &
+pid=$!
+box=
+for _ in $(seq 1 40); do
+    box=$(xdotool search --name '^Quorvel$' 2>/dev/null | head -1)
+    [ -n "$box" ] && break
+    sleep 0.25
+done
+import -window root "$SHOTS/settings.png"
+check "settings shows the note box" test -n "$box"
+[ -n "$box" ] && xdotool windowactivate "$box" 2>/dev/null; xdotool key Return
+for _ in $(seq 1 20); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+check "the note closes with Return" bash -c "! kill -0 $pid 2>/dev/null"
+kill $pid 2>/dev/null
+wait $pid 2>/dev/null
+qv_wine_stop "$p"
+rm -rf "$p"
+echo "screenshots: $SHOTS"
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
