@@ -376,15 +376,8 @@ public:
                 r->Tokens.insert(r->Tokens.end(), lz.begin(), lz.end());
                 history_state_ = h;
                 r->Lz.Merge(seen);
-                // Prices follow the data: half old, half the latest segment.
-                for (int i = 0; i < kLiteralSymbols; ++i)
-                    stats_.Lit[i] = (stats_.Lit[i] + seen.Lit[i] * 3) / 2;
-                for (int i = 0; i < kDistanceSymbols; ++i)
-                    stats_.Dist[i] = (stats_.Dist[i] + seen.Dist[i] * 3) / 2;
-                for (int i = 0; i < kRepeatLengthSymbols; ++i) {
-                    stats_.RepLen[i] = (stats_.RepLen[i] + seen.RepLen[i] * 3) / 2;
-                }
-                prices_.Update(stats_);
+                FollowPrices(seen);
+                pricesSettled_ = true;
             }
             seg = segEnd;
         }
@@ -417,6 +410,9 @@ private:
     LzStats stats_;
     Prices prices_;
     bool statsReady_ = false;
+    // The first LZ segment is priced from a guess; until it ends, the
+    // optimal parse updates prices after every pass.
+    bool pricesSettled_ = false;
 
     static void Apply(const Token& t, MatchHistory& h) {
         switch (t.Kind) {
@@ -433,6 +429,18 @@ private:
             default:
                 break;
         }
+    }
+
+    // Prices follow the data: half old, half the latest tokens.
+    void FollowPrices(const LzStats& seen) {
+        for (int i = 0; i < kLiteralSymbols; ++i)
+            stats_.Lit[i] = (stats_.Lit[i] + seen.Lit[i] * 3) / 2;
+        for (int i = 0; i < kDistanceSymbols; ++i)
+            stats_.Dist[i] = (stats_.Dist[i] + seen.Dist[i] * 3) / 2;
+        for (int i = 0; i < kRepeatLengthSymbols; ++i) {
+            stats_.RepLen[i] = (stats_.RepLen[i] + seen.RepLen[i] * 3) / 2;
+        }
+        prices_.Update(stats_);
     }
 
     // Room for count tokens. Sampled data takes a 12-byte token per byte,
@@ -751,6 +759,7 @@ private:
             int reach = 0;
             nodes_[0].Price = 0;
             nodes_[0].History = h;
+            const MatchHistory passStart = h;
             int stop = n;
             Token forced{};
             bool haveForced = false;
@@ -840,6 +849,15 @@ private:
                     h = nodes_[nodes_[stop].From].History;
                     Apply(nodes_[stop].Tok, h);
                 }
+            }
+            if (!pricesSettled_) {
+                LzStats seen;
+                MatchHistory hh = passStart;
+                for (auto it = rev.rbegin(); it != rev.rend(); ++it) {
+                    seen.Add(*it, hh);
+                    Apply(*it, hh);
+                }
+                FollowPrices(seen);
             }
             for (auto it = rev.rbegin(); it != rev.rend(); ++it) out.push_back(*it);
             pos += stop;
