@@ -537,15 +537,142 @@ QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t ou
 // predictors live in locals meanwhile, rotated so that local 0 is the
 // current channel: the output stores can't alias them, and the unrolled
 // channel loop indexes them with constants.
+// The same run as AudioRun, on the predictors in place.
+[[maybe_unused]] int32_t AudioRunSmall(WideCursor& in, uint8_t* to, int32_t steps, bool& change) {
+    Unpacker& u = Unp;
+    int32_t channel = u.CurrentChannel;
+    int32_t cross = u.CrossDelta;
+    int32_t k = 0;
+    for (; k < steps; ++k) {
+        in.Refill();
+        const int32_t s = in.Decode(u.AudioTables[channel]);
+        if (s == kAudioBlockChange) {
+            change = true;
+            break;
+        }
+        ChannelPredictor& v = u.Predictors[channel];
+        const int32_t predicted = BeginPrediction(v, cross);
+        to[k] = FinishPrediction(v, cross, predicted, s);
+        if (++channel == u.ChannelCount) channel = 0;
+    }
+    u.CurrentChannel = channel;
+    u.CrossDelta = cross;
+    return k;
+}
+
+// A channel predictor laid out for a run: the four history terms side by
+// side, and the error sums of subtracting and of adding each term in two
+// four-lane vectors (Minus = E1, E3, E5, E7; Plus = E2, E4, E6, E8), so a
+// byte updates eight sums with a few vector operations. Same values as
+// ChannelPredictor throughout.
+typedef int32_t Lanes __attribute__((vector_size(16)));
+
+struct RunChannel {
+    int32_t W[5];
+    int32_t H0, H1, H2, H3;
+    int32_t PrevDelta;
+    int32_t E0, E9, E10;
+    Lanes Minus, Plus;
+    int32_t Count;
+    int32_t PrevByte;
+
+    QV_HOT void From(const ChannelPredictor& v) {
+        std::memcpy(W, v.Weights, sizeof(W));
+        H0 = v.DeltaHistory[0];
+        H1 = v.DeltaHistory[1];
+        H2 = v.DeltaHistory[2];
+        H3 = v.DeltaHistory[3];
+        PrevDelta = v.PrevDelta;
+        const int32_t* e = v.ErrorSums;
+        E0 = e[0];
+        E9 = e[9];
+        E10 = e[10];
+        Minus = Lanes{e[1], e[3], e[5], e[7]};
+        Plus = Lanes{e[2], e[4], e[6], e[8]};
+        Count = v.SampleCount;
+        PrevByte = v.PrevByte;
+    }
+    QV_HOT void To(ChannelPredictor& v) const {
+        std::memcpy(v.Weights, W, sizeof(W));
+        v.DeltaHistory[0] = H0;
+        v.DeltaHistory[1] = H1;
+        v.DeltaHistory[2] = H2;
+        v.DeltaHistory[3] = H3;
+        v.PrevDelta = PrevDelta;
+        int32_t* e = v.ErrorSums;
+        e[0] = E0;
+        e[9] = E9;
+        e[10] = E10;
+        for (int k = 0; k < 4; ++k) {
+            e[2 * k + 1] = Minus[k];
+            e[2 * k + 2] = Plus[k];
+        }
+        v.SampleCount = Count;
+        v.PrevByte = PrevByte;
+    }
+    // BeginPrediction and FinishPrediction in one.
+    QV_HOT uint8_t Step(int32_t delta, int32_t& cross) {
+        Count = static_cast<int32_t>(static_cast<uint32_t>(Count) + 1u);
+        H3 = H2;
+        H2 = H1;
+        H1 = PrevDelta - H0;
+        H0 = PrevDelta;
+        const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(PrevByte) * 8u) + W[0] * H0 +
+                          W[1] * H1 + W[2] * H2 + W[3] * H3 + W[4] * cross;
+        const int32_t b = ((p >> 3) & 0xFF) - delta;
+        const int32_t e = 8 * SignedByte(delta);
+        const Lanes ev = {e, e, e, e};
+        const Lanes h = {H0, H1, H2, H3};
+        Lanes m = ev - h;
+        Lanes q = ev + h;
+        m = (m ^ (m >> 31)) - (m >> 31);
+        q = (q ^ (q >> 31)) - (q >> 31);
+        Minus += m;
+        Plus += q;
+        E0 += AbsoluteValue(e);
+        E9 += AbsoluteValue(e - cross);
+        E10 += AbsoluteValue(e + cross);
+        const int32_t d = SignedByte(b - PrevByte);
+        PrevDelta = d;
+        cross = d;
+        PrevByte = b;
+        if ((Count & 0x1F) == 0) Adapt();
+        return static_cast<uint8_t>(b & 0xFF);
+    }
+    void Adapt() {
+        const int32_t sums[11] = {E0,      Minus[0], Plus[0], Minus[1], Plus[1], Minus[2],
+                                  Plus[2], Minus[3], Plus[3], E9,       E10};
+        int best = 0;
+        int32_t least = sums[0];
+        for (int k = 1; k <= 10; ++k) {
+            if (sums[k] < least) {
+                least = sums[k];
+                best = k;
+            }
+        }
+        E0 = E9 = E10 = 0;
+        Minus = Lanes{0, 0, 0, 0};
+        Plus = Lanes{0, 0, 0, 0};
+        if (best != 0) {
+            int32_t& w = W[(best - 1) / 2];
+            if (best & 1) {
+                if (w >= -16) w -= 1;
+            } else {
+                if (w < 16) w += 1;
+            }
+        }
+    }
+};
+
 template <int Channels>
 QV_HOT int32_t AudioRun(WideCursor& in, uint8_t* to, int32_t steps, bool& change) {
     Unpacker& u = Unp;
     const int32_t first = u.CurrentChannel;
-    ChannelPredictor p[Channels];
+    RunChannel p[Channels];
     const HuffmanTable* tables[Channels];
     for (int c = 0; c < Channels; ++c) {
         const int32_t real = (first + c) % Channels;
-        p[c] = u.Predictors[real];
+        p[c].From(u.Predictors[real]);
         tables[c] = &u.AudioTables[real];
     }
     int32_t cross = u.CrossDelta;
@@ -562,13 +689,12 @@ QV_HOT int32_t AudioRun(WideCursor& in, uint8_t* to, int32_t steps, bool& change
                 change = true;
                 goto done;
             }
-            const int32_t predicted = BeginPrediction(p[c], cross);
-            to[k] = FinishPrediction(p[c], cross, predicted, s);
+            to[k] = p[c].Step(s, cross);
             ++k;
         }
     }
 done:
-    for (int i = 0; i < Channels; ++i) u.Predictors[(first + i) % Channels] = p[i];
+    for (int i = 0; i < Channels; ++i) p[i].To(u.Predictors[(first + i) % Channels]);
     u.CurrentChannel = (first + c) % Channels;
     u.CrossDelta = cross;
     return k;
@@ -642,6 +768,11 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 QuietAudioSteps(in.BitPos(), stepCheckBits, outputLeft, windowPos, flushedPos);
             bool change = false;
             int32_t k;
+#if defined(__OPTIMIZE_SIZE__)
+            // Builds for size (the product) take one plain loop for every
+            // channel count instead of four unrolled ones.
+            k = AudioRunSmall(in, out + windowPos, steps, change);
+#else
             switch (u.ChannelCount) {
                 case 1:
                     k = AudioRun<1>(in, out + windowPos, steps, change);
@@ -656,6 +787,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
                     k = AudioRun<4>(in, out + windowPos, steps, change);
                     break;
             }
+#endif
             windowPos += k;
             outputLeft -= k;
             if (change) {
