@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "saver/scene.h"
+#include "payload/saver/scene.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;

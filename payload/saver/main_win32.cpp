@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "saver/scene.h"
+#include "payload/saver/scene.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "saver/scene.h"
+#include "payload/saver/scene.h"
 
 namespace {
 
