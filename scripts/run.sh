@@ -1,5 +1,6 @@
 #!/bin/bash
-# Builds the product (i686) and its x86_64 twin, then runs the real setup
+# Builds everything (the four presets: the product for i686, its x86_64
+# twin, the host tools and tests), then runs the real setup
 # under Wine in a fresh prefix of its own. With a display the user plays the
 # wizard; without one (or with QV_HEADLESS=1) a private Xvfb is started and
 # the end-to-end driver plays a first installation with the defaults,
@@ -11,7 +12,7 @@ ROOT=$PWD
 
 bash scripts/install-deps.sh
 # QV_RUN_BUILD: an already built win64 folder to run instead (skips the build).
-if [ -z "${QV_RUN_BUILD:-}" ]; then bash scripts/build.sh win64 win32; fi
+if [ -z "${QV_RUN_BUILD:-}" ]; then bash scripts/build.sh; fi
 BUILD=$ROOT/${QV_RUN_BUILD:-build/win64}
 SHOTS=$ROOT/build/run-shots
 export QV_WINE_DIR=$ROOT/build/run-wine
