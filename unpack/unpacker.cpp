@@ -571,8 +571,8 @@ struct RunChannel {
     int32_t W[5];
     int32_t H0, H1, H2, H3;
     int32_t PrevDelta;
-    int32_t E0, E9, E10;
     Lanes Minus, Plus;
+    Lanes Rest;  // E0, E9, E10 and an unused lane
     int32_t Count;
     int32_t PrevByte;
 
@@ -584,9 +584,7 @@ struct RunChannel {
         H3 = v.DeltaHistory[3];
         PrevDelta = v.PrevDelta;
         const int32_t* e = v.ErrorSums;
-        E0 = e[0];
-        E9 = e[9];
-        E10 = e[10];
+        Rest = Lanes{e[0], e[9], e[10], 0};
         Minus = Lanes{e[1], e[3], e[5], e[7]};
         Plus = Lanes{e[2], e[4], e[6], e[8]};
         Count = v.SampleCount;
@@ -600,9 +598,9 @@ struct RunChannel {
         v.DeltaHistory[3] = H3;
         v.PrevDelta = PrevDelta;
         int32_t* e = v.ErrorSums;
-        e[0] = E0;
-        e[9] = E9;
-        e[10] = E10;
+        e[0] = Rest[0];
+        e[9] = Rest[1];
+        e[10] = Rest[2];
         for (int k = 0; k < 4; ++k) {
             e[2 * k + 1] = Minus[k];
             e[2 * k + 2] = Plus[k];
@@ -627,11 +625,11 @@ struct RunChannel {
         Lanes q = ev + h;
         m = (m ^ (m >> 31)) - (m >> 31);
         q = (q ^ (q >> 31)) - (q >> 31);
+        Lanes r = ev - Lanes{0, cross, -cross, 0};
+        r = (r ^ (r >> 31)) - (r >> 31);
         Minus += m;
         Plus += q;
-        E0 += AbsoluteValue(e);
-        E9 += AbsoluteValue(e - cross);
-        E10 += AbsoluteValue(e + cross);
+        Rest += r;
         const int32_t d = SignedByte(b - PrevByte);
         PrevDelta = d;
         cross = d;
@@ -640,8 +638,8 @@ struct RunChannel {
         return static_cast<uint8_t>(b & 0xFF);
     }
     void Adapt() {
-        const int32_t sums[11] = {E0,      Minus[0], Plus[0], Minus[1], Plus[1], Minus[2],
-                                  Plus[2], Minus[3], Plus[3], E9,       E10};
+        const int32_t sums[11] = {Rest[0], Minus[0], Plus[0], Minus[1], Plus[1], Minus[2],
+                                  Plus[2], Minus[3], Plus[3], Rest[1],  Rest[2]};
         int best = 0;
         int32_t least = sums[0];
         for (int k = 1; k <= 10; ++k) {
@@ -650,7 +648,7 @@ struct RunChannel {
                 best = k;
             }
         }
-        E0 = E9 = E10 = 0;
+        Rest = Lanes{0, 0, 0, 0};
         Minus = Lanes{0, 0, 0, 0};
         Plus = Lanes{0, 0, 0, 0};
         if (best != 0) {
