@@ -286,14 +286,29 @@ public:
             AudioStats bestAudio;
             EncoderAudio bestState;
             const bool fast = params_.Fast;
-            const bool sampled = options_.Multimedia && LooksSampled(buf + seg, segTo - seg);
+            const int stride = options_.Multimedia ? SampledStride(buf + seg, segTo - seg) : 0;
+            const bool sampled = stride != 0;
             if (sampled) {
-                bestAudio.Channels = fast ? PickChannels(buf + seg, segTo - seg) : 0;
                 // The fast levels skip the LZ parse when a quick estimate
                 // already loses clearly against the samples' prediction.
                 if (fast) {
-                    const double audioBits = TrialAudio(buf + seg, segTo - seg, bestAudio.Channels,
-                                                        bestAudio, bestState);
+                    const double bytes = static_cast<double>(segTo - seg);
+                    double audioBits = -1;
+                    // Samples of one format keep their channel count: the
+                    // previous segment's count stands while the best
+                    // difference stride stays (over the last two segments:
+                    // one where it changed may have mixed two formats) and
+                    // it codes about as well as it did there.
+                    if (lastChannels_ > 0 && stride == lastStride_ && stride == priorStride_) {
+                        audioBits =
+                            TrialAudio(buf + seg, segTo - seg, lastChannels_, bestAudio, bestState);
+                        if (audioBits > lastBitsPerByte_ * 1.02 * bytes) audioBits = -1;
+                    }
+                    if (audioBits < 0) {
+                        audioBits =
+                            TrialAudio(buf + seg, segTo - seg, PickChannels(buf + seg, segTo - seg),
+                                       bestAudio, bestState);
+                    }
                     if (audioBits < 0.9 * EstimateLzBits(buf, seg, segTo)) {
                         useAudio = true;
                     }
@@ -344,6 +359,12 @@ public:
             }
             if (useAudio) {
                 audio_ = bestState;
+                if (fast) {
+                    lastChannels_ = bestAudio.Channels;
+                    priorStride_ = lastStride_;
+                    lastStride_ = stride;
+                    lastBitsPerByte_ = AudioCost(bestAudio) / static_cast<double>(segEnd - seg);
+                }
                 Run* r = runs.empty() ? nullptr : &runs.back();
                 if (r == nullptr || !r->Audio || r->Channels != bestAudio.Channels) {
                     runs.emplace_back();
@@ -410,6 +431,10 @@ private:
     LzStats stats_;
     Prices prices_;
     bool statsReady_ = false;
+    int lastChannels_ = 0;  // channels of the last segment coded as samples
+    double lastBitsPerByte_ = 0;
+    int lastStride_ = 0;   // best difference stride of that segment
+    int priorStride_ = 0;  // and of the sampled segment before it
     // The first LZ segment is priced from a guess; until it ends, the
     // optimal parse updates prices after every pass.
     bool pricesSettled_ = false;
@@ -462,20 +487,27 @@ private:
     // Cheap test for sampled data: do byte differences at some stride
     // have clearly less entropy than the bytes themselves? Looks at the
     // first bytes of a segment only.
-    static bool LooksSampled(const uint8_t* data, size_t size) {
-        if (size < 1024) return false;
+    // Returns the stride whose differences have the least entropy, 0 when
+    // none is clearly below the bytes' own.
+    static int SampledStride(const uint8_t* data, size_t size) {
+        if (size < 1024) return 0;
         const size_t n = std::min<size_t>(size, kProbeBytes);
         uint32_t raw[256] = {};
         for (size_t i = 0; i < n; ++i) ++raw[data[i]];
         double t = 0;
-        const double h0 = EntropyBits(raw, 256, &t);
+        double best = 0.9 * EntropyBits(raw, 256, &t);
+        int bestStride = 0;
         for (int stride = 1; stride <= kMaxChannels; ++stride) {
             uint32_t d[256] = {};
             for (size_t i = stride; i < n; ++i)
                 ++d[static_cast<uint8_t>(data[i] - data[i - stride])];
-            if (EntropyBits(d, 256, &t) < 0.9 * h0) return true;
+            const double bits = EntropyBits(d, 256, &t);
+            if (bits < best) {
+                best = bits;
+                bestStride = stride;
+            }
         }
-        return false;
+        return bestStride;
     }
 
     // Mostly printable ASCII, line ends and tabs.

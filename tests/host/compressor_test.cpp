@@ -294,6 +294,31 @@ TEST(Compressor, MultimediaWinsOnSamplesAndStaysOutOfText) {
     ExpectRoundTrip({mixed, audio[0]}, 3, true, true);
 }
 
+// 8-bit mono samples: a slow wave with a little noise.
+Bytes Mono8(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double s = std::sin(2 * M_PI * 300 * static_cast<double>(i) / 22050.0);
+        b[i] = static_cast<uint8_t>(128 + static_cast<int>(90 * s) + static_cast<int>(rng() % 8));
+    }
+    return b;
+}
+
+TEST(Compressor, SamplesChangingFormatMidFileGetANewChannelCount) {
+    // Stereo 16-bit samples, then 8-bit mono: the channel count kept from
+    // segment to segment must give way when the format changes.
+    const Bytes stereo = Pcm(50000, 5);
+    const Bytes mono = Mono8(200000, 6);
+    Bytes both = stereo;
+    both.insert(both.end(), mono.begin(), mono.end());
+    ExpectRoundTrip({both}, 3, false);
+    const size_t apart = PackedSize(PackArchive({stereo}, 3, false), {stereo}, 0) +
+                         PackedSize(PackArchive({mono}, 3, false), {mono}, 0);
+    const size_t together = PackedSize(PackArchive({both}, 3, false), {both}, 0);
+    EXPECT_LT(together, apart + apart / 50);
+}
+
 // Table of 32-bit addresses rising by small steps, as at the end of a
 // program file: sampled data that only a per-segment look finds.
 Bytes AddressTable(size_t n, uint32_t seed) {
