@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -51,10 +50,13 @@ std::vector<uint8_t> gArchive;
 uint8_t gEmpty = 0;
 
 bool RegisterArchive(const char* path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    gArchive.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad() || gArchive.size() > 0x7FFFFFFFu) return false;
+    const std::streamoff size = in.tellg();
+    if (size < 0 || size > 0x7FFFFFFF) return false;
+    gArchive.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(gArchive.data()), size)) return false;
     RegisterResource("ARC", "#101", gArchive.empty() ? &gEmpty : gArchive.data(),
                      static_cast<int32_t>(gArchive.size()));
     return true;
