@@ -4,7 +4,7 @@
 //   qvarc l ARCHIVE                    one line per file header
 //   qvarc x [--progress] ARCHIVE [DIR] extract into DIR (default ".")
 //   qvarc t [--progress] ARCHIVE       decode and check, write nothing
-//   qvarc a -m0 ARCHIVE FILE...        stored entries
+//   qvarc a [-m0|-m1..-m5] [-s] [-mm auto|off] ARCHIVE FILE...
 //
 // The exit status of l, x and t is the run's ExtractResult. Listing lines
 // are "UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name":
@@ -31,12 +31,13 @@ const char kHelp[] =
     "usage: qvarc l ARCHIVE\n"
     "       qvarc x [--progress] ARCHIVE [DIR]\n"
     "       qvarc t [--progress] ARCHIVE\n"
-    "       qvarc a -m0 ARCHIVE FILE...\n"
+    "       qvarc a [-m0|-m1..-m5] [-s] [-mm auto|off] ARCHIVE FILE...\n"
     "\n"
     "  l  list the file headers: UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name\n"
     "  x  extract every entry into DIR (default .)\n"
     "  t  decode and check every entry without writing a file\n"
-    "  a  write an archive of stored entries\n"
+    "  a  write an archive: -m0 stores, -m1..-m5 pack from fastest to smallest (default\n"
+    "     -m3), -s makes it solid, -mm off never uses the multimedia mode\n"
     "The exit status of l, x and t is the extraction result code.\n";
 
 int Usage() {
