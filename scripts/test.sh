@@ -41,9 +41,12 @@ count_log() {
 run_test() {
     local name=$1 limit=$2 log=$LOGS/$1.log
     shift 2
+    local start=$SECONDS status
     echo "== $name"
     timeout "$limit" "$@" >"$log" 2>&1
-    count_log "$name" $? "$log"
+    status=$?
+    count_log "$name" "$status" "$log"
+    echo "   ($((SECONDS - start)) s)"
 }
 
 if ! bash scripts/build.sh host host-asan win64 win32 >"$LOGS/build.log" 2>&1; then
