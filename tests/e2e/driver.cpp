@@ -238,7 +238,15 @@ void Press(HWND sheet, int button) {
     PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
 }
 
-bool WaitPage(HWND sheet, int index, const std::string& what, int ms = 10000) {
+bool WaitPage(HWND sheet, int index, const std::string& what, int ms = 10000);
+
+// Presses Next and waits for the page the sheet should move to.
+bool Next(HWND sheet, int index, const std::string& what) {
+    Press(sheet, PSBTN_NEXT);
+    return WaitPage(sheet, index, what);
+}
+
+bool WaitPage(HWND sheet, int index, const std::string& what, int ms) {
     bool ok = WaitFor([&] { return PageIndex(sheet) == index; }, ms);
     Check(ok, what + ": page " + std::to_string(index) + " not shown (at " +
                   std::to_string(PageIndex(sheet)) + ")");
@@ -554,13 +562,11 @@ void FirstInstallation(const std::string& exe) {
     if (!sheet) return;
     CheckWelcome(sheet, false);
     Screenshot("welcome");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
+    Next(sheet, 1, "licence");
     CheckEq(Item(sheet, 1001).empty(), false, "licence text present");
     CheckLicence(sheet);
     Screenshot("licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 2, "install folder");
+    Next(sheet, 2, "install folder");
     CheckEq(Item(sheet, 1001), kDefaultDir, "default installation folder");
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
     CheckStatics(sheet, {"Setup wizard will copy the Quorvel files to the following folder:",
@@ -568,8 +574,7 @@ void FirstInstallation(const std::string& exe) {
                          "path or select the Browse button to the right."});
     CheckBrowseButton(sheet);
     Screenshot("folder");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "program group");
+    Next(sheet, 3, "program group");
     CheckEq(Item(sheet, 1001), "Quorvel", "default group");
     CheckEq(Item(sheet, 1003), "Do not create shortcuts in Start menu", "check box text");
     CheckStatics(sheet, {"Setup wizard will create shortcuts to the Quorvel components in the "
@@ -578,8 +583,7 @@ void FirstInstallation(const std::string& exe) {
                          "press Browse button to the right."});
     CheckBrowseButton(sheet);
     Screenshot("group");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 4, "progress");
+    Next(sheet, 4, "progress");
     CheckEq(Item(sheet, 1005), "Please wait while Setup wizard installs Quorvel.", "heading");
     CheckFinished(sheet);
     Screenshot("finished");
@@ -595,8 +599,7 @@ void Update(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     CheckWelcome(sheet, true);
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
+    Next(sheet, 1, "licence");
     Press(sheet, PSBTN_NEXT);
     // Folder and group of the previous installation exist: both passed over.
     WaitPage(sheet, 4, "straight to progress");
@@ -628,10 +631,8 @@ void UpdateBackward(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     CheckWelcome(sheet, true);
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "folder page passed over forward");
+    Next(sheet, 1, "licence");
+    Next(sheet, 3, "folder page passed over forward");
     Press(sheet, PSBTN_BACK);
     WaitPage(sheet, 1, "folder page passed over backward");
     Press(sheet, PSBTN_CANCEL);  // the licence page closes without a question
@@ -643,12 +644,9 @@ void NoShortcuts(const std::string& exe) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 2, "folder");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "group");
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
+    Next(sheet, 3, "group");
     HWND page = CurrentPage(sheet);
     PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
     WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
@@ -660,8 +658,7 @@ void NoShortcuts(const std::string& exe) {
           "cleared box enables them again");
     PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
     WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 4, "progress");
+    Next(sheet, 4, "progress");
     CheckFinished(sheet);
     Close(setup, sheet);
     CheckFiles(kDefaultDir);
@@ -682,10 +679,8 @@ void FolderChecks(const std::string& exe) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 2, "folder");
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
     for (const char* root : {"C:\\", "C:/"}) {
         SetItem(sheet, 1001, root);
         Press(sheet, PSBTN_NEXT);
@@ -719,6 +714,20 @@ void FolderChecks(const std::string& exe) {
     CheckNotLaunched(exe);
 }
 
+// Walks to the progress page with a folder that can't be created: the
+// failure message, then back on the install-folder page.
+void FailOnFolder(const Setup& setup, HWND sheet, const char* folder) {
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
+    SetItem(sheet, 1001, folder);
+    Next(sheet, 3, "group");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup Error",
+           "Can't create specified folder. Please check your choice and try again.", IDOK,
+           "folder failure");
+    WaitPage(sheet, 2, "back on the folder page");
+}
+
 // A file where the folder should go: the failure message, back on page 3,
 // then a good folder succeeds.
 void BlockedFolder(const std::string& exe) {
@@ -728,23 +737,10 @@ void BlockedFolder(const std::string& exe) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 2, "folder");
-    SetItem(sheet, 1001, "C:\\Blocked\\Quorvel");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "group");
-    Press(sheet, PSBTN_NEXT);
-    Answer(setup, "Quorvel Setup Error",
-           "Can't create specified folder. Please check your choice and try again.", IDOK,
-           "folder failure");
-    WaitPage(sheet, 2, "back on the folder page");
+    FailOnFolder(setup, sheet, "C:\\Blocked\\Quorvel");
     SetItem(sheet, 1001, "C:\\Good\\Quorvel");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "group again");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 4, "progress again");
+    Next(sheet, 3, "group again");
+    Next(sheet, 4, "progress again");
     CheckFinished(sheet);
     Close(setup, sheet);
     CheckFiles("C:\\Good\\Quorvel");
@@ -761,18 +757,7 @@ void BlockedThenCancel(const std::string& exe) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 2, "folder");
-    SetItem(sheet, 1001, "C:\\Blocked\\Sub\\Quorvel");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "group");
-    Press(sheet, PSBTN_NEXT);
-    Answer(setup, "Quorvel Setup Error",
-           "Can't create specified folder. Please check your choice and try again.", IDOK,
-           "folder failure");
-    WaitPage(sheet, 2, "back on the folder page");
+    FailOnFolder(setup, sheet, "C:\\Blocked\\Sub\\Quorvel");
     Press(sheet, PSBTN_CANCEL);
     Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 3");
     CheckEq(setup.WaitExit(), 0, "exit code");
@@ -786,10 +771,8 @@ void Overwrite(const std::string& exe, bool yes) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 4, "progress");
+    Next(sheet, 1, "licence");
+    Next(sheet, 4, "progress");
     Answer(setup, "creating: " + FileName(manifest.front().name), kOverwrite, yes ? IDYES : IDNO,
            "overwrite question");
     if (!yes) Answer(setup, "Quorvel Setup Error", kFilesError, IDOK, "files error warning");
@@ -812,8 +795,7 @@ void CancelEarly(const std::string& exe) {
         HWND sheet = StartAndFindSheet(setup, exe);
         if (!sheet) return;
         if (page == 1) {
-            Press(sheet, PSBTN_NEXT);
-            WaitPage(sheet, 1, "licence");
+            Next(sheet, 1, "licence");
         }
         Press(sheet, PSBTN_CANCEL);
         CheckEq(setup.WaitExit(5000), 0, "closes at once on page " + std::to_string(page + 1));
@@ -829,10 +811,8 @@ void CancelDuringFiles(const std::string& exe) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 4, "progress");
+    Next(sheet, 1, "licence");
+    Next(sheet, 4, "progress");
     Box question = WaitBox(setup);
     CheckEq(question.text, kOverwrite, "overwrite question is up");
     // Next can't leave the page while the installation runs.
@@ -869,8 +849,7 @@ void SecondCopy(const std::string& exe) {
     Setup first;
     HWND sheet = StartAndFindSheet(first, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
+    Next(sheet, 1, "licence");
     Setup second;
     Check(second.Start(exe), "second copy starts");
     CheckEq(second.WaitExit(10000), 0, "second copy exits with 0");
@@ -903,10 +882,8 @@ void BrowseButtons(const std::string& exe) {
     Setup setup;
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 1, "licence");
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 2, "folder");
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
     const char* folderTitle = "Select folder for Quorvel files";
     CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, folderTitle), kDefaultDir,
             "cancelled browser keeps the folder");
@@ -915,8 +892,7 @@ void BrowseButtons(const std::string& exe) {
     Check(chosen.size() > 8 && chosen.substr(chosen.size() - 8) == "\\Quorvel" &&
               chosen != kDefaultDir && chosen.find("\\\\") == std::string::npos,
           "browsed folder + \\Quorvel: " + chosen);
-    Press(sheet, PSBTN_NEXT);
-    WaitPage(sheet, 3, "group");
+    Next(sheet, 3, "group");
     const char* groupTitle = "Select Program Group for Quorvel";
     SetItem(sheet, 1001, "Elsewhere");
     CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, groupTitle), "Elsewhere",
