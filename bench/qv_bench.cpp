@@ -27,6 +27,7 @@
 #include "archive/reports.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
+#include "pack/discard_stream.h"
 
 namespace {
 
@@ -47,24 +48,6 @@ double MedianSeconds(int runs, const std::function<void()>& f) {
     return t[t.size() / 2];
 }
 
-class DiscardStream : public TMyFileStream {
-public:
-    bool Open(const AnsiString&) override { return false; }
-    bool Create(const AnsiString&) override {
-        IsOpen = true;
-        return true;
-    }
-    bool Close() override {
-        IsOpen = false;
-        return true;
-    }
-    int32_t Write(const void*, int32_t count) override { return count > 0 ? count : 0; }
-    int32_t Read(void*, int32_t) override { return 0; }
-    uint32_t Seek(int32_t, int32_t) override { return kSeekOk; }
-    int32_t Position() override { return 0; }
-    int32_t Size() override { return 0; }
-};
-
 void AnyDestination(void*, const AnsiString&, AnsiString& destination) {
     destination = "discard";
 }
@@ -76,7 +59,7 @@ int ExtractToNothing(const std::vector<uint8_t>& archive) {
     ExtractResult = 0;
     {
         TMyResourceStream in;
-        DiscardStream out;
+        DiscardFileStream out;
         ArchiveStream = &in;
         TargetStream = &out;
         ExtractArchive();

@@ -21,6 +21,7 @@
 #include "archive/reader.h"
 #include "archive/reports.h"
 #include "install/paths.h"
+#include "pack/discard_stream.h"
 #include "tools/qvarc_add.h"
 
 namespace {
@@ -78,28 +79,6 @@ void DestinationInDir(void*, const AnsiString& entryName, AnsiString& destinatio
     destination = AnsiString(gDestinationDir.c_str()) + "/" + FileNamePart(entryName);
 }
 
-// The target of qvarc t: takes every byte and keeps nothing. It has no
-// name, so Erase deletes nothing, and no file handle, so nothing is stamped.
-class NullFileStream : public TMyFileStream {
-public:
-    bool Open(const AnsiString&) override { return false; }
-    bool Create(const AnsiString&) override {
-        IsOpen = true;
-        return true;
-    }
-    bool Close() override {
-        IsOpen = false;
-        return true;
-    }
-    int32_t Write(const void*, int32_t count) override { return IsOpen && count > 0 ? count : 0; }
-    int32_t Read(void*, int32_t) override { return 0; }
-    uint32_t Seek(int32_t, int32_t origin) override {
-        return origin < 0 || origin > 2 ? kSeekBadOrigin : kSeekOk;
-    }
-    int32_t Position() override { return 0; }
-    int32_t Size() override { return 0; }
-};
-
 int List(const char* path) {
     BuildCrcTable();
     OnErrorText = {PrintLine, stderr};
@@ -143,7 +122,7 @@ int Extract(bool testOnly, bool progress, const char* path, const char* dir) {
     {
         TMyResourceStream archive;
         TMyFileStream files;
-        NullFileStream nothing;
+        DiscardFileStream nothing;
         ArchiveStream = &archive;
         TargetStream = testOnly ? &nothing : &files;
         ExtractArchive();
