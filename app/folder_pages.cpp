@@ -70,12 +70,6 @@ static INT_PTR StayOnPage(HWND page, const char* text, UINT style) {
     return Answer(page, -1);
 }
 
-static INT_PTR QueryCancel(HWND page) {
-    BOOL refused = ConfirmExit(page) ? FALSE : TRUE;
-    SetWindowLongPtrA(page, DWLP_MSGRESULT, refused);
-    return refused;
-}
-
 // Install-folder page (template 103).
 
 static INT_PTR FolderInit(HWND page) {
@@ -141,10 +135,9 @@ INT_PTR CALLBACK InstallFolderPageProc(HWND page, UINT message, WPARAM wParam, L
         case PSN_KILLACTIVE:
             return Answer(page, FALSE);
         case PSN_QUERYCANCEL:
-            return QueryCancel(page);
+            return AnswerQueryCancel(page);
         case PSN_RESET:
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
-            return FALSE;
+            return AnswerReset(page);
     }
     return FALSE;
 }
@@ -218,10 +211,9 @@ INT_PTR CALLBACK ProgramGroupPageProc(HWND page, UINT message, WPARAM wParam, LP
         case PSN_KILLACTIVE:
             return GroupLeave(page);
         case PSN_QUERYCANCEL:
-            return QueryCancel(page);
+            return AnswerQueryCancel(page);
         case PSN_RESET:
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
-            return FALSE;
+            return AnswerReset(page);
     }
     return FALSE;
 }

@@ -81,15 +81,13 @@ static INT_PTR LeavePage(HWND page) {
 }
 
 static INT_PTR CancelQuery(HWND page) {
-    bool confirmed = ConfirmExit(page);
-    if (confirmed && !Setup.installationFinished) {
+    INT_PTR refused = AnswerQueryCancel(page);
+    if (!refused && !Setup.installationFinished) {
         // The wizard closes under a running installation: the file worker
         // stops before its next entry and nothing is launched afterwards.
         Setup.cancelRequested = true;
         Setup.launchConfiguration = false;
     }
-    BOOL refused = confirmed ? FALSE : TRUE;
-    SetWindowLongPtrA(page, DWLP_MSGRESULT, refused);
     return refused;
 }
 
@@ -115,8 +113,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam
         case PSN_QUERYCANCEL:
             return CancelQuery(page);
         case PSN_RESET:
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
-            return FALSE;
+            return AnswerReset(page);
     }
     return FALSE;
 }

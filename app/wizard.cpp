@@ -33,6 +33,17 @@ bool ConfirmExit(HWND page) {
                        MB_OKCANCEL | MB_ICONQUESTION | MB_TASKMODAL) != IDCANCEL;
 }
 
+INT_PTR AnswerReset(HWND page) {
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
+    return FALSE;
+}
+
+INT_PTR AnswerQueryCancel(HWND page) {
+    BOOL refused = ConfirmExit(page) ? FALSE : TRUE;
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, refused);
+    return refused;
+}
+
 bool LoadLicenceText(int id) {
     if (licence.loadedId != 0 && licence.loadedId == id) {
         licence.position = 0;
@@ -88,8 +99,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         case PSN_KILLACTIVE:
             return Answer(page, FALSE);
         case PSN_RESET:
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
-            return FALSE;
+            return AnswerReset(page);
     }
     return FALSE;
 }
@@ -117,8 +127,7 @@ INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         case PSN_KILLACTIVE:
             return Answer(page, FALSE);
         case PSN_RESET:
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, 0);
-            return FALSE;
+            return AnswerReset(page);
     }
     return FALSE;
 }

@@ -18,6 +18,12 @@ INT_PTR Answer(HWND page, LONG_PTR answer);
 // "Are you sure you want to exit?": true unless the user chose Cancel.
 bool ConfirmExit(HWND page);
 
+// PSN_RESET, as every page answers it: 0, and FALSE returned.
+INT_PTR AnswerReset(HWND page);
+// PSN_QUERYCANCEL on the pages that ask first: FALSE (cancel goes ahead)
+// when the user confirmed, else TRUE, stored and returned alike.
+INT_PTR AnswerQueryCancel(HWND page);
+
 // Prepares resource "RTF" id for LicenceStreamCallback; rewinds when the
 // same id is loaded already.
 bool LoadLicenceText(int id);

@@ -415,15 +415,20 @@ def folder_shape(k, ox=0.0, oy=0.0):
     return back, front
 
 
-def browse_folder_icon(size):
-    """An open yellow folder: the folder browser."""
+def folder_canvas(size):
+    """A 16-colour canvas with the folder both browse icons start from."""
     c = IndexCanvas(size)
-    k = size / 32
-    back, front = folder_shape(k)
+    back, front = folder_shape(size / 32)
     c.fill(back, OLIVE)
     c.outline(back, BLACK)
     c.fill(front, YELLOW)
     c.outline(front, BLACK)
+    return c
+
+
+def browse_folder_icon(size):
+    """An open yellow folder: the folder browser."""
+    c = folder_canvas(size)
     if size >= 32:  # a highlight along the front's top edge
         for x in range(7, 30):
             c.put(x, 15, WHITE)
@@ -432,13 +437,7 @@ def browse_folder_icon(size):
 
 def browse_group_icon(size):
     """A folder with four program tiles on its front: the Start-menu group browser."""
-    c = IndexCanvas(size)
-    k = size / 32
-    back, front = folder_shape(k)
-    c.fill(back, OLIVE)
-    c.outline(back, BLACK)
-    c.fill(front, YELLOW)
-    c.outline(front, BLACK)
+    c = folder_canvas(size)
     tile = 4 if size >= 32 else 2  # pixels per tile side
     gap = 2 if size >= 32 else 1
     x0 = 13 if size >= 32 else 7

@@ -7,6 +7,7 @@
 
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
+#include "pack/discard_stream.h"
 #include "tests/common/archive_fixture.h"
 
 using qvpack::ArchiveWriter;
@@ -21,17 +22,6 @@ constexpr int kRounds = 300;
 #else
 constexpr int kRounds = 3000;
 #endif
-
-// Takes every byte and keeps nothing: the run's files are not needed here.
-class DiscardStream : public TMyFileStream {
-public:
-    bool Create(const AnsiString&) override { return IsOpen = true; }
-    bool Close() override {
-        IsOpen = false;
-        return true;
-    }
-    int32_t Write(const void*, int32_t count) override { return IsOpen && count > 0 ? count : 0; }
-};
 
 void AnyDestination(void*, const AnsiString&, AnsiString& destination) {
     destination = "x";
@@ -82,7 +72,7 @@ std::vector<uint8_t> StoredArchive() {
 TEST(Corruption, DamagedArchivesEndWithADefinedResult) {
     BuildCrcTable();
     MemoryStream archive;
-    DiscardStream target;
+    DiscardFileStream target;
     ArchiveStream = &archive;
     TargetStream = &target;
     OnDestinationName = {AnyDestination, nullptr};
