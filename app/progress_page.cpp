@@ -85,7 +85,7 @@ static INT_PTR CancelQuery(HWND page) {
     if (!refused && !Setup.installationFinished) {
         // The wizard closes under a running installation: the file worker
         // stops before its next entry and nothing is launched afterwards.
-        Setup.cancelRequested = true;
+        cancelRequested = true;
         Setup.launchConfiguration = false;
     }
     return refused;

@@ -3,6 +3,7 @@
 // progress page. Plain data: the pages and the workers give it behaviour.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "archive/ansi_string.h"
@@ -37,10 +38,12 @@ struct SetupState {
     // Written by the file worker thread only; read on the user-interface
     // thread after WM_SETUP_FILES_DONE arrived or after the wizard closed.
     AnsiString screenSaverPath;
-    // Raised on the user-interface thread when the user leaves the wizard
-    // while the file worker runs; the worker then writes no further entry.
-    volatile bool cancelRequested = false;
 };
 
 // The one instance of the process.
 extern SetupState Setup;
+
+// Raised on the user-interface thread when the user leaves the wizard while
+// the file worker runs; the worker thread reads it before every entry and
+// then writes no further one. The one value both threads touch at any time.
+extern std::atomic<bool> cancelRequested;

@@ -105,7 +105,7 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                                              AnsiString& destination) {
     TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
     // The user left the wizard: write no further entry.
-    if (Setup.cancelRequested) {
+    if (cancelRequested) {
         destination = AnsiString();
         return;
     }
@@ -136,7 +136,7 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                 if (answer == IDYES) overwriteAnswer = OverwriteAll;
                 if (answer == IDNO) overwriteAnswer = KeepAll;
             }
-            if (overwriteAnswer == KeepAll || Setup.cancelRequested) destination = AnsiString();
+            if (overwriteAnswer == KeepAll || cancelRequested) destination = AnsiString();
         }
         CloseHandle(existing);
     }
