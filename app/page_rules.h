@@ -12,6 +12,25 @@ inline bool IsDriveRootText(const AnsiString& path) {
     return path.size() == 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
+// Longest folder text the installation accepts: a folder path may have at
+// most 247 characters, so that a file name still fits the 260-character
+// path buffers behind it.
+constexpr size_t kFolderTextLimit = 247;
+
+// True when the file system can hold path as a folder: not longer than
+// kFolderTextLimit, no wildcard or other character that names can't have
+// (which could also match an existing folder by pattern), and ':' only as
+// a drive letter's.
+inline bool IsUsableFolderText(const AnsiString& path) {
+    if (path.size() > kFolderTextLimit) return false;
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c < 0x20 || std::strchr("*?\"<>|", c) != nullptr) return false;
+        if (c == ':' && i != 1) return false;
+    }
+    return true;
+}
+
 // A browsed folder loses one trailing separator (D:\ becomes D:) so that
 // appending "\Quorvel" never doubles it.
 inline AnsiString WithoutTrailingSeparator(const AnsiString& path) {
