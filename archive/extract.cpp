@@ -54,7 +54,7 @@ void ExtractArchive() {
         ArchiveStream->Close();
         return;
     }
-    Window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+    Window = TakeRunBuffer(kWindowSize);
     if (Window == nullptr) {
         ExtractResult = kExtractNoMemory;
         return;
