@@ -1,0 +1,33 @@
+// Shared pieces of the fuzz targets: the state a fresh program starts
+// with, and the input handed to the reader as the program's archive
+// resource "ARC" "#101".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "archive/platform.h"
+#include "archive/reader.h"
+#include "archive/reports.h"
+#include "unpack/unpacker.h"
+
+namespace qvfuzz {
+
+// Every process-wide value that one run leaves to the next goes back to
+// what a fresh program has.
+inline void FreshProcessState() {
+    ExtractResult = 0;
+    OnErrorText = {};
+    OnStatusText = {};
+    OnProgress = {};
+    OnDestinationName = {};
+    Unp = Unpacker{};
+}
+
+inline void UseAsArchive(const uint8_t* data, size_t size) {
+    // An empty input is a readable archive of nothing, not a missing one.
+    static const uint8_t kEmpty = 0;
+    RegisterResource("ARC", "#101", size != 0 ? data : &kEmpty, static_cast<int32_t>(size));
+}
+
+}  // namespace qvfuzz

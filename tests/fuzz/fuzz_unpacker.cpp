@@ -1,0 +1,65 @@
+// The Unpacker alone on raw packed data. The first 9 bytes pick the run:
+//   byte 0     bit 0: a second entry follows that continues the first
+//              (solid), with its window, tables and history;
+//              bits 1, 2: the first, the second entry's UnpSize gets bit 31
+//              (a size of 2^31 or more)
+//   bytes 1-3  UnpSize of the first entry, up to 1 MB - 1 (so that the
+//              second entry finds the window at any position)
+//   bytes 4-6  UnpSize of the second entry, likewise
+//   bytes 7-8  packed bytes of the first entry; the second gets the rest
+// Every method version that reaches the Unpacker (16 to 20) decodes alike;
+// the version only matters to the driver, which the extraction target
+// covers.
+#include <cstdlib>
+
+#include "pack/discard_stream.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/host/unpack_harness.h"
+
+namespace {
+
+constexpr size_t kHeader = 9;
+uint8_t* window = nullptr;
+
+int32_t SizeAt(const uint8_t* p, bool huge) {
+    uint32_t size = (p[0] | (p[1] << 8) | (p[2] << 16)) & 0xFFFFF;
+    return static_cast<int32_t>(huge ? size | 0x80000000u : size);
+}
+
+void Decode(unptest::BytesIn& in, int32_t packed, int32_t unpacked, bool solid) {
+    DiscardFileStream out;
+    out.Create("entry");
+    Unp.InStream = &in;
+    Unp.OutStream = &out;
+    Unp.ChecksumKind = 2;
+    Unp.EntryChecksum = 0xFFFFFFFFu;
+    Unp.PackedRemaining = packed;
+    Unp.OutputLeft = unpacked;
+    UnpackEntry(window, solid);
+    Unp.InStream = nullptr;
+    Unp.OutStream = nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    BuildCrcTable();
+    window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < kHeader || size > 0x7FFFFFFF) return 0;
+    qvfuzz::FreshProcessState();
+    const bool second = (data[0] & 1) != 0;
+    unptest::BytesIn in;
+    in.Bytes.assign(data + kHeader, data + size);
+    const int32_t packed = static_cast<int32_t>(in.Bytes.size());
+    int32_t first = second ? data[7] | (data[8] << 8) : packed;
+    if (first > packed) first = packed;
+    Decode(in, first, SizeAt(data + 1, (data[0] & 2) != 0), false);
+    // Whatever the first entry consumed, the second starts at its own data.
+    in.Pos = static_cast<size_t>(first);
+    if (second) Decode(in, packed - first, SizeAt(data + 4, (data[0] & 4) != 0), true);
+    return 0;
+}
