@@ -60,6 +60,9 @@ grep -E '^(product size|-- )' "$LOGS/build.log" | grep -i size || true
 run_test host 600 build/host/tests/host/qv_host_tests
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_test host-asan 900 build/host-asan/tests/host/qv_host_tests
+# A short fuzzing run (15 s a target): a regression that the seeds or a few
+# thousand mutations reach shows here.
+run_test fuzz-smoke 600 bash scripts/fuzz.sh 15
 
 # Windows-side tests and the end-to-end runs: every runner script below
 # tests/ that is named run-wine*.sh, each in its own prefixes.
