@@ -45,7 +45,7 @@ static INT_PTR StartAttempt(HWND page) {
     ReleaseWorkers();
     Setup.installationFinished = false;
     Setup.launchConfiguration = true;
-    Setup.filesWorker = new (std::nothrow) TProcessFilesThread(page, Setup.installDir);
+    Setup.filesWorker = new (std::nothrow) TProcessFilesThread(page, Setup.installDir, Setup);
     if (Setup.filesWorker != nullptr && !Setup.filesWorker->folderFailed) return FALSE;
     Setup.installationFinished = true;
     Setup.launchConfiguration = false;
@@ -63,10 +63,11 @@ static INT_PTR FilesDone(HWND page, LPARAM result) {
                     "Quorvel Setup Error", MB_ICONWARNING);
     }
     ShowProgressStatus(page, 1);
-    WriteInstallEntries(Setup.installDir);
+    WriteInstallEntries(Setup.installDir, Setup);
     ShowProgressStatus(page, 2);
     if (Setup.createShortcuts) {
-        Setup.shortcutsWorker = new (std::nothrow) TProcessShortsThread(page, Setup.groupPath);
+        Setup.shortcutsWorker =
+            new (std::nothrow) TProcessShortsThread(page, Setup.groupPath, Setup);
         if (Setup.shortcutsWorker == nullptr) SendMessageA(page, WM_SETUP_DONE, 0, 1);
     } else {
         SendMessageA(page, WM_SETUP_DONE, 0, 0);

@@ -1,6 +1,5 @@
 #include "install/files_thread.h"
 
-#include "app/setup_state.h"
 #include "archive/extract.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
@@ -28,8 +27,9 @@ int32_t PercentOf(int32_t part, int32_t whole) {
     return part * 100 / whole;
 }
 
-TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder)
-    : pageWindow(page), targetFolder(folder) {
+TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder,
+                                         InstallRecord& results)
+    : pageWindow(page), targetFolder(folder), record(&results) {
     // An empty folder would send every file into the current directory.
     if (folder.empty()) {
         folderFailed = 1;
@@ -41,7 +41,7 @@ TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder)
         folderFailed = 1;
         return;
     }
-    Setup.installedDir = created;
+    record->installedDir = created;
     threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
     // Without a thread nothing would ever be sent: the page must hear of it
     // at once, as of a folder that can't be used.
@@ -105,7 +105,7 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                                              AnsiString& destination) {
     TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
     // The user left the wizard: write no further entry.
-    if (Setup.cancelRequested) {
+    if (self->record->cancelRequested) {
         destination = AnsiString();
         return;
     }
@@ -136,10 +136,11 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                 if (answer == IDYES) overwriteAnswer = OverwriteAll;
                 if (answer == IDNO) overwriteAnswer = KeepAll;
             }
-            if (overwriteAnswer == KeepAll || Setup.cancelRequested) destination = AnsiString();
+            if (overwriteAnswer == KeepAll || self->record->cancelRequested)
+                destination = AnsiString();
         }
         CloseHandle(existing);
     }
 
-    if (screenSaver) Setup.screenSaverPath = destination;
+    if (screenSaver) self->record->screenSaverPath = destination;
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "archive/ansi_string.h"
+#include "install/install_record.h"
 
 // The user's answer to the one overwrite question of the process.
 enum OverwriteAnswer : int32_t { NotAsked = 0, OverwriteAll = 1, KeepAll = 2 };
@@ -33,8 +34,12 @@ public:
     // or the thread would not start): nothing runs and nothing is sent.
     int32_t folderFailed = 0;
 
+    // Where the worker leaves installedDir and screenSaverPath, and where it
+    // reads cancelRequested; the caller's, outliving this object.
+    InstallRecord* record = nullptr;
+
     // Creates the folder chain and, on success, starts the worker thread.
-    TProcessFilesThread(HWND page, const AnsiString& folder);
+    TProcessFilesThread(HWND page, const AnsiString& folder, InstallRecord& results);
     // Waits for the thread without a time limit. Never call it from inside
     // one of the worker's sends.
     ~TProcessFilesThread();

@@ -3,13 +3,25 @@
 #include <shlobj.h>
 #include <stdlib.h>
 
-#include "app/setup_state.h"
 #include "install/file_system.h"
 #include "install/paths.h"
 #include "install/registry.h"
 
 AnsiString shortcutDir;
 AnsiString groupRelativePath;
+
+// The three COM identifiers used here. Taking them from the system's uuid
+// library would link that library's whole table of several thousand
+// identifiers (about 40 KB). A program that needs more of that table must
+// drop these (the linker reports the duplicates).
+extern "C" {
+extern const CLSID CLSID_ShellLink = {
+    0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const IID IID_IShellLinkA = {
+    0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const IID IID_IPersistFile = {
+    0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+}
 
 namespace {
 
@@ -66,8 +78,9 @@ HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
     return result;
 }
 
-TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPath)
-    : pageWindow(page) {
+TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPath,
+                                           const InstallRecord& results)
+    : pageWindow(page), record(&results) {
     AnsiString folder = groupPath;
     AnsiString existing;
     if (EnsureDirectoryChain(folder, existing)) {
@@ -106,12 +119,13 @@ void TProcessShortsThread::MakeShortcuts() {
 
     AnsiString helpLink = shortcutDir + "\\Quorvel Help.Lnk";
     DeleteOldLink(helpLink);
-    CreateShortcut(Setup.installedDir + "\\Quorvel.Hlp", helpLink, "Quorvel Help", "", "");
+    CreateShortcut(record->installedDir + "\\Quorvel.Hlp", helpLink, "Quorvel Help", "", "");
 
     AnsiString settingsLink = shortcutDir + "\\Quorvel Settings.Lnk";
     DeleteOldLink(settingsLink);
     CreateShortcut("rundll32.exe", settingsLink, "Quorvel Settings",
-                   "desk.cpl,InstallScreenSaver " + Setup.screenSaverPath, Setup.screenSaverPath);
+                   "desk.cpl,InstallScreenSaver " + record->screenSaverPath,
+                   record->screenSaverPath);
 
     SendMessageA(pageWindow, WM_SETUP_DONE, 0, 0);
     CoUninitialize();

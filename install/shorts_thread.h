@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "archive/ansi_string.h"
+#include "install/install_record.h"
 
 // Written by the constructor before the thread starts.
 extern AnsiString shortcutDir;
@@ -28,7 +29,11 @@ public:
     // lParam 1 has been sent already and no thread runs.
     int32_t folderFailed = 0;
 
-    TProcessShortsThread(HWND page, const AnsiString& groupPath);
+    // The file phase's results, read by the thread; the caller's, outliving
+    // this object.
+    const InstallRecord* record = nullptr;
+
+    TProcessShortsThread(HWND page, const AnsiString& groupPath, const InstallRecord& results);
     // Waits for the thread without a time limit.
     ~TProcessShortsThread();
     TProcessShortsThread(const TProcessShortsThread&) = delete;
