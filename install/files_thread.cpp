@@ -1,6 +1,7 @@
 #include "install/files_thread.h"
 
 #include "archive/extract.h"
+#include "archive/path_buffer.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
 #include "archive/streams.h"
@@ -11,7 +12,6 @@ OverwriteAnswer overwriteAnswer = NotAsked;
 
 namespace {
 
-constexpr DWORD kWindowsDirBuffer = 261;
 constexpr const char* kScreenSaverMarker = ".scr";
 
 }  // namespace
@@ -42,22 +42,10 @@ TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder,
         return;
     }
     record->installedDir = created;
-    threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
     // Without a thread nothing would ever be sent: the page must hear of it
     // at once, as of a folder that can't be used.
-    if (!threadHandle) folderFailed = 1;
-}
-
-TProcessFilesThread::~TProcessFilesThread() {
-    if (threadHandle) {
-        WaitForSingleObject(threadHandle, INFINITE);
-        CloseHandle(threadHandle);
-    }
-}
-
-DWORD WINAPI TProcessFilesThread::ThreadMain(LPVOID self) {
-    static_cast<TProcessFilesThread*>(self)->RunExtraction();
-    return 0;
+    auto body = [](void* self) { static_cast<TProcessFilesThread*>(self)->RunExtraction(); };
+    if (!thread.Start(body, this)) folderFailed = 1;
 }
 
 void TProcessFilesThread::RunExtraction() {
@@ -113,8 +101,8 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
 
     AnsiString directory = self->targetFolder;
     if (screenSaver) {
-        char windows[kWindowsDirBuffer] = {};
-        if (GetWindowsDirectoryA(windows, kWindowsDirBuffer) > 0) {
+        char windows[kPathBufferWithZero] = {};
+        if (GetWindowsDirectoryA(windows, kPathBufferWithZero) > 0) {
             AnsiString windowsDir(windows);
             if (FreeDiskBytes(windowsDir) != 0) directory = windowsDir;
         }

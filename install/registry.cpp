@@ -1,16 +1,16 @@
 #include "install/registry.h"
 
+#include "archive/path_buffer.h"
 #include "install/paths.h"
 
 namespace {
 
-constexpr DWORD kValueRoom = 260;  // bytes, terminating zero included
-
 // The text of a REG_SZ value that fits, or false.
 bool QueryValue(HKEY key, const char* valueName, AnsiString& text) {
-    char buffer[kValueRoom + 1] = {};
+    // A value fits when it takes a path buffer, its zero included.
+    char buffer[kPathBufferWithZero] = {};
     DWORD type = 0;
-    DWORD size = kValueRoom;
+    DWORD size = kPathBuffer;
     LONG status =
         RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (status != ERROR_SUCCESS || type != REG_SZ) return false;

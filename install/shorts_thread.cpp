@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <stdlib.h>
 
+#include "archive/path_buffer.h"
 #include "install/file_system.h"
 #include "install/paths.h"
 #include "install/registry.h"
@@ -24,9 +25,6 @@ extern const IID IID_IPersistFile = {
 }
 
 namespace {
-
-constexpr size_t kRelativePathLimit = 260;
-constexpr int kLinkPathChars = 260;
 
 // True when path is prefix followed by a separator and at least one more
 // character; letter case is ignored as the file system ignores it.
@@ -51,7 +49,7 @@ HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
     // A long link path gets a buffer that fits rather than a failed
     // conversion that would leave the buffer undefined.
     int needed = MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, nullptr, 0);
-    int capacity = needed > kLinkPathChars ? needed : kLinkPathChars;
+    int capacity = needed > kPathBuffer ? needed : kPathBuffer;
     WCHAR* wide = static_cast<WCHAR*>(malloc(sizeof(WCHAR) * capacity));
     if (!wide) return E_OUTOFMEMORY;
 
@@ -89,29 +87,17 @@ TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPat
         // Outside the Programs folder a relative path means nothing: the
         // next run would find no group by it, so none is recorded.
         if (IsBelow(folder, programs)) {
-            groupRelativePath = folder.Substr(programs.size() + 1, kRelativePathLimit);
+            groupRelativePath = folder.Substr(programs.size() + 1, kPathBuffer);
             WriteShellFolder(groupRelativePath);
         } else {
             groupRelativePath = AnsiString();
         }
-        threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
-        if (threadHandle) return;
+        auto body = [](void* self) { static_cast<TProcessShortsThread*>(self)->MakeShortcuts(); };
+        if (thread.Start(body, this)) return;
     }
     // The page waits for WM_SETUP_DONE; without a thread it comes from here.
     SendMessageA(pageWindow, WM_SETUP_DONE, 0, 1);
     folderFailed = 1;
-}
-
-TProcessShortsThread::~TProcessShortsThread() {
-    if (threadHandle) {
-        WaitForSingleObject(threadHandle, INFINITE);
-        CloseHandle(threadHandle);
-    }
-}
-
-DWORD WINAPI TProcessShortsThread::ThreadMain(LPVOID self) {
-    static_cast<TProcessShortsThread*>(self)->MakeShortcuts();
-    return 0;
 }
 
 void TProcessShortsThread::MakeShortcuts() {

@@ -9,6 +9,7 @@
 
 #include "archive/ansi_string.h"
 #include "install/install_record.h"
+#include "install/worker_thread.h"
 
 // Written by the constructor before the thread starts.
 extern AnsiString shortcutDir;
@@ -23,8 +24,6 @@ HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
 class TProcessShortsThread {
 public:
     HWND pageWindow = nullptr;
-    HANDLE threadHandle = nullptr;
-    DWORD threadId = 0;
     // 1 when the group folder could not be created: WM_SETUP_DONE with
     // lParam 1 has been sent already and no thread runs.
     int32_t folderFailed = 0;
@@ -35,11 +34,13 @@ public:
 
     TProcessShortsThread(HWND page, const AnsiString& groupPath, const InstallRecord& results);
     // Waits for the thread without a time limit.
-    ~TProcessShortsThread();
+    ~TProcessShortsThread() { thread.Join(); }
     TProcessShortsThread(const TProcessShortsThread&) = delete;
     TProcessShortsThread& operator=(const TProcessShortsThread&) = delete;
 
+    // Joined by the destructor before any other member goes.
+    TWorkerThread thread;
+
 private:
-    static DWORD WINAPI ThreadMain(LPVOID self);
     void MakeShortcuts();
 };

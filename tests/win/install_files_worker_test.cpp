@@ -63,7 +63,7 @@ TEST_F(FilesWorkerTest, EmptyOrBlockedFolderStartsNothing) {
     for (std::string folder : {std::string(), base / "file\\inst"}) {
         TProcessFilesThread worker(page.hwnd(), folder.c_str(), results);
         EXPECT_EQ(worker.folderFailed, 1) << folder;
-        EXPECT_EQ(worker.threadHandle, nullptr) << folder;
+        EXPECT_EQ(worker.thread.threadHandle, nullptr) << folder;
         EXPECT_EQ(std::string(worker.targetFolder.c_str()), folder);
     }
     EXPECT_EQ(std::string(results.installedDir.c_str()), "before");

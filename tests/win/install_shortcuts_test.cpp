@@ -77,10 +77,10 @@ protected:
         TProcessShortsThread worker(page.hwnd(), group.c_str(), results);
         folderFailed = worker.folderFailed;
         if (!folderFailed) {
-            EXPECT_NE(worker.threadHandle, nullptr);
+            EXPECT_NE(worker.thread.threadHandle, nullptr);
             EXPECT_TRUE(page.WaitFor(WM_SETUP_DONE, 10000));
         } else {
-            EXPECT_EQ(worker.threadHandle, nullptr);
+            EXPECT_EQ(worker.thread.threadHandle, nullptr);
         }
     }
     InstallRecord results;

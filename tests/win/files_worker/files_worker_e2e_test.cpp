@@ -38,7 +38,7 @@ bool Stamped(const std::string& path) {
 LPARAM RunWorker(const std::string& folder, qvtest::RecordingWindow& page, InstallRecord& results) {
     TProcessFilesThread worker(page.hwnd(), folder.c_str(), results);
     EXPECT_EQ(worker.folderFailed, 0);
-    EXPECT_NE(worker.threadHandle, nullptr);
+    EXPECT_NE(worker.thread.threadHandle, nullptr);
     EXPECT_TRUE(page.WaitFor(WM_SETUP_FILES_DONE, 30000));
     // The destructor waits for the thread, which ends after the send.
     return page.Count(WM_SETUP_FILES_DONE) ? page.messages.back().lParam : -1;
