@@ -9,15 +9,19 @@
 #include "install/shorts_thread.h"
 #include "resources/resource.h"
 
-static void ShowProgressStatus(HWND page, int step) {
+// The status line's steps after the file phase ("Program Files...", the
+// template's own text).
+enum class ProgressStep { RegistryEntries = 1, Shortcuts = 2, Finished = 3 };
+
+static void ShowProgressStatus(HWND page, ProgressStep step) {
     switch (step) {
-        case 1:
+        case ProgressStep::RegistryEntries:
             SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Registry Entries...");
             break;
-        case 2:
+        case ProgressStep::Shortcuts:
             SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Shortcuts...");
             break;
-        case 3:
+        case ProgressStep::Finished:
             SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Finished.");
             ShowWindow(GetDlgItem(page, IDC_PROGRESS_DONE), SW_SHOW);
             SendMessageA(GetParent(page), PSM_CANCELTOCLOSE, 0, 0);
@@ -62,9 +66,9 @@ static INT_PTR FilesDone(HWND page, LPARAM result) {
                     "elements will not work properly.",
                     "Quorvel Setup Error", MB_ICONWARNING);
     }
-    ShowProgressStatus(page, 1);
+    ShowProgressStatus(page, ProgressStep::RegistryEntries);
     WriteInstallEntries(Setup.installDir, Setup);
-    ShowProgressStatus(page, 2);
+    ShowProgressStatus(page, ProgressStep::Shortcuts);
     if (Setup.createShortcuts) {
         Setup.shortcutsWorker =
             new (std::nothrow) TProcessShortsThread(page, Setup.groupPath, Setup);
@@ -103,7 +107,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam
             return FilesDone(page, lParam);
         case WM_SETUP_DONE:
             Setup.installationFinished = true;
-            ShowProgressStatus(page, 3);
+            ShowProgressStatus(page, ProgressStep::Finished);
             return FALSE;
     }
     switch (NotifyCode(message, lParam)) {
