@@ -6,16 +6,17 @@
 #include <cstring>
 
 #include "archive/ansi_string.h"
+#include "archive/path_buffer.h"
 
 // Three characters, a colon second and a separator third: C:\ or C:/.
 inline bool IsDriveRootText(const AnsiString& path) {
     return path.size() == 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
-// Longest folder text the installation accepts: a folder path may have at
-// most 247 characters, so that a file name still fits the 260-character
-// path buffers behind it.
-constexpr size_t kFolderTextLimit = 247;
+// Longest folder text the installation accepts (247): the system creates
+// no folder whose path leaves no room for an 8.3 file name (12 characters)
+// and the zero in a path buffer.
+constexpr size_t kFolderTextLimit = kPathBuffer - 12 - 1;
 
 // True when the file system can hold path as a folder: not longer than
 // kFolderTextLimit, no wildcard or other character that names can't have
@@ -60,7 +61,7 @@ inline bool TextBelowFolder(const AnsiString& path, const AnsiString& root, Ansi
         if (a != b) return false;
     }
     if (path[root.size()] != '\\' && path[root.size()] != '/') return false;
-    below = path.Substr(root.size() + 1, 260);
+    below = path.Substr(root.size() + 1, kPathBuffer);
     return true;
 }
 

@@ -1,4 +1,3 @@
 #include "app/setup_state.h"
 
 SetupState Setup;
-std::atomic<bool> cancelRequested{false};

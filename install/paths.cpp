@@ -47,6 +47,10 @@ AnsiString ProgramDirectory() { return DirectoryPart(ModuleFileName()); }
 
 AnsiString BesideProgram(const AnsiString& name) { return ProgramDirectory() + FileNamePart(name); }
 
+void DestinationBesideProgram(void*, const AnsiString& entryName, AnsiString& destination) {
+    destination = BesideProgram(entryName);
+}
+
 bool IsPlainFileName(const AnsiString& name) {
     for (size_t i = 0; i < name.size(); ++i)
         if (name[i] != '.' && name[i] != ' ') return !IsDeviceName(name);

@@ -14,6 +14,9 @@ AnsiString FileNamePart(const AnsiString& path);
 AnsiString ProgramDirectory();
 // ProgramDirectory followed by FileNamePart(name).
 AnsiString BesideProgram(const AnsiString& name);
+// BesideProgram(entryName), as the extraction driver's DefaultDestination
+// hook (archive/extract.h); the context is not used.
+void DestinationBesideProgram(void* context, const AnsiString& entryName, AnsiString& destination);
 // True when name can be a file of its own inside a folder: not empty, not
 // made of dots and blanks only (".", ".." and the like name a folder), and
 // not a device name (CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, CONIN$,
