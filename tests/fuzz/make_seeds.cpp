@@ -224,6 +224,11 @@ int main(int argc, char** argv) {
     Save(dir / "unpacker" / "binary", UnpackerSeed({Binary(3000)}));
     Save(dir / "unpacker" / "multimedia", UnpackerSeed({Samples(2000)}));
     Save(dir / "unpacker" / "solid-pair", UnpackerSeed({Text(2000), Text(1500)}));
+    // A finding: samples in an entry of 2^31 bytes.
+    Bytes huge = UnpackerSeed({Samples(2000)});
+    huge[0] |= 2;
+    huge[1] = huge[2] = huge[3] = 0;
+    Save(dir / "unpacker" / "multimedia-2gb", huge);
     const std::pair<const char*, Bytes> contents[] = {{"text", Text(3000)},
                                                       {"binary", Binary(2000)},
                                                       {"samples", Samples(1500)},
