@@ -30,7 +30,7 @@ if ! bash scripts/build.sh fuzz >"$OUT/logs/build.log" 2>&1; then
     echo "0 passed, 1 failed"
     exit 1
 fi
-"$BIN/qv_fuzz_seeds" "$OUT/seeds" || { echo "0 passed, 1 failed"; exit 1; }
+"$BIN/qv_fuzz_seeds" "$OUT/seeds" "${TARGETS[@]}" || { echo "0 passed, 1 failed"; exit 1; }
 
 # Seconds an input may take: the compressor of the round trip is the slow
 # part; everything else ends well within a second even under the

@@ -7,8 +7,8 @@
 // no code tables and a 2 GB size, and headers whose data reaches back over
 // every earlier block.
 //
-//   qv_fuzz_seeds DIR     writes DIR/extract, DIR/list, DIR/unpacker,
-//                         DIR/roundtrip
+//   qv_fuzz_seeds DIR TARGET...   writes DIR/TARGET for each target
+//                                 (extract, list, unpacker, roundtrip)
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -204,42 +204,54 @@ Bytes UnpackerSeed(const std::vector<Bytes>& files) {
     return seed;
 }
 
+// Every seed of one target, by file name.
+std::vector<std::pair<std::string, Bytes>> SeedsOf(const std::string& target) {
+    if (target == "extract" || target == "list") return Archives();
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    if (target == "unpacker") {
+        seeds.emplace_back("text", UnpackerSeed({Text(4000)}));
+        seeds.emplace_back("binary", UnpackerSeed({Binary(3000)}));
+        seeds.emplace_back("multimedia", UnpackerSeed({Samples(2000)}));
+        seeds.emplace_back("solid-pair", UnpackerSeed({Text(2000), Text(1500)}));
+        // A finding: samples in an entry of 2^31 bytes.
+        Bytes huge = UnpackerSeed({Samples(2000)});
+        huge[0] |= 2;
+        huge[1] = huge[2] = huge[3] = 0;
+        seeds.emplace_back("multimedia-2gb", huge);
+    } else if (target == "roundtrip") {
+        const std::pair<const char*, Bytes> contents[] = {{"text", Text(3000)},
+                                                          {"binary", Binary(2000)},
+                                                          {"samples", Samples(1500)},
+                                                          {"zeros", Bytes(2000, 0)}};
+        for (const auto& [name, content] : contents) {
+            // Level 3 alone, and levels 1 and 5 with three files, solid.
+            for (uint8_t mode : {uint8_t{2}, uint8_t{0x50}, uint8_t{0x54}}) {
+                Bytes seed{mode};
+                seed.insert(seed.end(), content.begin(), content.end());
+                seeds.emplace_back(std::string(name) + "-" + std::to_string(mode), seed);
+            }
+        }
+    }
+    return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: qv_fuzz_seeds DIR\n", stderr);
+    if (argc < 3) {
+        std::fputs("usage: qv_fuzz_seeds DIR TARGET...\n", stderr);
         return 2;
     }
-    fs::path dir = argv[1];
-    for (const char* target : {"extract", "list", "unpacker", "roundtrip"}) {
-        fs::remove_all(dir / target);
-        fs::create_directories(dir / target);
-    }
-    for (const auto& [name, bytes] : Archives()) {
-        Save(dir / "extract" / name, bytes);
-        Save(dir / "list" / name, bytes);
-    }
-    Save(dir / "unpacker" / "text", UnpackerSeed({Text(4000)}));
-    Save(dir / "unpacker" / "binary", UnpackerSeed({Binary(3000)}));
-    Save(dir / "unpacker" / "multimedia", UnpackerSeed({Samples(2000)}));
-    Save(dir / "unpacker" / "solid-pair", UnpackerSeed({Text(2000), Text(1500)}));
-    // A finding: samples in an entry of 2^31 bytes.
-    Bytes huge = UnpackerSeed({Samples(2000)});
-    huge[0] |= 2;
-    huge[1] = huge[2] = huge[3] = 0;
-    Save(dir / "unpacker" / "multimedia-2gb", huge);
-    const std::pair<const char*, Bytes> contents[] = {{"text", Text(3000)},
-                                                      {"binary", Binary(2000)},
-                                                      {"samples", Samples(1500)},
-                                                      {"zeros", Bytes(2000, 0)}};
-    for (const auto& [name, content] : contents) {
-        // Level 3 alone, and levels 1 and 5 with three files, solid.
-        for (uint8_t mode : {uint8_t{2}, uint8_t{0x50}, uint8_t{0x54}}) {
-            Bytes seed{mode};
-            seed.insert(seed.end(), content.begin(), content.end());
-            Save(dir / "roundtrip" / (std::string(name) + "-" + std::to_string(mode)), seed);
+    const fs::path dir = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::vector<std::pair<std::string, Bytes>> seeds = SeedsOf(argv[i]);
+        if (seeds.empty()) {
+            std::fprintf(stderr, "no target %s\n", argv[i]);
+            return 2;
         }
+        fs::remove_all(dir / argv[i]);
+        fs::create_directories(dir / argv[i]);
+        for (const auto& [name, bytes] : seeds) Save(dir / argv[i] / name, bytes);
     }
     return 0;
 }
