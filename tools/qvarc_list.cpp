@@ -1,6 +1,5 @@
 #include "tools/qvarc_list.h"
 
-#include "archive/extract.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
 
