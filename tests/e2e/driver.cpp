@@ -953,7 +953,7 @@ void UpdateUnusableFolder(const std::string& exe) {
     Close(setup, sheet);
     CheckFiles("C:\\Moved\\Quorvel");
     CheckReg(kProductKey, "InstallDir", "C:\\Moved\\Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // Two existing files that this program holds open, older than the release
@@ -1009,7 +1009,7 @@ void LockedFiles(const std::string& exe) {
             Check(HasStamp(path) && size == e.size, "installed: " + path);
     }
     CheckReg(kProductKey, "InstallDir", dir);
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void SecondCopy(const std::string& exe) {
