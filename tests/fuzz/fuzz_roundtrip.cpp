@@ -5,10 +5,10 @@
 //   bit 3     multimedia coding off
 //   bit 4     solid: the packed files continue one stream
 //   bits 5-6  how many files (1 to 4) the rest is cut into, in equal parts
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "archive/extract.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -86,17 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     qvfuzz::UseAsArchive(writer.Bytes.data(), writer.Bytes.size());
     CaptureStream target;
-    {
-        TMyResourceStream archive;
-        ArchiveStream = &archive;
-        TargetStream = &target;
-        OnDestinationName = {NameAsGiven, nullptr};
-        ExtractArchive();
-        OnDestinationName = {};
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
-    }
-    ReleaseBuffers();
+    qvfuzz::ExtractInto(target, NameAsGiven);
     if (ExtractResult != 0) __builtin_trap();
     for (size_t i = 0; i < files.size(); ++i) {
         const std::vector<uint8_t>& back = target.Files[i];

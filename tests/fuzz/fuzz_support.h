@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "archive/extract.h"
 #include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
@@ -28,6 +29,22 @@ inline void UseAsArchive(const uint8_t* data, size_t size) {
     // An empty input is a readable archive of nothing, not a missing one.
     static const uint8_t kEmpty = 0;
     RegisterResource("ARC", "#101", size != 0 ? data : &kEmpty, static_cast<int32_t>(size));
+}
+
+// One extraction run over the archive resource into target; every entry
+// goes where destination says.
+inline void ExtractInto(TMyFileStream& target, DestinationNameHook destination) {
+    {
+        TMyResourceStream archive;
+        ArchiveStream = &archive;
+        TargetStream = &target;
+        OnDestinationName = {destination, nullptr};
+        ExtractArchive();
+        OnDestinationName = {};
+        ArchiveStream = nullptr;
+        TargetStream = nullptr;
+    }
+    ReleaseBuffers();
 }
 
 }  // namespace qvfuzz
