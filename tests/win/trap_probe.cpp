@@ -1,9 +1,11 @@
-// Trips one of the product's runtime traps (app/runtime.cpp), for
-// win_traps_test.cpp: "memory" asks for more memory than there is,
-// "virtual" makes a pure virtual call from a base constructor, "terminate"
-// calls std::terminate. Running on past the trap ends with exit code 7.
+// Trips one of the product's runtime traps (app/runtime.cpp, whose entry
+// point it uses as the product does), for win_traps_test.cpp: "memory" asks
+// for more memory than there is, "virtual" makes a pure virtual call from a
+// base constructor, "terminate" calls std::terminate. Running on past the
+// trap ends with exit code 7.
+#include <windows.h>
+
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -27,16 +29,22 @@ void CallF(Base* object) {
     object->F();
 }
 
-int main(int argc, char** argv) {
-    if (argc < 2) return 2;
-    if (std::strcmp(argv[1], "memory") == 0) {
+// Where the block goes, so that it is really asked for.
+char* volatile kept = nullptr;
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The entry point passes no command line: the trap is the last word of
+    // the process's own.
+    const char* line = GetCommandLineA();
+    const char* trap = std::strrchr(line, ' ');
+    trap = trap != nullptr ? trap + 1 : line;
+    if (std::strcmp(trap, "memory") == 0) {
         volatile size_t huge = static_cast<size_t>(-1) / 2;
-        char* block = new char[huge];
-        std::printf("%p\n", static_cast<void*>(block));  // so that it is really asked for
-    } else if (std::strcmp(argv[1], "virtual") == 0) {
+        kept = new char[huge];
+    } else if (std::strcmp(trap, "virtual") == 0) {
         callF = CallF;
         Derived object;
-    } else if (std::strcmp(argv[1], "terminate") == 0) {
+    } else if (std::strcmp(trap, "terminate") == 0) {
         std::terminate();
     }
     return 7;
