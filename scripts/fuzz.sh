@@ -44,13 +44,13 @@ for t in "${TARGETS[@]}"; do
     [ -x "$BIN/qv_fuzz_$t" ] || { echo "no target $t"; failed=$((failed + 1)); continue; }
     mkdir -p "$OUT/corpus/$t" "$OUT/findings/$t"
     log=$OUT/logs/$t.log
-    before=$(ls "$OUT/findings/$t" | wc -l)
     start=$SECONDS
     "$BIN/qv_fuzz_$t" -max_total_time="$SECONDS_EACH" -timeout="$(time_limit "$t")" \
         -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$OUT/findings/$t/" \
         "$OUT/corpus/$t" "$OUT/seeds/$t" >"$log" 2>&1
     status=$?
-    found=$(($(ls "$OUT/findings/$t" | wc -l) - before))
+    # An input found again keeps its file name: count what the run wrote.
+    found=$(grep -c 'Test unit written to' "$log")
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
