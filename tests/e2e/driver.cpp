@@ -371,7 +371,7 @@ void CheckRegistry(const std::string& dir, const std::string& group) {
     CheckReg(appPaths.c_str(), "Path", dir);
     const char* uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
     CheckReg(uninstall, "DisplayName", "Quorvel screen saver");
-    CheckReg(uninstall, "UninstallString", dir + "\\QVRemove.exe");
+    CheckReg(uninstall, "UninstallString", "\"" + dir + "\\QVRemove.exe\"");
 }
 
 struct Link {
