@@ -10,6 +10,7 @@ PACKAGES=(
     googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
     clang-14 libclang-rt-14-dev
     wine wine64 fonts-wine xvfb xauth xdotool imagemagick
+    halibut
 )
 
 missing=()
