@@ -15,7 +15,7 @@
 #include "install/paths.h"
 #include "install/registry.h"
 #include "payload/remove/removal.h"
-#include "product_names.h"
+#include "payload/remove/product_names.h"
 
 namespace {
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "tests/e2e/driver_support.h"
 
 namespace {
@@ -303,8 +304,8 @@ void CheckStatics(HWND sheet, std::initializer_list<const char*> texts, bool pic
 }
 
 // The page's Browse button: its text and a 16-pixel icon.
-void CheckBrowseButton(HWND sheet) {
-    HWND button = GetDlgItem(CurrentPage(sheet), 1002);
+void CheckBrowseButton(HWND sheet, int id) {
+    HWND button = GetDlgItem(CurrentPage(sheet), id);
     CheckEq(WindowText(button), "Browse...", "browse button text");
     HICON icon = reinterpret_cast<HICON>(SendMessageA(button, BM_GETIMAGE, IMAGE_ICON, 0));
     Check(icon != nullptr, "browse button has an icon");
@@ -314,15 +315,15 @@ void CheckWelcome(HWND sheet, bool update) {
     CheckStatics(sheet, {"Welcome to the Quorvel v.1.1 screen saver Setup!"});
     // The sheet's own title is the system's business; the page carries its caption.
     CheckEq(WindowText(CurrentPage(sheet)), "Quorvel screen saver Setup", "welcome caption");
-    CheckEq(ItemVisible(sheet, 1001), !update, "first-installation text shown");
-    CheckEq(ItemVisible(sheet, 1002), update, "update text shown");
-    CheckEq(Item(sheet, update ? 1002 : 1001), update ? kWelcomeUpdate : kWelcomeFirst,
-            "welcome text");
+    CheckEq(ItemVisible(sheet, IDC_WELCOME_FIRST), !update, "first-installation text shown");
+    CheckEq(ItemVisible(sheet, IDC_WELCOME_UPDATE), update, "update text shown");
+    CheckEq(Item(sheet, update ? IDC_WELCOME_UPDATE : IDC_WELCOME_FIRST),
+            update ? kWelcomeUpdate : kWelcomeFirst, "welcome text");
     Check(!Enabled(sheet, kBack) && Enabled(sheet, kNext), "welcome: only Next");
 }
 
 void CheckLicence(HWND sheet) {
-    std::string licence = Item(sheet, 1001);
+    std::string licence = Item(sheet, IDC_LICENCE_TEXT);
     Check(licence.size() > 1000,
           "licence text streamed in (" + std::to_string(licence.size()) + " characters)");
     Check(licence.find("{\\rtf") == std::string::npos, "licence shown as formatted text");
@@ -337,18 +338,19 @@ void CheckLicence(HWND sheet) {
 // Waits for "Finished." on the progress page and checks the finished state.
 // `written`: entries were extracted (kept files produce no progress).
 void CheckFinished(HWND sheet, bool written = true) {
-    bool done = WaitFor([&] { return Item(sheet, 1006) == "Finished."; }, 30000);
-    Check(done, "progress page reaches Finished. (status " + Item(sheet, 1006) + ")");
+    bool done = WaitFor([&] { return Item(sheet, IDC_PROGRESS_STATUS) == "Finished."; }, 30000);
+    Check(done,
+          "progress page reaches Finished. (status " + Item(sheet, IDC_PROGRESS_STATUS) + ")");
     CheckStatics(sheet, {"Please wait while Setup wizard installs Quorvel.", "Finished.", kDone});
-    CheckEq(ItemVisible(sheet, 1004), true, "completion text visible");
-    CheckEq(Item(sheet, 1004), kDone, "completion text");
+    CheckEq(ItemVisible(sheet, IDC_PROGRESS_DONE), true, "completion text visible");
+    CheckEq(Item(sheet, IDC_PROGRESS_DONE), kDone, "completion text");
     CheckEq(WindowText(GetDlgItem(sheet, kFinish)), "Close", "finish button text");
     Check(Shown(sheet, kFinish), "Close button shown");
     Check(!Shown(sheet, kBack) && !Shown(sheet, kNext), "Back and Next gone");
     Check(!Enabled(sheet, IDCANCEL), "Cancel disabled at the end");
     DWORD_PTR pos = 0;
-    SendMessageTimeoutA(GetDlgItem(CurrentPage(sheet), 1011), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG,
-                        3000, &pos);
+    SendMessageTimeoutA(GetDlgItem(CurrentPage(sheet), IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0,
+                        SMTO_ABORTIFHUNG, 3000, &pos);
     long long total = 0;
     for (const Entry& e : manifest) total += e.size;
     Check(pos <= 100, "bar within 0..100");
@@ -371,28 +373,30 @@ void FirstInstallation(const std::string& exe) {
     CheckWelcome(sheet, false);
     Screenshot("welcome");
     Next(sheet, 1, "licence");
-    CheckEq(Item(sheet, 1001).empty(), false, "licence text present");
+    CheckEq(Item(sheet, IDC_LICENCE_TEXT).empty(), false, "licence text present");
     CheckLicence(sheet);
     Screenshot("licence");
     Next(sheet, 2, "install folder");
-    CheckEq(Item(sheet, 1001), kDefaultDir, "default installation folder");
+    CheckEq(Item(sheet, IDC_FOLDER_EDIT), kDefaultDir, "default installation folder");
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
     CheckStatics(sheet, {"Setup wizard will copy the Quorvel files to the following folder:",
                          "If you wish to install Quorvel into another folder, type its full "
                          "path or select the Browse button to the right."});
-    CheckBrowseButton(sheet);
+    CheckBrowseButton(sheet, IDC_FOLDER_BROWSE);
     Screenshot("folder");
     Next(sheet, 3, "program group");
-    CheckEq(Item(sheet, 1001), "Quorvel", "default group");
-    CheckEq(Item(sheet, 1003), "Do not create shortcuts in Start menu", "check box text");
+    CheckEq(Item(sheet, IDC_GROUP_EDIT), "Quorvel", "default group");
+    CheckEq(Item(sheet, IDC_GROUP_NO_SHORTCUTS), "Do not create shortcuts in Start menu",
+            "check box text");
     CheckStatics(sheet, {"Setup wizard will create shortcuts to the Quorvel components in the "
                          "following Programs group of Start button:",
                          "If you want to select another Programs submenu, type its name or "
                          "press Browse button to the right."});
-    CheckBrowseButton(sheet);
+    CheckBrowseButton(sheet, IDC_GROUP_BROWSE);
     Screenshot("group");
     Next(sheet, 4, "progress");
-    CheckEq(Item(sheet, 1005), "Please wait while Setup wizard installs Quorvel.", "heading");
+    CheckEq(Item(sheet, IDC_PROGRESS_HEADING), "Please wait while Setup wizard installs Quorvel.",
+            "heading");
     CheckFinished(sheet);
     Screenshot("finished");
     Close(setup, sheet);
@@ -412,8 +416,8 @@ void Update(const std::string& exe) {
     // Folder and group of the previous installation exist: both passed over.
     WaitPage(sheet, 4, "straight to progress");
     // The file phase waits for the question below: the page's first state.
-    CheckEq(Item(sheet, 1006), "Program Files...", "status during the file phase");
-    CheckEq(ItemVisible(sheet, 1004), false, "completion text hidden while running");
+    CheckEq(Item(sheet, IDC_PROGRESS_STATUS), "Program Files...", "status during the file phase");
+    CheckEq(ItemVisible(sheet, IDC_PROGRESS_DONE), false, "completion text hidden while running");
     Check(!Enabled(sheet, kBack) && Enabled(sheet, kNext) && Enabled(sheet, IDCANCEL),
           "running: Next and Cancel only");
     // Same-stamped files are "same or newer": one question, answered Yes.
@@ -456,16 +460,18 @@ void NoShortcuts(const std::string& exe) {
     Next(sheet, 2, "folder");
     Next(sheet, 3, "group");
     HWND page = CurrentPage(sheet);
-    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
-    Check(!IsWindowEnabled(GetDlgItem(page, 1001)) && !IsWindowEnabled(GetDlgItem(page, 1002)),
+    PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)); }, 3000);
+    Check(!IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) &&
+              !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)),
           "checked box disables the group controls");
-    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
-    WaitFor([&] { return IsWindowEnabled(GetDlgItem(page, 1001)) != 0; }, 3000);
-    Check(IsWindowEnabled(GetDlgItem(page, 1001)) && IsWindowEnabled(GetDlgItem(page, 1002)),
+    PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
+    WaitFor([&] { return IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) != 0; }, 3000);
+    Check(IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) &&
+              IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)),
           "cleared box enables them again");
-    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
+    PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)); }, 3000);
     Next(sheet, 4, "progress");
     CheckFinished(sheet);
     Close(setup, sheet);
@@ -490,19 +496,19 @@ void FolderChecks(const std::string& exe) {
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
     for (const char* root : {"C:\\", "C:/"}) {
-        SetItem(sheet, 1001, root);
+        SetItem(sheet, IDC_FOLDER_EDIT, root);
         Press(sheet, PSBTN_NEXT);
         Answer(setup, "Quorvel Setup",
                "Installation to the root folder is not a good idea. Please select another path.",
                IDOK, std::string("root ") + root);
         WaitPage(sheet, 2, "stays after root");
     }
-    SetItem(sheet, 1001, "");
+    SetItem(sheet, IDC_FOLDER_EDIT, "");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", "Please enter the folder to install Quorvel into.", IDOK,
            "empty folder");
     WaitPage(sheet, 2, "stays after empty");
-    SetItem(sheet, 1001, "D:\\Quorvel");
+    SetItem(sheet, IDC_FOLDER_EDIT, "D:\\Quorvel");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", warning, IDNO, "removable, No");
     WaitPage(sheet, 2, "No stays");
@@ -527,7 +533,7 @@ void FolderChecks(const std::string& exe) {
 void FailOnFolder(const Setup& setup, HWND sheet, const char* folder) {
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
-    SetItem(sheet, 1001, folder);
+    SetItem(sheet, IDC_FOLDER_EDIT, folder);
     Next(sheet, 3, "group");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup Error",
@@ -546,7 +552,7 @@ void BlockedFolder(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     FailOnFolder(setup, sheet, "C:\\Blocked\\Quorvel");
-    SetItem(sheet, 1001, "C:\\Good\\Quorvel");
+    SetItem(sheet, IDC_FOLDER_EDIT, "C:\\Good\\Quorvel");
     Next(sheet, 3, "group again");
     Next(sheet, 4, "progress again");
     CheckFinished(sheet);
@@ -670,9 +676,18 @@ void SecondCopy(const std::string& exe) {
     CheckEq(first.WaitExit(), 0, "first copy's exit code");
 }
 
+// The edit box and Browse button of the install-folder or program-group page.
+struct FolderControls {
+    int edit;
+    int browse;
+};
+constexpr FolderControls kFolderPage = {IDC_FOLDER_EDIT, IDC_FOLDER_BROWSE};
+constexpr FolderControls kGroupPage = {IDC_GROUP_EDIT, IDC_GROUP_BROWSE};
+
 // Opens the page's folder browser and leaves it with the button id.
-std::string BrowseAndPress(const Setup& setup, HWND sheet, int id, const std::string& title) {
-    PostMessageA(GetDlgItem(CurrentPage(sheet), 1002), BM_CLICK, 0, 0);
+std::string BrowseAndPress(const Setup& setup, HWND sheet, const FolderControls& page, int id,
+                           const std::string& title) {
+    PostMessageA(GetDlgItem(CurrentPage(sheet), page.browse), BM_CLICK, 0, 0);
     Box browser = WaitBox(setup);
     Check(browser.window != nullptr, "folder browser opens");
     if (browser.window == nullptr) return "";
@@ -680,7 +695,7 @@ std::string BrowseAndPress(const Setup& setup, HWND sheet, int id, const std::st
     PostMessageA(GetDlgItem(browser.window, id), BM_CLICK, 0, 0);
     WaitFor([&] { return !IsWindow(browser.window); }, 5000);
     Sleep(200);
-    return Item(sheet, 1001);
+    return Item(sheet, page.edit);
 }
 
 // The Browse buttons: a cancelled browser changes nothing; a chosen folder
@@ -693,19 +708,19 @@ void BrowseButtons(const std::string& exe) {
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
     const char* folderTitle = "Select folder for Quorvel files";
-    CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, folderTitle), kDefaultDir,
+    CheckEq(BrowseAndPress(setup, sheet, kFolderPage, IDCANCEL, folderTitle), kDefaultDir,
             "cancelled browser keeps the folder");
-    std::string chosen = BrowseAndPress(setup, sheet, IDOK, folderTitle);
+    std::string chosen = BrowseAndPress(setup, sheet, kFolderPage, IDOK, folderTitle);
     std::printf("  browsed folder: %s\n", chosen.c_str());
     Check(chosen.size() > 8 && chosen.substr(chosen.size() - 8) == "\\Quorvel" &&
               chosen != kDefaultDir && chosen.find("\\\\") == std::string::npos,
           "browsed folder + \\Quorvel: " + chosen);
     Next(sheet, 3, "group");
     const char* groupTitle = "Select Program Group for Quorvel";
-    SetItem(sheet, 1001, "Elsewhere");
-    CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, groupTitle), "Elsewhere",
+    SetItem(sheet, IDC_GROUP_EDIT, "Elsewhere");
+    CheckEq(BrowseAndPress(setup, sheet, kGroupPage, IDCANCEL, groupTitle), "Elsewhere",
             "cancelled browser keeps the group");
-    std::string group = BrowseAndPress(setup, sheet, IDOK, groupTitle);
+    std::string group = BrowseAndPress(setup, sheet, kGroupPage, IDOK, groupTitle);
     CheckEq(group, "Quorvel", "group browsed at the Programs folder itself");
     Press(sheet, PSBTN_CANCEL);
     Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4");
