@@ -35,7 +35,7 @@ const char* const kConfirm =
 const char* const kRemoved = "Quorvel screen saver was removed from your computer.";
 const char* const kNotInstalled = "Quorvel screen saver is not installed on this computer.";
 // Exit codes of the uninstaller.
-constexpr int kExitRemoved = 0, kExitNotInstalled = 1, kExitRestart = 3;
+constexpr int kExitRemoved = 0, kExitNotInstalled = 1, kExitCancelled = 2, kExitRestart = 3;
 
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -165,13 +165,21 @@ void CheckRemoved(const Installation& inst, const std::string& userFile, bool sa
 
 // ---- scenarios ----
 
-// Started as Windows starts it, with a file of the user's own in the folder.
+// Started as Windows starts it, with a file of the user's own in the folder:
+// first declined, then confirmed.
 void Interactive() {
     Installation inst = ReadInstallation();
     std::string userFile = inst.dir + "\\My notes.txt";
     HANDLE f = CreateFileA(userFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     Check(f != INVALID_HANDLE_VALUE, "make the user's file");
     CloseHandle(f);
+    Program declined;
+    Check(declined.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
+    Answer(declined, kCaption, kConfirm, IDNO, "confirmation declined");
+    CheckEq(declined.WaitExit(), kExitCancelled, "exit code after No");
+    Check(Exists(inst.dir + "\\QVRemove.exe") && Exists(inst.saver) &&
+              KeyExists(HKEY_LOCAL_MACHINE, kProductKey),
+          "No changes nothing");
     Program remover;
     Check(remover.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
     WaitBox(remover);
