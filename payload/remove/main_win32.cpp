@@ -14,8 +14,8 @@
 
 #include "install/paths.h"
 #include "install/registry.h"
-#include "payload/remove/removal.h"
 #include "payload/remove/product_names.h"
+#include "payload/remove/removal.h"
 
 namespace {
 
@@ -114,12 +114,12 @@ RemovalFacts GatherFacts() {
     RemovalFacts facts;
     HKEY key;
     facts.productKey =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRemoveProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
     if (facts.productKey) RegCloseKey(key);
-    ReadValue(HKEY_LOCAL_MACHINE, kRemoveProductKey, "InstallDir", facts.installDir);
+    ReadValue(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", facts.installDir);
     facts.hasShellFolder =
-        ReadValue(HKEY_LOCAL_MACHINE, kRemoveProductKey, "ShellFolder", facts.shellFolder);
-    AnsiString appPath = AnsiString(kRemoveAppPathsKey) + kSaverFile;
+        ReadValue(HKEY_LOCAL_MACHINE, kProductKey, "ShellFolder", facts.shellFolder);
+    AnsiString appPath = AnsiString(kAppPathsKey) + kSaverFile;
     ReadValue(HKEY_LOCAL_MACHINE, appPath.c_str(), "", facts.saverPath);
     ReadValue(HKEY_LOCAL_MACHINE, appPath.c_str(), "Path", facts.appPathDir);
     GetModuleFileNameA(nullptr, facts.programPath.Buffer(MAX_PATH), MAX_PATH);

@@ -148,15 +148,15 @@ void PlanGroup(const RemovalFacts& facts, PlanBuilder& out) {
         return;
     }
     AnsiString group = Trimmed(facts.programsDir) + "\\" + Trimmed(facts.shellFolder);
-    for (const char* link : kRemoveLinks) out.Add(Step::DeleteLink, group + "\\" + link);
+    for (const char* link : kProductLinks) out.Add(Step::DeleteLink, group + "\\" + link);
     out.Add(Step::RemoveGroup, group);
 }
 
 void PlanKeys(const ProductNames& names, PlanBuilder& out) {
-    out.Add(Step::DeleteKey, AnsiString(kRemoveAppPathsKey) + names.saver);
-    out.Add(Step::DeleteKey, kRemoveUninstallKey);
-    out.Add(Step::DeleteKey, kRemoveProductKey);
-    for (const char* parent : kRemoveProductParents) out.Add(Step::DeleteEmptyKey, parent);
+    out.Add(Step::DeleteKey, AnsiString(kAppPathsKey) + names.saver);
+    out.Add(Step::DeleteKey, kUninstallKey);
+    out.Add(Step::DeleteKey, kProductKey);
+    for (const char* parent : kProductKeyParents) out.Add(Step::DeleteEmptyKey, parent);
 }
 
 AnsiString Label(const Action& action) {

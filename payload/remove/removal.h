@@ -9,16 +9,13 @@
 #include <cstdint>
 
 #include "archive/ansi_string.h"
+#include "install/registry_keys.h"
 
-// Registry keys under HKEY_LOCAL_MACHINE, as the setup writes them.
-inline constexpr const char* kRemoveProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
-inline constexpr const char* kRemoveProductParents[] = {"SOFTWARE\\Tembra\\Quorvel",
-                                                        "SOFTWARE\\Tembra"};
-inline constexpr const char* kRemoveAppPathsKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-inline constexpr const char* kRemoveUninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
-inline constexpr const char* kRemoveLinks[] = {"Quorvel Help.Lnk", "Quorvel Settings.Lnk"};
+// The product key's parents, deleted when nothing else is left in them.
+inline constexpr const char* kProductKeyParents[] = {"SOFTWARE\\Tembra\\Quorvel",
+                                                     "SOFTWARE\\Tembra"};
+// The setup's two links in the program group.
+inline constexpr const char* kProductLinks[] = {"Quorvel Help.Lnk", "Quorvel Settings.Lnk"};
 
 // The product's file names, made at build time from the list the archive is
 // packed from. `saver` and `remover` name two of them.
