@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "archive/path_buffer.h"
 #include "install/paths.h"
 #include "install/registry.h"
 #include "payload/remove/product_names.h"
@@ -96,18 +97,18 @@ bool ReadValue(HKEY root, const char* keyName, const char* valueName, AnsiString
 AnsiString LongForm(const AnsiString& path) {
     if (path.empty()) return path;
     AnsiString result;
-    DWORD length = GetLongPathNameA(path.c_str(), result.Buffer(MAX_PATH), MAX_PATH);
+    DWORD length = GetLongPathNameA(path.c_str(), result.Buffer(kPathBuffer), kPathBuffer);
     result.SyncLength();
-    return length > 0 && length < MAX_PATH ? result : path;
+    return length > 0 && length < kPathBuffer ? result : path;
 }
 
-// The system gives a folder into a MAX_PATH buffer; empty on failure.
+// A folder the system writes into a path buffer; empty on failure.
 template <typename Getter>
 AnsiString SystemFolder(Getter getter) {
     AnsiString folder;
-    UINT length = getter(folder.Buffer(MAX_PATH), MAX_PATH);
+    UINT length = getter(folder.Buffer(kPathBuffer), kPathBuffer);
     folder.SyncLength();
-    return length > 0 && length < MAX_PATH ? folder : AnsiString();
+    return length > 0 && length < kPathBuffer ? folder : AnsiString();
 }
 
 RemovalFacts GatherFacts() {
@@ -122,7 +123,7 @@ RemovalFacts GatherFacts() {
     AnsiString appPath = AnsiString(kAppPathsKey) + kSaverFile;
     ReadValue(HKEY_LOCAL_MACHINE, appPath.c_str(), "", facts.saverPath);
     ReadValue(HKEY_LOCAL_MACHINE, appPath.c_str(), "Path", facts.appPathDir);
-    GetModuleFileNameA(nullptr, facts.programPath.Buffer(MAX_PATH), MAX_PATH);
+    GetModuleFileNameA(nullptr, facts.programPath.Buffer(kPathBuffer), kPathBuffer);
     facts.programPath.SyncLength();
     // Compared in their long forms: a value may hold the short one.
     facts.installDir = LongForm(facts.installDir);
@@ -189,9 +190,10 @@ void DeleteFiles(RemovalPlan& plan) {
 // Copies this program to the temporary folder and starts the copy, which
 // waits for this process to end and then deletes the original.
 bool StartCopy(const AnsiString& self) {
-    char temp[MAX_PATH + 1], copy[MAX_PATH + 1];
-    DWORD length = GetTempPathA(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH || !GetTempFileNameA(temp, "QVR", 0, copy)) return false;
+    char temp[kPathBufferWithZero], copy[kPathBufferWithZero];
+    DWORD length = GetTempPathA(kPathBuffer, temp);
+    if (length == 0 || length >= kPathBuffer || !GetTempFileNameA(temp, "QVR", 0, copy))
+        return false;
     HANDLE process = nullptr;
     bool started = false;
     if (CopyFileA(self.c_str(), copy, FALSE) &&
@@ -353,9 +355,9 @@ int RunCopy(const CommandLine& command) {
             RemoveDirectoryA(folder.c_str());
         }
     }
-    char self[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) Schedule(self);
+    char self[kPathBufferWithZero];
+    DWORD length = GetModuleFileNameA(nullptr, self, kPathBuffer);
+    if (length > 0 && length < kPathBuffer) Schedule(self);
     return 0;
 }
 
