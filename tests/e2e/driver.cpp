@@ -1,7 +1,7 @@
 // Plays a user through the real setup program under Wine: starts it, finds
 // the wizard, reads the pages, types, presses the sheet's buttons, answers
 // message boxes by caption and text, and afterwards checks files, registry
-// values, links and the final launch (through a stand-in rundll32.exe).
+// values, links and the final launch (through a stand-in desk.cpl).
 //
 //   driver.exe SCENARIO SETUP_EXE MANIFEST SHOT_DIR
 //
@@ -31,7 +31,18 @@ using Setup = Program;
 
 constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
 constexpr const char* kProgramsDir = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-constexpr const char* kDefaultDir = "C:\\Program Files\\Quorvel";
+// The setup has the driver's own bitness. A 32-bit one runs on 64-bit
+// Windows under WoW64: its HKLM\SOFTWARE keys land in the 32-bit view
+// (WOW6432Node), all but App Paths, which both views share; the
+// ProgramFilesDir it reads is that view's "C:\Program Files (x86)"; its
+// rundll32.exe and desk.cpl come from syswow64; the Windows directory is
+// the same for both.
+constexpr bool kWow64 = sizeof(void*) == 4;
+constexpr REGSAM kOtherView = kWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+constexpr const char* kDefaultDir =
+    kWow64 ? "C:\\Program Files (x86)\\Quorvel" : "C:\\Program Files\\Quorvel";
+constexpr const char* kSystemDir = kWow64 ? "C:\\windows\\syswow64" : "C:\\windows\\system32";
+constexpr const char* kLaunchLog = "C:\\windows\\desk-standin.log";
 
 const char* const kWelcomeFirst =
     "This wizard will help you quickly install Quorvel. Press Next to continue.";
@@ -47,6 +58,12 @@ const char* const kFilesError =
     "work properly.";
 const char* const kOverwrite =
     "The same or newer file exists. Do you wish to overwrite it and following files?";
+
+bool IsWow64() {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+}
 
 HWND CurrentPage(HWND sheet) {
     DWORD_PTR page = 0;
@@ -181,6 +198,9 @@ void CheckRegistry(const std::string& dir, const std::string& group) {
     const char* uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
     CheckReg(uninstall, "DisplayName", "Quorvel screen saver");
     CheckReg(uninstall, "UninstallString", "\"" + dir + "\\QVRemove.exe\"");
+    for (const std::string& key : {std::string(kProductKey), std::string(uninstall)})
+        Check(!KeyIn(key, kOtherView), key + " only in the view of the setup's bitness");
+    Check(KeyIn(appPaths, kOtherView), appPaths + " shared by both views");
 }
 
 struct Link {
@@ -239,34 +259,51 @@ void CheckLinks(const std::string& dir, const std::string& group) {
     CheckEq(settings.iconIndex, 0, "settings icon index");
 }
 
-std::string LaunchLogPath(const std::string& exe) {
-    return exe.substr(0, exe.find_last_of('\\') + 1) + "rundll32.log";
+// The stand-in's records of InstallScreenSaver calls, one "name: value"
+// map per call.
+std::vector<std::vector<std::pair<std::string, std::string>>> ReadLaunches() {
+    std::vector<std::vector<std::pair<std::string, std::string>>> launches;
+    std::ifstream in(kLaunchLog);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t colon = line.find(": ");
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        if (name == "command line") launches.emplace_back();
+        if (!launches.empty()) launches.back().emplace_back(name, line.substr(colon + 2));
+    }
+    return launches;
 }
 
-std::string ReadLaunchLog(const std::string& exe) {
-    // The stand-in runs after the setup ended; give it a moment.
-    std::string text;
-    WaitFor(
-        [&] {
-            std::ifstream in(LaunchLogPath(exe));
-            std::getline(in, text);
-            return !text.empty();
-        },
-        3000);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    return text;
+std::string Field(const std::vector<std::pair<std::string, std::string>>& launch,
+                  const std::string& name) {
+    for (const auto& [n, v] : launch)
+        if (n == name) return v;
+    return "";
 }
 
-void CheckLaunched(const std::string& exe) {
-    CheckEq(ReadLaunchLog(exe),
-            "rundll32.exe desk.cpl,InstallScreenSaver C:\\windows\\" + FileName(ScreenSaverName()),
+void CheckLaunched() {
+    // The launch runs after the setup ended; give it a moment.
+    WaitFor([] { return !ReadLaunches().empty(); }, 3000);
+    auto launches = ReadLaunches();
+    CheckEq(launches.size(), 1u, "final launches");
+    if (launches.empty()) return;
+    const auto& launch = launches.front();
+    std::string scr = "C:\\windows\\" + FileName(ScreenSaverName());
+    CheckEq(Field(launch, "command line"), "rundll32.exe desk.cpl,InstallScreenSaver " + scr,
             "final launch command line");
+    CheckEq(Lower(Field(launch, "program")), Lower(std::string(kSystemDir) + "\\rundll32.exe"),
+            "rundll32.exe of the setup's bitness");
+    CheckEq(Lower(Field(launch, "library")), Lower(std::string(kSystemDir) + "\\desk.cpl"),
+            "desk.cpl beside it");
+    CheckEq(Lower(Field(launch, "directory")), "c:\\windows", "launch in the Windows directory");
+    CheckEq(Field(launch, "argument"), scr, "InstallScreenSaver argument");
 }
 
-void CheckNotLaunched(const std::string& exe) {
+void CheckNotLaunched() {
     Sleep(500);
-    std::ifstream in(LaunchLogPath(exe));
-    Check(!in.good(), "no final launch expected");
+    Check(ReadLaunches().empty(), "no final launch expected");
 }
 
 // ---- the wizard, page by page ----
@@ -403,7 +440,7 @@ void FirstInstallation(const std::string& exe) {
     CheckFiles(kDefaultDir);
     CheckRegistry(kDefaultDir, "Quorvel");
     CheckLinks(kDefaultDir, "Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 void Update(const std::string& exe) {
@@ -429,7 +466,7 @@ void Update(const std::string& exe) {
     CheckFiles(kDefaultDir);
     CheckRegistry(kDefaultDir, "Quorvel");
     CheckLinks(kDefaultDir, "Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // Previous folder present, previous group gone: the folder page is passed
@@ -449,7 +486,7 @@ void UpdateBackward(const std::string& exe) {
     WaitPage(sheet, 1, "folder page passed over backward");
     Press(sheet, PSBTN_CANCEL);  // the licence page closes without a question
     CheckEq(setup.WaitExit(), 0, "exit code");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void NoShortcuts(const std::string& exe) {
@@ -480,7 +517,7 @@ void NoShortcuts(const std::string& exe) {
     Check(GetFileAttributesA((std::string(kProgramsDir) + "\\Quorvel").c_str()) ==
               INVALID_FILE_ATTRIBUTES,
           "no program group folder");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // Root refused, empty refused, a removable drive D: asked about; then
@@ -525,7 +562,7 @@ void FolderChecks(const std::string& exe) {
     Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4, confirmed");
     CheckEq(setup.WaitExit(), 0, "exit code");
     Check(GetFileAttributesA("D:\\Quorvel") == INVALID_FILE_ATTRIBUTES, "nothing written to D:");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 // Walks to the progress page with a folder that can't be created: the
@@ -560,7 +597,7 @@ void BlockedFolder(const std::string& exe) {
     CheckFiles("C:\\Good\\Quorvel");
     CheckRegistry("C:\\Good\\Quorvel", "Quorvel");
     CheckLinks("C:\\Good\\Quorvel", "Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // A folder failure, then the wizard left from the install-folder page: no
@@ -577,7 +614,7 @@ void BlockedThenCancel(const std::string& exe) {
     CheckEq(setup.WaitExit(), 0, "exit code");
     std::string v;
     Check(!RegValue(kProductKey, "InstallDir", v), "no registry entries");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void Overwrite(const std::string& exe, bool yes) {
@@ -598,9 +635,9 @@ void Overwrite(const std::string& exe, bool yes) {
         CheckEq(HasStamp(path), yes, (yes ? "overwritten: " : "kept: ") + path);
     }
     if (yes)
-        CheckLaunched(exe);
+        CheckLaunched();
     else
-        CheckNotLaunched(exe);
+        CheckNotLaunched();
 }
 
 void CancelEarly(const std::string& exe) {
@@ -615,7 +652,7 @@ void CancelEarly(const std::string& exe) {
         CheckEq(setup.WaitExit(5000), 0, "closes at once on page " + std::to_string(page + 1));
         Check(setup.Box() == nullptr, "no question");
     }
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 // Cancel confirmed while the file worker waits in its overwrite question:
@@ -656,7 +693,7 @@ void CancelDuringFiles(const std::string& exe) {
         if (!HasStamp(Destination(e, kDefaultDir))) ++kept;
     CheckEq(kept + 1 >= static_cast<int>(manifest.size()), true,
             "no entry after the question written (" + std::to_string(kept) + " kept)");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void SecondCopy(const std::string& exe) {
@@ -725,7 +762,7 @@ void BrowseButtons(const std::string& exe) {
     Press(sheet, PSBTN_CANCEL);
     Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4");
     CheckEq(setup.WaitExit(), 0, "exit code");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 std::string FileTimeText(const std::string& path) {
@@ -742,7 +779,7 @@ std::string FileTimeText(const std::string& path) {
 }
 
 // Prints where an installation put everything (no checks).
-void Report(const std::string& exe) {
+void Report() {
     std::string dir, group, value;
     RegValue(kProductKey, "InstallDir", dir);
     RegValue(kProductKey, "ShellFolder", group);
@@ -757,11 +794,19 @@ void Report(const std::string& exe) {
     const std::pair<std::string, const char*> values[] = {
         {kProductKey, "InstallDir"}, {kProductKey, "ShellFolder"}, {appPaths, ""},
         {appPaths, "Path"},          {uninstall, "DisplayName"},   {uninstall, "UninstallString"}};
-    std::printf("Registry (HKEY_LOCAL_MACHINE):\n");
+    std::printf("Registry (HKEY_LOCAL_MACHINE; the 32-bit view is SOFTWARE\\WOW6432Node):\n");
+    const std::pair<REGSAM, const char*> views[] = {{KEY_WOW64_32KEY, "32-bit view"},
+                                                    {KEY_WOW64_64KEY, "64-bit view"}};
     for (const auto& [key, name] : values) {
-        bool found = RegValue(key.c_str(), name, value);
-        std::printf("  %s  \"%s\" = %s\n", key.c_str(), *name ? name : "(default)",
-                    found ? ("\"" + value + "\"").c_str() : "(not set)");
+        bool found = false;
+        for (const auto& [view, label] : views) {
+            if (!RegValue(key.c_str(), name, value, view)) continue;
+            std::printf("  %s  \"%s\" = \"%s\"  (%s)\n", key.c_str(), *name ? name : "(default)",
+                        value.c_str(), label);
+            found = true;
+        }
+        if (!found)
+            std::printf("  %s  \"%s\" (not set)\n", key.c_str(), *name ? name : "(default)");
     }
     std::printf("Links:\n");
     for (const char* name : {"Quorvel Help.Lnk", "Quorvel Settings.Lnk"}) {
@@ -774,8 +819,13 @@ void Report(const std::string& exe) {
         std::printf("  %s\n    target %s %s\n", path.c_str(), link.path.c_str(),
                     link.arguments.c_str());
     }
-    std::string launched = ReadLaunchLog(exe);
-    std::printf("Final launch: %s\n", launched.empty() ? "(none recorded)" : launched.c_str());
+    auto launches = ReadLaunches();
+    if (launches.empty()) std::printf("Final launch: (none recorded)\n");
+    for (const auto& launch : launches) {
+        std::printf("Final launch: %s\n", Field(launch, "command line").c_str());
+        std::printf("  by %s with %s in %s\n", Field(launch, "program").c_str(),
+                    Field(launch, "library").c_str(), Field(launch, "directory").c_str());
+    }
 }
 
 }  // namespace
@@ -789,7 +839,8 @@ int main(int argc, char** argv) {
     if (argc > 4) shotDir = argv[4];
     CoInitialize(nullptr);
     Check(LoadManifest(argv[3]), "manifest with a screen-saver entry");
-    if (scenario != "report") DeleteFileA(LaunchLogPath(exe).c_str());
+    Check(kWow64 == IsWow64(), "a 32-bit setup runs on 64-bit Windows");
+    if (scenario != "report") DeleteFileA(kLaunchLog);
     if (scenario == "first")
         FirstInstallation(exe);
     else if (scenario == "update")
@@ -817,7 +868,7 @@ int main(int argc, char** argv) {
     else if (scenario == "browse")
         BrowseButtons(exe);
     else if (scenario == "report")
-        Report(exe);
+        Report();
     else
         Check(false, "unknown scenario " + scenario);
     CoUninitialize();

@@ -74,21 +74,31 @@ int Program::WaitExit(int ms) {
     return static_cast<int>(code);
 }
 
+namespace {
+
+// The visible windows of one class that belong to one process.
+struct WindowSearch {
+    DWORD pid;
+    const char* cls;
+    std::vector<HWND> found;
+};
+
+// A callback of the system: its calling convention, not a lambda's, which
+// differs on 32-bit Windows.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window) && ClassOf(window) == search->cls)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> Program::Windows(const char* className) const {
-    struct Search {
-        DWORD pid;
-        const char* cls;
-        std::vector<HWND> found;
-    } search{process.dwProcessId, className, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            if (pid == s->pid && IsWindowVisible(w) && ClassOf(w) == s->cls) s->found.push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{process.dwProcessId, className, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -178,15 +188,24 @@ std::string FileName(const std::string& name) {
     return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
-bool RegValue(const char* key, const char* name, std::string& value) {
+bool RegValue(const char* key, const char* name, std::string& value, REGSAM view) {
     HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &h) != ERROR_SUCCESS)
+        return false;
     char buffer[1024] = {};
     DWORD size = sizeof(buffer) - 1, type = 0;
     LONG r = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(h);
     value = buffer;
     return r == ERROR_SUCCESS && type == REG_SZ;
+}
+
+bool KeyIn(const std::string& key, REGSAM view) {
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
 }
 
 bool LoadManifest(const std::string& path) {

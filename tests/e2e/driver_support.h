@@ -58,8 +58,10 @@ Box WaitBox(const Program& program, int ms = 10000);
 void Answer(const Program& program, const std::string& caption, const std::string& text, int id,
             const std::string& what);
 
-// A REG_SZ value under HKEY_LOCAL_MACHINE.
-bool RegValue(const char* key, const char* name, std::string& value);
+// A REG_SZ value, and a key, under HKEY_LOCAL_MACHINE; view 0 is the
+// program's own (KEY_WOW64_32KEY or KEY_WOW64_64KEY name one).
+bool RegValue(const char* key, const char* name, std::string& value, REGSAM view = 0);
+bool KeyIn(const std::string& key, REGSAM view = 0);
 
 // The archive's entries: one "name<TAB>size" a line.
 struct Entry {

@@ -41,13 +41,6 @@ bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool KeyExists(HKEY root, const std::string& key) {
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 // Names in a folder matching a pattern such as "*" or "QVR*.tmp".
 std::vector<std::string> List(const std::string& folder, const char* pattern = "*") {
     std::vector<std::string> names;
@@ -159,8 +152,16 @@ void CheckRemoved(const Installation& inst, const std::string& userFile, bool sa
     for (std::string key :
          {std::string(kProductKey), AppPathKey(), std::string(kUninstallKey),
           std::string("SOFTWARE\\Tembra\\Quorvel"), std::string("SOFTWARE\\Tembra")})
-        Check(!KeyExists(HKEY_LOCAL_MACHINE, key), "key removed: " + key);
+        Check(!KeyIn(key), "key removed: " + key);
     CheckTemporaryCopies();
+}
+
+// Keeps the text of a rich-edit window. A callback of the system: its
+// calling convention, not a lambda's, which differs on 32-bit Windows.
+BOOL CALLBACK CollectRichText(HWND window, LPARAM text) {
+    if (ClassOf(window).rfind("RichEdit", 0) == 0)
+        *reinterpret_cast<std::string*>(text) = WindowText(window);
+    return TRUE;
 }
 
 // ---- scenarios ----
@@ -177,8 +178,7 @@ void Interactive() {
     Check(declined.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
     Answer(declined, kCaption, kConfirm, IDNO, "confirmation declined");
     CheckEq(declined.WaitExit(), kExitCancelled, "exit code after No");
-    Check(Exists(inst.dir + "\\QVRemove.exe") && Exists(inst.saver) &&
-              KeyExists(HKEY_LOCAL_MACHINE, kProductKey),
+    Check(Exists(inst.dir + "\\QVRemove.exe") && Exists(inst.saver) && KeyIn(kProductKey),
           "No changes nothing");
     Program remover;
     Check(remover.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
@@ -251,7 +251,7 @@ void Restarted() {
 // A removal after the removal: "not installed", asked and quiet, and
 // nothing changes.
 void Again(const std::string& remover) {
-    Check(!KeyExists(HKEY_LOCAL_MACHINE, kProductKey), "not installed before");
+    Check(!KeyIn(kProductKey), "not installed before");
     std::string folder = remover.substr(0, remover.find_last_of('\\'));
     std::vector<std::string> before = List(folder), windows = List(WindowsFolder());
     Program asked;
@@ -301,14 +301,7 @@ void Help() {
     // topic is the contents page with the title and the five topics.
     std::string topic;
     WaitFor([&] {
-        EnumChildWindows(
-            viewer,
-            [](HWND w, LPARAM text) -> BOOL {
-                if (ClassOf(w).rfind("RichEdit", 0) == 0)
-                    *reinterpret_cast<std::string*>(text) = WindowText(w);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&topic));
+        EnumChildWindows(viewer, CollectRichText, reinterpret_cast<LPARAM>(&topic));
         return !topic.empty();
     });
     CheckEq(topic,

@@ -1,34 +1,31 @@
 #!/bin/bash
-# From installation to removal under Wine: the setup driver installs once
-# (its "first" scenario), then each chain of removal scenarios runs in its
-# own copy of that prefix with tests/e2e/remove_driver.cpp. "restart" ends
-# the prefix's session; the next start of a program then does what a
-# Windows restart does with the files left for it. Last line:
-# "N passed, M failed".
-#   QV_E2E_BUILD  build folder of the win64 preset (default build/win64)
+# From installation to removal under Wine, for one build: the setup driver
+# installs once (its "first" scenario), then each chain of removal
+# scenarios runs in its own copy of that prefix with
+# tests/e2e/remove_driver.cpp. "restart" ends the prefix's session; the next
+# start of a program then does what a Windows restart does with the files
+# left for it. Last line: "N passed, M failed".
+#   run-wine-remove.sh win32|win64
 #   QV_E2E_ONLY   run only these chains (blank-separated)
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${QV_E2E_BUILD:-$ROOT/build/win64}
-case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
-export QV_WINE_DIR=$BUILD/remove-wine
-source "$ROOT/scripts/wine-env.sh"
-source "$ROOT/scripts/xvfb.sh"
-qv_ensure_display || { echo "0 passed, 1 failed"; exit 1; }
+source "$ROOT/scripts/wine-env.sh" "${1:-}"
+# Wine would load its own desk.cpl for the setup's final launch, rather than
+# the stand-in in the system folder; Windows loads the file.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
 
-SETUP=$BUILD/app/QuorvelSetup.exe
-DRIVER=$BUILD/tests/e2e/qv_e2e_driver.exe
-REMOVE=$BUILD/tests/e2e/qv_remove_driver.exe
-STANDIN=$BUILD/tests/e2e/rundll32.exe
-PAYLOAD=$BUILD/payload
-SHOTS=$BUILD/remove-shots
-LOGS=$BUILD/remove-logs
-for f in "$SETUP" "$DRIVER" "$REMOVE" "$STANDIN" "$PAYLOAD/QVRemove.exe"; do
-    [ -f "$f" ] || { echo "missing $f (build the win64 preset)"; echo "0 passed, 1 failed"; exit 1; }
+SETUP=$QV_BUILD/app/QuorvelSetup.exe
+PAYLOAD=$QV_BUILD/payload
+DRIVER=$QV_TESTS/tests/e2e/qv_e2e_driver.exe
+REMOVE=$QV_TESTS/tests/e2e/qv_remove_driver.exe
+STANDIN=$QV_TESTS/tests/e2e/desk.cpl
+SHOTS=$QV_BUILD/remove-shots
+LOGS=$QV_BUILD/remove-logs
+for f in "$SETUP" "$PAYLOAD/QVRemove.exe" "$DRIVER" "$REMOVE" "$STANDIN"; do
+    [ -f "$f" ] || qv_fail "missing $f (build the $QV_BUILD_NAME preset)"
 done
 rm -rf "$SHOTS" "$LOGS"
 mkdir -p "$SHOTS" "$LOGS"
-qv_wine_template || { echo "0 passed, 1 failed"; exit 1; }
 
 PASSED=0
 FAILED=0
@@ -57,13 +54,13 @@ remove_step() {
 
 # The installation every chain starts from.
 START=$SECONDS
-BASE=$(qv_wine_prefix installed) || { echo "0 passed, 1 failed"; exit 1; }
+BASE=$(qv_wine_prefix installed) || qv_fail "could not make the prefix"
 mkdir -p "$BASE/drive_c/qvsetup"
 cp "$SETUP" "$BASE/drive_c/qvsetup/QuorvelSetup.exe"
-cp "$STANDIN" "$BASE/drive_c/qvsetup/rundll32.exe"
 cp "$DRIVER" "$BASE/drive_c/qvsetup/driver.exe"
 cp "$REMOVE" "$BASE/drive_c/qvsetup/remove.exe"
 cp "$PAYLOAD/QVRemove.exe" "$BASE/drive_c/qvsetup/QVRemove.exe"
+qv_wine_system_file "$BASE" "$STANDIN" desk.cpl
 # The archive's entries: the payload that the build staged.
 (cd "$PAYLOAD" && for f in $(ls | LC_ALL=C sort); do
     printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
@@ -73,9 +70,11 @@ qv_wine_stop "$BASE"
 
 for chain in "${CHAINS[@]}"; do
     echo "== $chain"
-    p=$QV_WINE_DIR/$chain
-    rm -rf "$p"
-    cp -a "$BASE" "$p"
+    if ! p=$(qv_wine_prefix "$chain" "$BASE"); then
+        echo "FAIL $chain (no prefix)"
+        FAILED=$((FAILED + 1))
+        continue
+    fi
     case $chain in
         interactive)
             remove_step "$p" "$chain" interactive

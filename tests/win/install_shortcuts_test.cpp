@@ -27,9 +27,11 @@ LinkInfo ReadLink(const std::string& path) {
     }
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        WCHAR wide[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-        if (SUCCEEDED(file->Load(wide, STGM_READ))) {
+        // Sized to fit: the long-path test reads a link path past MAX_PATH.
+        std::wstring wide(path.size() + 1, L'\0');
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(),
+                            static_cast<int>(wide.size()));
+        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ))) {
             info.loaded = true;
             char buffer[1024] = {};
             link->GetPath(buffer, sizeof(buffer), nullptr, SLGP_RAWPATH);
