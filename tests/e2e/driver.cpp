@@ -284,8 +284,14 @@ std::string Field(const std::vector<std::pair<std::string, std::string>>& launch
 }
 
 void CheckLaunched() {
-    // The launch runs after the setup ended; give it a moment.
-    WaitFor([] { return !ReadLaunches().empty(); }, 3000);
+    // The launch runs after the setup ended, and the stand-in writes its
+    // record line by line: wait for the last line.
+    WaitFor(
+        [] {
+            auto launches = ReadLaunches();
+            return !launches.empty() && launches.front().back().first == "argument";
+        },
+        5000);
     auto launches = ReadLaunches();
     CheckEq(launches.size(), 1u, "final launches");
     if (launches.empty()) return;
