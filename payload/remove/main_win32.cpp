@@ -220,29 +220,39 @@ bool StartCopy(const AnsiString& self) {
     return started;
 }
 
-// Whether the folder holds nothing but what this run deleted or left for
-// the restart (and the uninstaller itself, which its copy deletes).
-bool HoldsOnlyOurs(const RemovalPlan& plan, const AnsiString& folder, bool& scheduled) {
+// Calls visit with each name in the folder but "." and "..", until it
+// returns false. False when the folder can't be listed.
+template <typename Visit>
+bool EachName(const AnsiString& folder, Visit visit) {
     WIN32_FIND_DATAA found;
     AnsiString pattern = folder + "\\*";
     HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return true;
-    bool onlyOurs = true;
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool more = true;
     do {
         AnsiString name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        bool ours = false;
-        for (size_t i = 0; i < plan.actionCount && !ours; ++i) {
+        if (!(name == "." || name == "..")) more = visit(name);
+    } while (more && FindNextFileA(search, &found));
+    FindClose(search);
+    return true;
+}
+
+// Whether the folder holds nothing but what this run deleted or left for
+// the restart (and the uninstaller itself, which its copy deletes).
+bool HoldsOnlyOurs(const RemovalPlan& plan, const AnsiString& folder, bool& scheduled) {
+    bool onlyOurs = true;
+    EachName(folder, [&](const AnsiString& name) {
+        onlyOurs = false;
+        for (size_t i = 0; i < plan.actionCount && !onlyOurs; ++i) {
             const Action& action = plan.actions[i];
             bool file = action.step == Step::DeleteFile || action.step == Step::DeleteSelf;
             if (file && SamePath(action.target, folder + "\\" + name)) {
-                ours = true;
+                onlyOurs = true;
                 scheduled = scheduled || plan.outcomes[i] == Outcome::Scheduled;
             }
         }
-        onlyOurs = onlyOurs && ours;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+        return onlyOurs;
+    });
     return onlyOurs;
 }
 
@@ -333,6 +343,16 @@ void RunPlan(RemovalPlan& plan) {
     }
 }
 
+// Whether the folder lists nothing but that one file.
+bool HoldsOnly(const AnsiString& folder, const AnsiString& file) {
+    bool only = true;
+    bool listed = EachName(folder, [&](const AnsiString& name) {
+        only = SameText(name, FileNamePart(file));
+        return only;
+    });
+    return listed && only;
+}
+
 // The copy: once the original has ended, deletes it and its folder, if
 // empty, and leaves itself for the next restart.
 int RunCopy(const CommandLine& command) {
@@ -352,7 +372,12 @@ int RunCopy(const CommandLine& command) {
             Schedule(original);
             Schedule(folder);
         } else {
-            RemoveDirectoryA(folder.c_str());
+            // The original may linger a moment, deleted but still held by
+            // a closing handle of the ended process.
+            for (int round = 0; round < kRetries && !RemoveDirectoryA(folder.c_str()); ++round) {
+                if (GetLastError() != ERROR_DIR_NOT_EMPTY || !HoldsOnly(folder, original)) break;
+                Sleep(kRetryMs);
+            }
         }
     }
     char self[kPathBufferWithZero];
