@@ -10,6 +10,7 @@
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-env.sh" "${1:-}"
+source "$ROOT/tests/e2e/e2e-common.sh"
 # Wine would load its own desk.cpl for the setup's final launch, rather than
 # the stand-in in the system folder; Windows loads the file.
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
@@ -62,9 +63,7 @@ cp "$REMOVE" "$BASE/drive_c/qvsetup/remove.exe"
 cp "$PAYLOAD/QVRemove.exe" "$BASE/drive_c/qvsetup/QVRemove.exe"
 qv_wine_system_file "$BASE" "$STANDIN" desk.cpl
 # The archive's entries: the payload that the build staged.
-(cd "$PAYLOAD" && for f in $(ls | LC_ALL=C sort); do
-    printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
-done) >"$BASE/drive_c/qvsetup/manifest.txt"
+qv_e2e_manifest "$PAYLOAD" "$BASE/drive_c/qvsetup/manifest.txt"
 setup_step "$BASE" install
 qv_wine_stop "$BASE"
 
@@ -99,11 +98,7 @@ for chain in "${CHAINS[@]}"; do
 done
 rm -rf "$BASE"
 
-for bmp in "$SHOTS"/*.bmp; do
-    [ -f "$bmp" ] || continue
-    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
-ls "$SHOTS"/*.png 2>/dev/null | sed 's/^/screenshot: /'
+qv_e2e_shots "$SHOTS"
 echo "removal time: $((SECONDS - START)) s"
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
