@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -99,12 +100,15 @@ struct Recorder {
 };
 
 // A fresh, empty folder below the system's temporary folder, removed again
-// by the destructor.
+// by the destructor. Named at random too: test processes that run at once
+// (CTest runs two, other work trees run theirs) may place the object at the
+// same address.
 class ScratchDir {
 public:
     explicit ScratchDir(const std::string& tag) {
         Path = std::filesystem::temp_directory_path() /
-               ("qv-" + tag + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+               ("qv-" + tag + "-" + std::to_string(std::random_device{}()) + "-" +
+                std::to_string(reinterpret_cast<uintptr_t>(this)));
         std::filesystem::remove_all(Path);
         std::filesystem::create_directories(Path);
     }
