@@ -9,14 +9,10 @@ char Folded(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 // Without one trailing separator, except on a bare drive root ("C:\").
 AnsiString Trimmed(const AnsiString& path) {
     size_t n = path.size();
-    if (n > 3 && IsSeparator(path[n - 1])) return path.Substr(0, n - 1);
+    if (n > 3 && IsPathSeparator(path[n - 1])) return path.Substr(0, n - 1);
     return path;
 }
 
@@ -28,8 +24,8 @@ bool SameFolded(const AnsiString& a, const AnsiString& b) {
 }
 
 bool IsFullPath(const AnsiString& path) {
-    bool drive = path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]);
-    bool network = path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
+    bool drive = path.size() >= 3 && path[1] == ':' && IsPathSeparator(path[2]);
+    bool network = path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
     return drive || network;
 }
 
@@ -37,9 +33,9 @@ bool IsFullPath(const AnsiString& path) {
 bool IsRoot(const AnsiString& path) {
     AnsiString p = Trimmed(path);
     if (p.size() <= 3 && p.size() >= 2 && p[1] == ':') return true;
-    if (p.size() < 2 || !IsSeparator(p[0]) || !IsSeparator(p[1])) return false;
+    if (p.size() < 2 || !IsPathSeparator(p[0]) || !IsPathSeparator(p[1])) return false;
     int separators = 0;
-    for (size_t i = 2; i < p.size(); ++i) separators += IsSeparator(p[i]) ? 1 : 0;
+    for (size_t i = 2; i < p.size(); ++i) separators += IsPathSeparator(p[i]) ? 1 : 0;
     return separators <= 1;
 }
 
@@ -47,10 +43,10 @@ bool IsRoot(const AnsiString& path) {
 // empty, "." or ".." part.
 bool IsInsideRelative(const AnsiString& relative) {
     AnsiString r = Trimmed(relative);
-    if (r.empty() || IsSeparator(r[0]) || r.Contains(":")) return false;
+    if (r.empty() || IsPathSeparator(r[0]) || r.Contains(":")) return false;
     size_t start = 0;
     for (size_t i = 0; i <= r.size(); ++i) {
-        if (i < r.size() && !IsSeparator(r[i])) continue;
+        if (i < r.size() && !IsPathSeparator(r[i])) continue;
         AnsiString part = r.Substr(start, i - start);
         if (part.empty() || part == "." || part == "..") return false;
         start = i + 1;

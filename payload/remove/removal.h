@@ -88,7 +88,7 @@ enum RemovalExit : int {
     kExitIncomplete = 4,    // something was refused or could not be removed
 };
 
-// Both ignore letter case, take '/' for '\' and one trailing separator.
+// Both ignore letter case and take '/' for '\'; SamePath also one trailing separator.
 bool SamePath(const AnsiString& a, const AnsiString& b);
 bool SameText(const AnsiString& a, const AnsiString& b);
 
