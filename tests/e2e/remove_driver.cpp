@@ -5,9 +5,9 @@
 //   remove.exe SCENARIO MANIFEST REMOVER [SHOT_DIR]
 //
 // MANIFEST lists the archive's entries; REMOVER is a copy of the uninstaller
-// outside the installation, for the runs after a removal. Scenarios marked
-// "restarted" follow a restart (the runner ends the prefix's session). Prints
-// one "PASS name" or "FAIL name" line and exits with 0 or 1.
+// outside the installation, for the runs after a removal. The scenario
+// "restarted" follows a restart (the runner ends the prefix's session).
+// Prints one "PASS name" or "FAIL name" line and exits with 0 or 1.
 #include <windows.h>
 
 #include <shellapi.h>
