@@ -414,11 +414,11 @@ void FirstInstallation(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     CheckWelcome(sheet, false);
-    Screenshot("welcome");
+    Screenshot(sheet, "welcome");
     Next(sheet, 1, "licence");
     CheckEq(Item(sheet, IDC_LICENCE_TEXT).empty(), false, "licence text present");
     CheckLicence(sheet);
-    Screenshot("licence");
+    Screenshot(sheet, "licence");
     Next(sheet, 2, "install folder");
     CheckEq(Item(sheet, IDC_FOLDER_EDIT), kDefaultDir, "default installation folder");
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
@@ -426,7 +426,7 @@ void FirstInstallation(const std::string& exe) {
                          "If you wish to install Quorvel into another folder, type its full "
                          "path or select the Browse button to the right."});
     CheckBrowseButton(sheet, IDC_FOLDER_BROWSE);
-    Screenshot("folder");
+    Screenshot(sheet, "folder");
     Next(sheet, 3, "program group");
     CheckEq(Item(sheet, IDC_GROUP_EDIT), "Quorvel", "default group");
     CheckEq(Item(sheet, IDC_GROUP_NO_SHORTCUTS), "Do not create shortcuts in Start menu",
@@ -436,12 +436,12 @@ void FirstInstallation(const std::string& exe) {
                          "If you want to select another Programs submenu, type its name or "
                          "press Browse button to the right."});
     CheckBrowseButton(sheet, IDC_GROUP_BROWSE);
-    Screenshot("group");
+    Screenshot(sheet, "group");
     Next(sheet, 4, "progress");
     CheckEq(Item(sheet, IDC_PROGRESS_HEADING), "Please wait while Setup wizard installs Quorvel.",
             "heading");
     CheckFinished(sheet);
-    Screenshot("finished");
+    Screenshot(sheet, "finished");
     Close(setup, sheet);
     CheckFiles(kDefaultDir);
     CheckRegistry(kDefaultDir, "Quorvel");

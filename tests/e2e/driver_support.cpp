@@ -114,10 +114,13 @@ HWND Program::Box() const {
     return nullptr;
 }
 
-void Screenshot(const std::string& name) {
+void Screenshot(HWND window, const std::string& name) {
     if (shotDir.empty()) return;
-    Sleep(300);  // let the page finish painting
-    int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    SetCaretBlinkTime(INFINITE);
+    Sleep(300);  // let the window finish painting
+    RECT r = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (window != nullptr) GetWindowRect(window, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -129,7 +132,7 @@ void Screenshot(const std::string& name) {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
     DWORD rowBytes = ((w * 3 + 3) / 4) * 4;
     BITMAPFILEHEADER file = {};

@@ -45,8 +45,10 @@ struct Program {
     HWND Box() const;    // any other dialog: a message box
 };
 
-// The whole screen as a 24-bit BMP in shotDir; the runner turns it into a PNG.
-void Screenshot(const std::string& name);
+// A window (nullptr: the whole screen) as a 24-bit BMP in shotDir; the
+// runner turns it into a PNG. The pictures of two runs are the same when the
+// caret does not blink.
+void Screenshot(HWND window, const std::string& name);
 
 struct Box {
     HWND window = nullptr;

@@ -188,11 +188,10 @@ void Interactive() {
           "No changes nothing");
     Program remover;
     Check(remover.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
-    WaitBox(remover);
-    Screenshot("confirmation");
+    Screenshot(WaitBox(remover).window, "confirmation");
     Answer(remover, kCaption, kConfirm, IDYES, "confirmation");
     Box done = WaitBox(remover);
-    Screenshot("removed");
+    Screenshot(done.window, "removed");
     CheckEq(done.text,
             std::string(kRemoved) + "\n\nThe folder \"" + inst.dir +
                 "\" was kept: it holds files that are not part of Quorvel.",
@@ -315,7 +314,7 @@ void Help() {
             "below.\nWhat Quorvel is\nChoosing Quorvel in the display settings\nQuorvel's "
             "settings\nThe preview\nRemoving Quorvel",
             "first topic");
-    Screenshot("help");
+    Screenshot(viewer, "help");
     PostMessageA(viewer, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) TerminateProcess(process, 0);
     CloseHandle(process);
