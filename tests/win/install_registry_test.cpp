@@ -203,8 +203,8 @@ TEST_F(RegistryTest, AKeyThatCannotBeCreatedLeavesTheOthersWritten) {
         {"SOFTWARE\\Tembra", kProductKey, "InstallDir", "C:\\Quorvel"},
         {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths", kAppPathKey, "Path",
          "C:\\Quorvel"},
-        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kUninstallKey,
-         "UninstallString", "C:\\Quorvel\\QVRemove.exe"},
+        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kUninstallKey, "DisplayName",
+         "Quorvel screen saver"},
     };
     for (const auto& blocked : keys) {
         DeleteTestKeys();
