@@ -40,6 +40,7 @@ run_preset() {
 }
 run_preset host
 run_preset host-asan
+run_preset fuzz
 # The two Windows builds at once, each one runner at a time: the runners
 # wait on Wine and on the screen far more than they compute.
 run_preset win32 &
