@@ -202,6 +202,22 @@ int32_t ParseHeader(uint8_t type) {
     return n;
 }
 
+void ResetReader() {
+    ArchiveFormat = 0;
+    MainHeader = MainHeaderRecord();
+    OldMainHeader = OldMainHeaderRecord();
+    MainFixedSize = 0;
+    SolidArchive = false;
+    FileHeader = FileHeaderRecord();
+    BlockHeader = BlockHeaderRecord();
+    BlockStart = 0;
+    NextBlockStart = 0;
+    LastRequestedType = 0;
+    HeaderCrcAcc = 0;
+    std::free(ScanBuffer);
+    ScanBuffer = nullptr;
+}
+
 bool DetectArchive() {
     ArchiveFormat = 0;
     SolidArchive = false;

@@ -87,6 +87,9 @@ uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count);
 uint16_t UpdateOldChecksum(uint16_t sum, const void* data, int32_t count);
 uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t kind);
 
+// Clears the reader's state to that of a fresh process and frees ScanBuffer
+// (ArchiveStream and CrcTable stay).
+void ResetReader();
 bool DetectArchive();
 int32_t ParseHeader(uint8_t type);
 int32_t FindNextBlock(int32_t request);

@@ -83,103 +83,148 @@ static_assert(kSlots.DistanceBase[kDistanceSymbols - 1] + (1 << 16) == 0x100000)
 static_assert(kSlots.LengthBase[kRepeatLengthSymbols - 1] + (1 << 5) == 256);
 static_assert(kSlots.ShortDistanceBase[7] + (1 << 6) == 256);
 
-// One multimedia channel's predictor. Fields in the order of the record.
+// One multimedia channel's predictor, shared by the decoder and the writer.
+//
+// The rule: a byte is the channel's previous byte plus a correction,
+// (W0*H0 + W1*H1 + W2*H2 + W3*H3 + W4*cross) / 8, minus the coded delta,
+// all modulo 256. H0..H3 come from the channel's last four byte deltas d1
+// (newest) to d4: H0 = d1, H1 = d1 - d2, H2 = d2 - d3, H3 = d3 - d4; cross
+// is the last byte delta of any channel. At every 32nd byte of the channel
+// the weight of the term that would have erred least over those 32 bytes
+// moves by one.
+//
+// What the rule needs per byte is less than it says:
+// - Only bits 3..10 of the weighted sum reach the byte, so the new byte
+//   delta follows from the sum alone; the previous byte is added back for
+//   the output byte only.
+// - The eleven error sums are read only at the 32nd byte. A byte records
+//   its coded delta and the cross delta it saw (the terms follow from the
+//   delta history), and the 32nd sums the window in one pass over 16-bit
+//   lanes: a sum over 32 bytes stays below 2^16.
 struct ChannelPredictor {
-    int32_t Weights[5];
-    int32_t DeltaHistory[4];
-    int32_t PrevDelta;
-    int32_t ErrorSums[11];
-    int32_t SampleCount;
-    int32_t PrevByte;
+    int32_t Weights[5];   // W0..W4, within -17..16
+    int32_t Factors[5];   // of d1, d2, d3, d4 and cross (SetFactors)
+    int32_t SampleCount;  // bytes of this channel
+    int32_t PrevDelta;    // d1
+    uint8_t PrevByte;     // the channel's last byte
+    // The window: the bytes since the last adaptation, slot SampleCount & 31.
+    int8_t Codes[32];  // the coded delta as a signed byte
+    // The four deltas before the window, then the window's own.
+    int16_t Deltas[4 + 32];
+    int16_t Cross[32];  // the cross delta each byte saw
 };
 
-inline int32_t AbsoluteValue(int32_t v) {
-    return v < 0 ? -v : v;
-}
+constexpr int kErrorCandidates = 11;
+
 inline int32_t SignedByte(int32_t v) {
     return static_cast<int32_t>(static_cast<int8_t>(v & 0xFF));
 }
 
-// First half of a byte: counts it, shifts the delta history and returns
-// the predicted byte 0..255. Every value here is small (weights -17..16,
-// terms -255..255), so the 32-bit sum cannot overflow.
-inline int32_t BeginPrediction(ChannelPredictor& v, int32_t crossDelta) {
-    // Wraps instead of overflowing on a (theoretical) endless solid stream.
-    v.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v.SampleCount) + 1u);
-    int32_t* h = v.DeltaHistory;
-    const int32_t h0 = v.PrevDelta;
-    const int32_t h1 = v.PrevDelta - h[0];
-    const int32_t h2 = h[1];
-    const int32_t h3 = h[2];
-    h[0] = h0;
-    h[1] = h1;
-    h[2] = h2;
-    h[3] = h3;
+// The factors of d1..d4 and cross that give W0*H0 + ... + W3*H3 + W4*cross.
+inline void SetFactors(ChannelPredictor& v) {
     const int32_t* w = v.Weights;
-    // 8 * PrevByte through unsigned: only its low 8 bits reach bits 3..10.
-    const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(v.PrevByte) * 8u) + w[0] * h0 +
-                      w[1] * h1 + w[2] * h2 + w[3] * h3 + w[4] * crossDelta;
-    return (p >> 3) & 0xFF;
+    const int32_t f[5] = {w[0] + w[1], w[2] - w[1], w[3] - w[2], -w[3], w[4]};
+    for (int k = 0; k < 5; ++k) v.Factors[k] = f[k];
 }
 
-// Second half: given the prediction and the coded delta 0..255, updates the
-// error sums, the deltas and (every 32nd byte of the channel) the weights;
-// returns the output byte.
-inline uint8_t FinishPrediction(ChannelPredictor& v, int32_t& crossDelta, int32_t predicted,
-                                int32_t delta) {
-    const int32_t b = predicted - delta;
-    const int32_t e = 8 * SignedByte(delta);
-    const int32_t cross = crossDelta;
-    const int32_t* h = v.DeltaHistory;
-    int32_t* s = v.ErrorSums;
-    // E1..E8 are |e - Hk| and |e + Hk| for k = 0..3, side by side: two
-    // 4-lane additions instead of eight scalar ones.
-    typedef int32_t Lanes __attribute__((vector_size(16)));
-    const Lanes ev = {e, e, e, e};
-    const Lanes negate = {-1, 0, -1, 0};
-    Lanes low = {h[0], h[0], h[1], h[1]};
-    Lanes high = {h[2], h[2], h[3], h[3]};
-    low = ev + ((low ^ negate) - negate);
-    high = ev + ((high ^ negate) - negate);
-    low = (low ^ (low >> 31)) - (low >> 31);
-    high = (high ^ (high >> 31)) - (high >> 31);
-    Lanes sumLow;
-    Lanes sumHigh;
-    std::memcpy(&sumLow, s + 1, sizeof(sumLow));
-    std::memcpy(&sumHigh, s + 5, sizeof(sumHigh));
-    sumLow += low;
-    sumHigh += high;
-    std::memcpy(s + 1, &sumLow, sizeof(sumLow));
-    std::memcpy(s + 5, &sumHigh, sizeof(sumHigh));
-    s[0] += AbsoluteValue(e);
-    s[9] += AbsoluteValue(e - cross);
-    s[10] += AbsoluteValue(e + cross);
+// The byte delta of the channel's next byte for a coded delta of 0..255.
+inline int32_t NextByteDelta(const ChannelPredictor& v, int32_t cross, int32_t delta) {
+    const int16_t* d = v.Deltas + (v.SampleCount & 31);  // d[2] is d2, d[0] is d4
+    const int32_t* f = v.Factors;
+    // Signed, so that the compiler keeps this order: the terms of the
+    // bytes just before come last.
+    const int32_t older = f[1] * d[2] + f[2] * d[1] + f[3] * d[0] - 8 * delta;
+    return SignedByte((older + f[0] * v.PrevDelta + f[4] * cross) >> 3);
+}
 
-    const int32_t d = SignedByte(b - v.PrevByte);
-    v.PrevDelta = d;
-    crossDelta = d;
-    v.PrevByte = b;
-    if ((v.SampleCount & 0x1F) == 0) {
-        int best = 0;
-        int32_t least = s[0];
-        s[0] = 0;
-        for (int k = 1; k <= 10; ++k) {
-            if (s[k] < least) {
-                least = s[k];
-                best = k;
-            }
-            s[k] = 0;
-        }
-        if (best != 0) {
-            // Odd candidates subtracted their term: lower its weight; even
-            // ones raise it. Weights stay within -17..16.
-            int32_t& w = v.Weights[(best - 1) / 2];
-            if (best & 1) {
-                if (w >= -16) w -= 1;
-            } else {
-                if (w < 16) w += 1;
-            }
-        }
+// The byte the channel predicts next (what a coded delta of 0 gives).
+inline uint8_t PredictedByte(const ChannelPredictor& v, int32_t cross) {
+    return static_cast<uint8_t>(v.PrevByte + NextByteDelta(v, cross, 0));
+}
+
+// The eleven candidate corrections' error sums over a full window: no
+// correction, then each of H0, H1, H2, H3 and cross subtracted and added.
+inline void WindowErrorSums(const ChannelPredictor& v, uint16_t (&sums)[kErrorCandidates]) {
+    int16_t error[32];
+    int16_t terms[5][32];
+    for (int j = 0; j < 32; ++j) {
+        const int16_t* d = v.Deltas + j;
+        error[j] = static_cast<int16_t>(8 * v.Codes[j]);
+        terms[0][j] = d[3];
+        terms[1][j] = static_cast<int16_t>(d[3] - d[2]);
+        terms[2][j] = static_cast<int16_t>(d[2] - d[1]);
+        terms[3][j] = static_cast<int16_t>(d[1] - d[0]);
+        terms[4][j] = v.Cross[j];
     }
-    return static_cast<uint8_t>(b & 0xFF);
+    // |e - sign * t| fits 16 bits (|e| <= 1024, |t| <= 255), and 32 of them
+    // fit an unsigned 16-bit sum.
+    auto sum = [&error](const int16_t* t, int sign) {
+        uint16_t s = 0;
+        for (int j = 0; j < 32; ++j) {
+            const int16_t x = static_cast<int16_t>(error[j] - sign * t[j]);
+            s = static_cast<uint16_t>(s + (x < 0 ? -x : x));
+        }
+        return s;
+    };
+    static constexpr int16_t kNone[32] = {};
+    sums[0] = sum(kNone, 1);
+    for (int k = 0; k < 5; ++k) {
+        sums[2 * k + 1] = sum(terms[k], 1);
+        sums[2 * k + 2] = sum(terms[k], -1);
+    }
+}
+
+// The candidate with the smallest sum; a tie keeps the lower index, so 0
+// (no change) wins unless another is strictly better.
+inline int BestCandidate(const uint16_t (&sums)[kErrorCandidates]) {
+    int best = 0;
+    for (int k = 1; k < kErrorCandidates; ++k) {
+        if (sums[k] < sums[best]) best = k;
+    }
+    return best;
+}
+
+// Odd candidates subtracted their term: its weight goes down; even ones
+// added it: up. Weights stay within -17..16.
+inline void MoveWeight(ChannelPredictor& v, int best) {
+    if (best == 0) return;
+    int32_t& w = v.Weights[(best - 1) / 2];
+    if (best & 1) {
+        if (w >= -16) w -= 1;
+    } else {
+        if (w < 16) w += 1;
+    }
+    SetFactors(v);
+}
+
+// After the 32nd byte of a window: adapt, and start the next window with
+// the last four deltas as its history.
+[[gnu::noinline]] inline void AdaptWeights(ChannelPredictor& v) {
+    uint16_t sums[kErrorCandidates];
+    WindowErrorSums(v, sums);
+    MoveWeight(v, BestCandidate(sums));
+    std::memcpy(v.Deltas, v.Deltas + 32, 4 * sizeof(v.Deltas[0]));
+}
+
+// The channel's next byte from its coded delta (0..255): returns the byte
+// and updates the channel and cross, all but the adaptation that follows
+// the 32nd byte of a window (PredictByte does both).
+inline uint8_t TakeByte(ChannelPredictor& v, int32_t& cross, int32_t delta) {
+    const int32_t slot = v.SampleCount & 31;
+    const int32_t d = NextByteDelta(v, cross, delta);
+    v.Deltas[4 + slot] = static_cast<int16_t>(d);
+    v.Codes[slot] = static_cast<int8_t>(delta);
+    v.Cross[slot] = static_cast<int16_t>(cross);
+    cross = d;
+    v.PrevDelta = d;
+    v.PrevByte = static_cast<uint8_t>(v.PrevByte + d);
+    // Wraps instead of overflowing on a (theoretical) endless solid stream.
+    v.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v.SampleCount) + 1u);
+    return v.PrevByte;
+}
+
+inline uint8_t PredictByte(ChannelPredictor& v, int32_t& cross, int32_t delta) {
+    const uint8_t b = TakeByte(v, cross, delta);
+    if ((v.SampleCount & 31) == 0) AdaptWeights(v);
+    return b;
 }

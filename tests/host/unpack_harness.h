@@ -1,114 +1,94 @@
-// Drives the Unpacker over in-memory streams, and a small reference model
-// of what a token sequence must produce.
+// Drives the Unpacker over bytes in memory, and a small reference model of
+// what a token sequence must produce.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
 
 #include "archive/reader.h"
-#include "archive/reports.h"
-#include "archive/streams.h"
 #include "pack/symbol_writer.h"
+#include "unpack/unpack_steps.h"
 #include "unpack/unpacker.h"
 
 namespace unptest {
 
-// Reads from a byte vector, at most Chunk bytes per call (short reads).
-class BytesIn : public TAbstractStream {
-public:
+inline uint32_t Crc(const uint8_t* data, size_t size, uint32_t crc = 0xFFFFFFFFu) {
+    BuildCrcTable();
+    return UpdateCrc32(crc, data, static_cast<int32_t>(size));
+}
+inline uint32_t Crc(const std::vector<uint8_t>& bytes) {
+    return Crc(bytes.data(), bytes.size());
+}
+
+// Packed bytes for the decoder's input, at most Chunk bytes per read.
+struct Source {
     std::vector<uint8_t> Bytes;
     size_t Pos = 0;
     int32_t Chunk = 1 << 30;
-    bool Open(const AnsiString&) override { return true; }
-    bool Create(const AnsiString&) override { return false; }
-    bool Close() override { return true; }
-    int32_t Write(const void*, int32_t) override { return 0; }
-    int32_t Read(void* buffer, int32_t count) override {
-        size_t n = Bytes.size() - Pos;
-        if (static_cast<size_t>(count) < n) n = static_cast<size_t>(count);
-        if (static_cast<size_t>(Chunk) < n) n = static_cast<size_t>(Chunk);
-        if (n > 0) std::memcpy(buffer, Bytes.data() + Pos, n);
-        Pos += n;
+
+    static int32_t Read(void* self, uint8_t* to, int32_t count) {
+        Source& s = *static_cast<Source*>(self);
+        size_t n = std::min<size_t>(
+            {s.Bytes.size() - s.Pos, static_cast<size_t>(count), static_cast<size_t>(s.Chunk)});
+        if (n > 0) std::memcpy(to, s.Bytes.data() + s.Pos, n);
+        s.Pos += n;
         return static_cast<int32_t>(n);
     }
-    uint32_t Seek(int32_t, int32_t) override { return kSeekBadOrigin; }
-    int32_t Position() override { return static_cast<int32_t>(Pos); }
-    int32_t Size() override { return static_cast<int32_t>(Bytes.size()); }
 };
 
-// Collects what is written; records the size of every write.
-class BytesOut : public TAbstractStream {
-public:
+// The decoder's output: every byte, the size of every piece, the CRC.
+struct Sink {
     std::vector<uint8_t> Bytes;
     std::vector<int32_t> Writes;
-    bool Fail = false;
-    void Reset() {
-        Bytes.clear();
-        Writes.clear();
-        Fail = false;
+    uint32_t Checksum = 0xFFFFFFFFu;
+
+    static void Write(void* self, const uint8_t* data, int32_t count) {
+        Sink& s = *static_cast<Sink*>(self);
+        s.Writes.push_back(count);
+        s.Bytes.insert(s.Bytes.end(), data, data + count);
+        s.Checksum = Crc(data, static_cast<size_t>(count), s.Checksum);
     }
-    bool Open(const AnsiString&) override { return false; }
-    bool Create(const AnsiString&) override { return true; }
-    bool Close() override { return true; }
-    int32_t Write(const void* buffer, int32_t count) override {
-        Writes.push_back(count);
-        if (Fail) return 0;
-        const uint8_t* p = static_cast<const uint8_t*>(buffer);
-        Bytes.insert(Bytes.end(), p, p + count);
-        return count;
-    }
-    int32_t Read(void*, int32_t) override { return 0; }
-    uint32_t Seek(int32_t, int32_t) override { return kSeekBadOrigin; }
-    int32_t Position() override { return static_cast<int32_t>(Bytes.size()); }
-    int32_t Size() override { return static_cast<int32_t>(Bytes.size()); }
 };
 
-inline uint32_t Crc(const std::vector<uint8_t>& bytes) {
-    BuildCrcTable();
-    return UpdateCrc32(0xFFFFFFFFu, bytes.data(), static_cast<int32_t>(bytes.size()));
-}
-
-// One decoder run over a sequence of entries (the first non-solid unless
-// told otherwise), with the window kept between them as the driver does.
+// One decoder run over a sequence of entries, from a fresh decoder, with
+// the window kept between them as the driver does.
 class Decoder {
 public:
     std::vector<uint8_t> WindowMemory = std::vector<uint8_t>(kWindowSize, 0);
+    // (done, total) of every progress report of the last entry.
     std::vector<std::pair<int32_t, int32_t>> Progress;
-    BytesOut Out;
-    uint32_t Checksum = 0;
+    Sink Out;
+
+    Decoder() { ResetUnpacker(); }
 
     // Decodes one entry; returns its output.
     std::vector<uint8_t> Entry(const std::vector<uint8_t>& packed, uint32_t unpackedSize,
                                bool solid, int32_t chunk = 1 << 30) {
-        BytesIn in;
-        in.Bytes = packed;
-        in.Chunk = chunk;
-        Out.Reset();
+        Source in{packed, 0, chunk};
+        Out = Sink();
         Progress.clear();
-        BuildCrcTable();
-        FileHeader.UnpSize = unpackedSize;
-        OnProgress = {&Decoder::Record, this};
-        Unp.InStream = &in;
-        Unp.OutStream = &Out;
+        total_ = unpackedSize;
+        Unp.Input = {Source::Read, &in};
+        Unp.Output = {Sink::Write, &Out};
+        Unp.Progress = {&Decoder::Record, this};
         Unp.PackedRemaining = static_cast<int32_t>(packed.size());
         Unp.OutputLeft = static_cast<int32_t>(unpackedSize);
-        Unp.ChecksumKind = 2;
-        Unp.EntryChecksum = 0xFFFFFFFFu;
-        Unp.DiscardOutput = false;
-        Unp.SkipChecksum = false;
         UnpackEntry(WindowMemory.data(), solid);
-        OnProgress = {};
-        Checksum = Unp.EntryChecksum;
-        Unp.InStream = nullptr;
-        Unp.OutStream = nullptr;
+        Unp.Input = {};
+        Unp.Output = {};
+        Unp.Progress = {};
         return Out.Bytes;
     }
 
 private:
-    static void Record(void* self, int32_t done, int32_t total) {
-        static_cast<Decoder*>(self)->Progress.push_back({done, total});
+    uint32_t total_ = 0;
+    static void Record(void* self, int32_t outputLeft) {
+        Decoder& d = *static_cast<Decoder*>(self);
+        d.Progress.push_back({static_cast<int32_t>(d.total_ - static_cast<uint32_t>(outputLeft)),
+                              static_cast<int32_t>(d.total_)});
     }
 };
 
