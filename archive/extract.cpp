@@ -123,6 +123,14 @@ void ExtractArchive() {
             continue;
         }
         const bool packed = h.Method != kMethodStored;
+        if (versionOk && packed && (h.HeadFlags & kFlagSolidEntry) && !Unp.TablesRead) {
+            // A solid entry goes on with the code tables of the entries
+            // before it; with none read in this run it has nothing to go
+            // on with: it is damaged, and not even created.
+            ExtractResult = kExtractBadEntry;
+            SeekOrEnd(NextBlockStart);
+            continue;
+        }
         if (extract && (destination.empty() || !TargetStream->Create(destination))) {
             ExtractResult = kExtractNoDestination;
             extract = false;

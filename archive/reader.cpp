@@ -317,10 +317,14 @@ int32_t FindNextBlock(int32_t request) {
     }
     if (FileHeader.HeadType != type) return n;
     if (type == kFileHeadType) {
-        // A name that runs past the end of the archive is a damaged header,
-        // whatever its checksum says.
+        // Damaged whatever its checksum says: a name that runs past the end
+        // of the archive, and packed data that would begin before the end
+        // of its own header (a header without the data flag leaves PackSize
+        // out of NextBlockStart, so such data would overlap this or earlier
+        // blocks and be decoded again).
         bool whole = ReadFileName();
-        if (!whole || !HeaderSound()) {
+        bool dataAfter = (FileHeader.HeadFlags & kFlagHasData) != 0 || FileHeader.PackSize == 0;
+        if (!whole || !dataAfter || !HeaderSound()) {
             ExtractResult = kExtractBadFileHeader;
             return 0;
         }
