@@ -96,19 +96,21 @@ static_assert(kSlots.ShortDistanceBase[7] + (1 << 6) == 256);
 // What the rule needs per byte is less than it says:
 // - Only bits 3..10 of the weighted sum reach the byte, so the new byte
 //   delta follows from the sum alone; the previous byte is added back for
-//   the output byte only.
+//   the output byte only. Those bits are the top byte of the sum shifted up
+//   by 21, so the term of cross, the one that waits for the byte just
+//   before (of any channel), costs a multiply, an add and a shift.
 // - The eleven error sums are read only at the 32nd byte. A byte records
 //   its coded delta and the cross delta it saw (the terms follow from the
-//   delta history), and the 32nd sums the window in one pass over 16-bit
-//   lanes: a sum over 32 bytes stays below 2^16.
+//   delta history), and the 32nd sums the window in 16-bit lanes: a sum over
+//   32 bytes stays below 2^16.
 struct ChannelPredictor {
-    int32_t Weights[5];   // W0..W4, within -17..16
-    int32_t Factors[5];   // of d1, d2, d3, d4 and cross (SetFactors)
-    int32_t SampleCount;  // bytes of this channel
-    int32_t PrevDelta;    // d1
-    uint8_t PrevByte;     // the channel's last byte
+    int32_t Weights[5];    // W0..W4, within -17..16
+    int32_t Factors[4];    // of d1, d2, d3 and d4 (SetFactors)
+    uint32_t CrossFactor;  // W4 << 21
+    int32_t SampleCount;   // bytes of this channel
+    uint8_t PrevByte;      // the channel's last byte
     // The window: the bytes since the last adaptation, slot SampleCount & 31.
-    int8_t Codes[32];  // the coded delta as a signed byte
+    int16_t Codes[32];  // the coded delta, 0..255
     // The four deltas before the window, then the window's own.
     int16_t Deltas[4 + 32];
     int16_t Cross[32];  // the cross delta each byte saw
@@ -116,115 +118,184 @@ struct ChannelPredictor {
 
 constexpr int kErrorCandidates = 11;
 
-inline int32_t SignedByte(int32_t v) {
-    return static_cast<int32_t>(static_cast<int8_t>(v & 0xFF));
-}
-
-// The factors of d1..d4 and cross that give W0*H0 + ... + W3*H3 + W4*cross.
+// W0*H0 + W1*H1 + W2*H2 + W3*H3 + W4*cross as factors of d1..d4 and cross.
 inline void SetFactors(ChannelPredictor& v) {
     const int32_t* w = v.Weights;
-    const int32_t f[5] = {w[0] + w[1], w[2] - w[1], w[3] - w[2], -w[3], w[4]};
-    for (int k = 0; k < 5; ++k) v.Factors[k] = f[k];
+    v.Factors[0] = w[0] + w[1];
+    v.Factors[1] = w[2] - w[1];
+    v.Factors[2] = w[3] - w[2];
+    v.Factors[3] = -w[3];
+    v.CrossFactor = static_cast<uint32_t>(w[4]) << 21;
 }
 
 // The byte delta of the channel's next byte for a coded delta of 0..255.
-inline int32_t NextByteDelta(const ChannelPredictor& v, int32_t cross, int32_t delta) {
-    const int16_t* d = v.Deltas + (v.SampleCount & 31);  // d[2] is d2, d[0] is d4
+inline int32_t NextByteDelta(const ChannelPredictor& v, int32_t slot, int32_t cross,
+                             int32_t delta) {
+    const int16_t* d = v.Deltas + slot;  // d[3] is d1, d[0] is d4
     const int32_t* f = v.Factors;
-    // Signed, so that the compiler keeps this order: the terms of the
-    // bytes just before come last.
-    const int32_t older = f[1] * d[2] + f[2] * d[1] + f[3] * d[0] - 8 * delta;
-    return SignedByte((older + f[0] * v.PrevDelta + f[4] * cross) >> 3);
+    // Signed, so that the compiler keeps the order: d1, of this channel's
+    // byte just before, last.
+    const int32_t own = f[3] * d[0] + f[2] * d[1] + f[1] * d[2] - 8 * delta + f[0] * d[3];
+    const uint32_t sum =
+        (static_cast<uint32_t>(own) << 21) + v.CrossFactor * static_cast<uint32_t>(cross);
+    return static_cast<int32_t>(sum) >> 24;
 }
 
 // The byte the channel predicts next (what a coded delta of 0 gives).
 inline uint8_t PredictedByte(const ChannelPredictor& v, int32_t cross) {
-    return static_cast<uint8_t>(v.PrevByte + NextByteDelta(v, cross, 0));
+    return static_cast<uint8_t>(v.PrevByte + NextByteDelta(v, v.SampleCount & 31, cross, 0));
 }
 
-// The eleven candidate corrections' error sums over a full window: no
-// correction, then each of H0, H1, H2, H3 and cross subtracted and added.
-inline void WindowErrorSums(const ChannelPredictor& v, uint16_t (&sums)[kErrorCandidates]) {
-    int16_t error[32];
-    int16_t terms[5][32];
-    for (int j = 0; j < 32; ++j) {
-        const int16_t* d = v.Deltas + j;
-        error[j] = static_cast<int16_t>(8 * v.Codes[j]);
-        terms[0][j] = d[3];
-        terms[1][j] = static_cast<int16_t>(d[3] - d[2]);
-        terms[2][j] = static_cast<int16_t>(d[2] - d[1]);
-        terms[3][j] = static_cast<int16_t>(d[1] - d[0]);
-        terms[4][j] = v.Cross[j];
+// The error sums of a full window: E0 (no correction), then for each of
+// H0, H1, H2, H3 and cross the term subtracted and added (E1..E10); the
+// lanes past E10 are unused.
+struct ErrorSums {
+    uint16_t E[16];
+};
+
+// Sixteen 16-bit lanes: half a window. Compiled for SSE2 it is two
+// registers, for AVX2 one. (Vectors pass by reference only, so that no
+// calling convention depends on the processor's features.)
+typedef int16_t WindowLanes __attribute__((vector_size(32)));
+typedef int16_t SumLanes __attribute__((vector_size(16)));
+
+template <typename V>
+[[gnu::always_inline]] inline void LoadLanes(V& v, const int16_t* p) {
+    std::memcpy(&v, p, sizeof(v));
+}
+
+template <typename V>
+[[gnu::always_inline]] inline void AddAbsolute(V& acc, const V& x) {
+    acc += x < 0 ? -x : x;
+}
+
+// Turns eight vectors into one holding the sums of their lanes (in v[0]):
+// three rounds of adding lane halves in pairs.
+[[gnu::always_inline]] inline void FoldEight(SumLanes* v) {
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        v[k] = __builtin_shuffle(v[2 * k], v[2 * k + 1], SumLanes{0, 8, 1, 9, 2, 10, 3, 11}) +
+               __builtin_shuffle(v[2 * k], v[2 * k + 1], SumLanes{4, 12, 5, 13, 6, 14, 7, 15});
     }
-    // |e - sign * t| fits 16 bits (|e| <= 1024, |t| <= 255), and 32 of them
-    // fit an unsigned 16-bit sum.
-    auto sum = [&error](const int16_t* t, int sign) {
-        uint16_t s = 0;
-        for (int j = 0; j < 32; ++j) {
-            const int16_t x = static_cast<int16_t>(error[j] - sign * t[j]);
-            s = static_cast<uint16_t>(s + (x < 0 ? -x : x));
+#pragma GCC unroll 2
+    for (int k = 0; k < 2; ++k) {
+        v[k] = __builtin_shuffle(v[2 * k], v[2 * k + 1], SumLanes{0, 1, 8, 9, 2, 3, 10, 11}) +
+               __builtin_shuffle(v[2 * k], v[2 * k + 1], SumLanes{4, 5, 12, 13, 6, 7, 14, 15});
+    }
+    v[0] = __builtin_shuffle(v[0], v[1], SumLanes{0, 1, 2, 3, 8, 9, 10, 11}) +
+           __builtin_shuffle(v[0], v[1], SumLanes{4, 5, 6, 7, 12, 13, 14, 15});
+}
+
+// |e -/+ t| fits 16 bits (|e| <= 1024, |t| <= 255).
+[[gnu::always_inline]] inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
+    WindowLanes acc[kErrorCandidates] = {};
+#pragma GCC unroll 2
+    for (int h = 0; h < 32; h += 16) {
+        WindowLanes codes, d4, d3, d2, d1, cross;
+        LoadLanes(codes, v.Codes + h);
+        LoadLanes(d4, v.Deltas + h);
+        LoadLanes(d3, v.Deltas + h + 1);
+        LoadLanes(d2, v.Deltas + h + 2);
+        LoadLanes(d1, v.Deltas + h + 3);
+        LoadLanes(cross, v.Cross + h);
+        const WindowLanes e = ((codes << 8) >> 8) * 8;
+        const WindowLanes terms[5] = {d1, d1 - d2, d2 - d3, d3 - d4, cross};
+        AddAbsolute(acc[0], e);
+#pragma GCC unroll 5
+        for (int k = 0; k < 5; ++k) {
+            AddAbsolute(acc[2 * k + 1], e - terms[k]);
+            AddAbsolute(acc[2 * k + 2], e + terms[k]);
         }
-        return s;
-    };
-    static constexpr int16_t kNone[32] = {};
-    sums[0] = sum(kNone, 1);
-    for (int k = 0; k < 5; ++k) {
-        sums[2 * k + 1] = sum(terms[k], 1);
-        sums[2 * k + 2] = sum(terms[k], -1);
     }
+    SumLanes halves[16];
+#pragma GCC unroll 16
+    for (int k = 0; k < 16; ++k) {
+        halves[k] = k < kErrorCandidates
+                        ? __builtin_shufflevector(acc[k], acc[k], 0, 1, 2, 3, 4, 5, 6, 7) +
+                              __builtin_shufflevector(acc[k], acc[k], 8, 9, 10, 11, 12, 13, 14, 15)
+                        : SumLanes{};
+    }
+    FoldEight(halves);
+    FoldEight(halves + 8);
+    std::memcpy(sums.E, &halves[0], sizeof(halves[0]));
+    std::memcpy(sums.E + 8, &halves[8], sizeof(halves[8]));
+}
+
+// The least of the lanes, in every lane.
+[[gnu::always_inline]] inline void LeastOfLanes(SumLanes& x) {
+    SumLanes y = __builtin_shuffle(x, SumLanes{4, 5, 6, 7, 0, 1, 2, 3});
+    x = x < y ? x : y;
+    y = __builtin_shuffle(x, SumLanes{2, 3, 0, 1, 6, 7, 4, 5});
+    x = x < y ? x : y;
+    y = __builtin_shuffle(x, SumLanes{1, 0, 3, 2, 5, 4, 7, 6});
+    x = x < y ? x : y;
 }
 
 // The candidate with the smallest sum; a tie keeps the lower index, so 0
-// (no change) wins unless another is strictly better.
-inline int BestCandidate(const uint16_t (&sums)[kErrorCandidates]) {
-    int best = 0;
-    for (int k = 1; k < kErrorCandidates; ++k) {
-        if (sums[k] < sums[best]) best = k;
-    }
-    return best;
+// (no change) wins unless another is strictly better. Without branches,
+// since which sum is least is anyone's guess. The sums are biased by 2^15
+// into signed lanes: SSE2 has the signed minimum only.
+inline int BestCandidate(const ErrorSums& s) {
+    const SumLanes bias = {-0x8000, -0x8000, -0x8000, -0x8000, -0x8000, -0x8000, -0x8000, -0x8000};
+    const SumLanes unused = {0, 0, 0, 0x7FFF, 0x7FFF, 0x7FFF, 0x7FFF, 0x7FFF};
+    SumLanes low, high;
+    LoadLanes(low, reinterpret_cast<const int16_t*>(s.E));
+    LoadLanes(high, reinterpret_cast<const int16_t*>(s.E + 8));
+    low ^= bias;
+    high = (high ^ bias) | unused;
+    SumLanes least = low < high ? low : high;
+    LeastOfLanes(least);
+    const SumLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
+    const SumLanes none = {16, 16, 16, 16, 16, 16, 16, 16};
+    const SumLanes first = low == least ? index : none;
+    const SumLanes second = high == least ? index + 8 : none;
+    SumLanes best = first < second ? first : second;
+    LeastOfLanes(best);
+    return best[0];
 }
 
 // Odd candidates subtracted their term: its weight goes down; even ones
-// added it: up. Weights stay within -17..16.
+// added it: up. Weights stay within -17..16: a weight moves by one, so the
+// rule's conditions are a clamp.
 inline void MoveWeight(ChannelPredictor& v, int best) {
     if (best == 0) return;
-    int32_t& w = v.Weights[(best - 1) / 2];
-    if (best & 1) {
-        if (w >= -16) w -= 1;
-    } else {
-        if (w < 16) w += 1;
-    }
+    int32_t& w = v.Weights[(best - 1) >> 1];
+    w += best & 1 ? -1 : 1;
+    w = w < -17 ? -17 : (w > 16 ? 16 : w);
     SetFactors(v);
 }
 
-// After the 32nd byte of a window: adapt, and start the next window with
-// the last four deltas as its history.
-[[gnu::noinline]] inline void AdaptWeights(ChannelPredictor& v) {
-    uint16_t sums[kErrorCandidates];
-    WindowErrorSums(v, sums);
+[[gnu::always_inline]] inline void AdaptWeightsInline(ChannelPredictor& v) {
+    ErrorSums sums;
+    SumWindowErrors(v, sums);
     MoveWeight(v, BestCandidate(sums));
-    std::memcpy(v.Deltas, v.Deltas + 32, 4 * sizeof(v.Deltas[0]));
+    for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
 }
 
-// The channel's next byte from its coded delta (0..255): returns the byte
-// and updates the channel and cross, all but the adaptation that follows
-// the 32nd byte of a window (PredictByte does both).
-inline uint8_t TakeByte(ChannelPredictor& v, int32_t& cross, int32_t delta) {
-    const int32_t slot = v.SampleCount & 31;
-    const int32_t d = NextByteDelta(v, cross, delta);
+// After the 32nd byte of a window: adapt, and start the next window with
+// the last four deltas as its history. (unpacker.cpp: the same code in the
+// widest lanes the processor has.)
+void AdaptWeights(ChannelPredictor& v);
+
+// The channel's next byte from its coded delta (0..255), at the window slot
+// SampleCount & 31: returns the byte and updates the channel and cross, all
+// but SampleCount and the adaptation that follows the 32nd byte of a window
+// (PredictByte does everything).
+inline uint8_t TakeByte(ChannelPredictor& v, int32_t slot, int32_t& cross, int32_t delta) {
+    const int32_t d = NextByteDelta(v, slot, cross, delta);
     v.Deltas[4 + slot] = static_cast<int16_t>(d);
-    v.Codes[slot] = static_cast<int8_t>(delta);
+    v.Codes[slot] = static_cast<int16_t>(delta);
     v.Cross[slot] = static_cast<int16_t>(cross);
     cross = d;
-    v.PrevDelta = d;
     v.PrevByte = static_cast<uint8_t>(v.PrevByte + d);
-    // Wraps instead of overflowing on a (theoretical) endless solid stream.
-    v.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v.SampleCount) + 1u);
     return v.PrevByte;
 }
 
 inline uint8_t PredictByte(ChannelPredictor& v, int32_t& cross, int32_t delta) {
-    const uint8_t b = TakeByte(v, cross, delta);
-    if ((v.SampleCount & 31) == 0) AdaptWeights(v);
+    const int32_t slot = v.SampleCount & 31;
+    const uint8_t b = TakeByte(v, slot, cross, delta);
+    // Wraps instead of overflowing on a (theoretical) endless solid stream.
+    v.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v.SampleCount) + 1u);
+    if (slot == 31) AdaptWeights(v);
     return b;
 }

@@ -21,6 +21,25 @@
 
 Unpacker Unp;
 
+// Whether the processor has AVX2 for the window's error sums (the same
+// code either way, in wider lanes).
+bool WideErrorSums = __builtin_cpu_supports("avx2");
+
+namespace {
+
+__attribute__((target("avx2"))) void AdaptWeightsWide(ChannelPredictor& v) {
+    AdaptWeightsInline(v);
+}
+
+}  // namespace
+
+void AdaptWeights(ChannelPredictor& v) {
+    if (WideErrorSums)
+        AdaptWeightsWide(v);
+    else
+        AdaptWeightsInline(v);
+}
+
 namespace {
 
 #define QV_HOT inline __attribute__((always_inline))
@@ -33,13 +52,16 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
 
 // The bit reader: up to 63 unread bits of the stream in Bits, the next one
 // in bit 63, fetched from the input buffer eight bytes at a time. The read
-// position is Next * 8 - Count bits into the buffer; InputPos and BitOffset
-// follow from it whenever the reader hands its position back.
+// position is Next * 8 - ValidBits() bits into the buffer; InputPos and
+// BitOffset follow from it whenever the reader hands its position back.
 struct BitReader {
     const uint8_t* Buffer;
-    int32_t Next;   // first buffer byte not yet counted in Bits
-    int32_t Count;  // valid bits in Bits, 0..63; the bits below them are 0 or
-                    // the true next bits of the stream
+    int32_t Next;  // first buffer byte not yet counted in Bits
+    // The count of valid bits in Bits (0..63) is its low six bits: a fast
+    // table entry is skipped whole, and its symbol bits above the length
+    // only change the bits above. The bits below the valid ones are 0 or
+    // the true next bits of the stream.
+    uint32_t Count;
     uint64_t Bits;
 
     // A refill leaves at least this many valid bits.
@@ -59,19 +81,21 @@ struct BitReader {
         Refill();
         Skip(bit);
     }
-    QV_HOT int32_t BitPos() const { return Next * 8 - Count; }
+    QV_HOT int32_t ValidBits() const { return static_cast<int32_t>(Count & 63); }
+    QV_HOT int32_t BitPos() const { return Next * 8 - ValidBits(); }
     QV_HOT int32_t Pos() const { return BitPos() >> 3; }
     QV_HOT int32_t Bit() const { return BitPos() & 7; }
     // Fetches eight bytes, the last one at most kReaderLookahead bytes past
     // the read position.
     QV_HOT void Refill() {
-        Bits |= Fetch(Buffer + Next) >> Count;
-        Next += (63 - Count) >> 3;
+        Bits |= Fetch(Buffer + Next) >> ValidBits();
+        Next += (63 - ValidBits()) >> 3;
         Count |= kMinBits;
     }
     QV_HOT uint32_t Peek16() const { return static_cast<uint32_t>(Bits >> 48); }
-    QV_HOT void Skip(int32_t n) {
-        Bits <<= n;
+    // Consumes n & 63 bits (n is a bit count or a fast table entry).
+    QV_HOT void Skip(uint32_t n) {
+        Bits <<= n & 63;
         Count -= n;
     }
     // A field of n bits (1..16).
@@ -81,7 +105,28 @@ struct BitReader {
         return value;
     }
     // One symbol; needs 16 valid bits (what the format's rule peeks).
-    QV_HOT int32_t Decode(const HuffmanTable& table);
+    QV_HOT int32_t Decode(const HuffmanTable& table) {
+        int32_t symbol;
+        return TryFast(table, symbol) ? symbol : DecodeSlow(table);
+    }
+    // The format's rule, for the codes without a fast entry: the longer
+    // ones, and a multimedia table's block-change code. (The rule itself
+    // is out of line and sees no reader, so that the reader's fields stay
+    // in registers.)
+    QV_HOT int32_t DecodeSlow(const HuffmanTable& table) {
+        const uint32_t entry = SlowEntry(table, Peek16());
+        Skip(entry);
+        return static_cast<int32_t>(entry >> kFastSymbolShift);
+    }
+    // A code of up to kFastBits bits, when the next one is that short.
+    QV_HOT bool TryFast(const HuffmanTable& table, int32_t& symbol) {
+        const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
+        if (__builtin_expect(fast == kFastSlow, 0)) return false;
+        Skip(fast);
+        symbol = static_cast<int32_t>(static_cast<uint32_t>(fast) >> kFastSymbolShift);
+        return true;
+    }
+    static uint32_t SlowEntry(const HuffmanTable& table, uint32_t peek);
 };
 // A multimedia run reads three codes to a refill (the last one may peek 16
 // bits), a step or a code-length step one refill's worth.
@@ -167,9 +212,8 @@ namespace {
 
 // The format's decoding rule for a peeked f (lowest bit clear), looking at
 // code lengths from firstLength on; gives the symbol and the code length.
-inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t firstLength,
-                              int32_t& length) {
-    int32_t n = firstLength;
+inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length) {
+    int32_t n = 1;
     while (n < kMaxCodeLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
     length = n;
     uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
@@ -181,17 +225,19 @@ inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t firstLe
 // One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
 // are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
 // its lowest bit clear is below), so the prefix alone decides whether the
-// code is that short, and then which symbol it is.
+// code is that short, and then which symbol it is. A multimedia table keeps
+// its block-change symbol out of the fast entries, so that a fast hit there
+// is always a byte.
 void BuildFast(HuffmanTable& t) {
+    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
+    const uint32_t fastEnd = static_cast<uint32_t>(t.LengthLimit[kFastBits]);
     for (uint32_t prefix = 0; prefix < (1u << kFastBits); ++prefix) {
         const uint32_t f = prefix << (16 - kFastBits);
-        if (f >= static_cast<uint32_t>(t.LengthLimit[kFastBits])) {
-            t.Fast[prefix] = kFastSlow;
-            continue;
-        }
         int32_t length = 0;
-        const int32_t symbol = DecodeByLimits(t, f, 1, length);
-        t.Fast[prefix] = static_cast<uint16_t>(symbol << kFastSymbolShift | length);
+        const int32_t symbol = f < fastEnd ? DecodeByLimits(t, f, length) : slowSymbol;
+        t.Fast[prefix] = symbol != slowSymbol
+                             ? static_cast<uint16_t>(symbol << kFastSymbolShift | length)
+                             : kFastSlow;
     }
 }
 
@@ -226,16 +272,11 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-QV_HOT int32_t BitReader::Decode(const HuffmanTable& table) {
-    const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
-    if (__builtin_expect(fast != kFastSlow, 1)) {
-        Skip(fast & kFastLengthMask);
-        return fast >> kFastSymbolShift;
-    }
+// The symbol and length of the code in peek, as a fast entry would give them.
+uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
     int32_t length = 0;
-    const int32_t symbol = DecodeByLimits(table, Peek16() & 0xFFFE, kFastBits + 1, length);
-    Skip(length);
-    return symbol;
+    const int32_t symbol = DecodeByLimits(table, peek & 0xFFFE, length);
+    return static_cast<uint32_t>(symbol) << kFastSymbolShift | static_cast<uint32_t>(length);
 }
 
 int32_t DecodeSymbol(const HuffmanTable& table) {
@@ -468,59 +509,62 @@ QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t ou
 
 // Up to steps multimedia steps whose step tops would do nothing; returns
 // the bytes produced and sets change when a block-change symbol ended the
-// run. The channels run in rounds, channel by channel, on local copies of
-// their predictors (out of reach of the stores into the output), and the
-// bytes collect in a local buffer first.
+// run. Whole rounds from channel 0 in which no channel fills its window run
+// without the adaptation test, each channel at a constant index; the other
+// steps go one by one.
 template <int Channels>
 int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
     Unpacker& u = Unp;
-    const int32_t first = u.CurrentChannel;
-    ChannelPredictor v[Channels];
-    const HuffmanTable* tables[Channels];
-    for (int c = 0; c < Channels; ++c) {
-        v[c] = u.Predictors[(first + c) % Channels];
-        tables[c] = &u.AudioTables[(first + c) % Channels];
-    }
-    uint8_t bytes[kProgressInterval];
+    ChannelPredictor* const v = u.Predictors;
     BitReader in = reader;
     int32_t cross = u.CrossDelta;
+    int32_t channel = u.CurrentChannel;
     int32_t n = 0;
     while (n < steps && !change) {
-        // Rounds in which no channel fills its window need no adaptation
-        // test: they run with every channel at a constant index.
-        int32_t quiet = (steps - n) / Channels;
+        int32_t rounds = channel == 0 ? (steps - n) / Channels : 0;
+        int32_t slot[Channels];
         for (int c = 0; c < Channels; ++c) {
-            const int32_t left = 31 - (v[c].SampleCount & 31);
-            if (quiet > left) quiet = left;
+            slot[c] = v[c].SampleCount & 31;
+            if (rounds > 31 - slot[c]) rounds = 31 - slot[c];
         }
-        for (int32_t r = 0; r < quiet && !change; ++r) {
-#pragma GCC unroll 4
-            for (int c = 0; c < Channels; ++c) {
-                if (c % kCodesPerRefill == 0) in.Refill();
-                const int32_t s = in.Decode(*tables[c]);
-                if (s == kAudioBlockChange) {
-                    change = true;
-                    break;
-                }
-                bytes[n++] = TakeByte(v[c], cross, s);
-            }
-        }
-        // Then one round step by step, where windows fill.
-        for (int c = 0; c < Channels && n < steps && !change; ++c) {
+        if (rounds == 0) {
             in.Refill();
-            const int32_t s = in.Decode(*tables[c]);
+            const int32_t s = in.Decode(u.AudioTables[channel]);
             if (s == kAudioBlockChange) {
                 change = true;
                 break;
             }
-            bytes[n++] = PredictByte(v[c], cross, s);
+            out[n++] = PredictByte(v[channel], cross, s);
+            if (++channel == Channels) channel = 0;
+            continue;
         }
+        int32_t r = 0;
+        int done = Channels;  // channels that had their byte in the last round
+        for (; r < rounds && done == Channels; ++r) {
+#pragma GCC unroll 4
+            for (done = 0; done < Channels; ++done) {
+                if (done % kCodesPerRefill == 0) in.Refill();
+                int32_t s;
+                if (!in.TryFast(u.AudioTables[done], s)) {
+                    s = in.DecodeSlow(u.AudioTables[done]);
+                    if (s == kAudioBlockChange) {
+                        change = true;
+                        break;
+                    }
+                }
+                out[n++] = TakeByte(v[done], slot[done] + r, cross, s);
+            }
+        }
+        for (int c = 0; c < Channels; ++c) {
+            const int32_t taken = r - (c < done ? 0 : 1);
+            v[c].SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v[c].SampleCount) +
+                                                    static_cast<uint32_t>(taken));
+        }
+        channel = done % Channels;
     }
     reader = in;
-    for (int c = 0; c < Channels; ++c) u.Predictors[(first + c) % Channels] = v[c];
-    u.CurrentChannel = (first + n) % Channels;
+    u.CurrentChannel = channel;
     u.CrossDelta = cross;
-    std::memcpy(out, bytes, static_cast<size_t>(n));
     return n;
 }
 

@@ -465,8 +465,8 @@ TEST(Predictor, FreshChannelsPredictTheirPreviousByte) {
 
 TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     auto moved = [](std::vector<uint16_t> values, int weight, int32_t start) {
-        uint16_t sums[kErrorCandidates];
-        std::copy(values.begin(), values.end(), sums);
+        ErrorSums sums{};
+        std::copy(values.begin(), values.end(), sums.E);
         ChannelPredictor v{};
         v.Weights[weight] = start;
         MoveWeight(v, BestCandidate(sums));
@@ -489,14 +489,14 @@ TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     // -1024) with a cross delta of 127 give E9 = 32 * 1151.
     ChannelPredictor v{};
     for (int j = 0; j < 32; ++j) {
-        v.Codes[j] = -128;
+        v.Codes[j] = 128;
         v.Cross[j] = 127;
     }
-    uint16_t window[kErrorCandidates];
-    WindowErrorSums(v, window);
-    EXPECT_EQ(window[0], 32 * 1024);
-    EXPECT_EQ(window[9], 32 * 1151);
-    EXPECT_EQ(window[10], 32 * 897);
+    ErrorSums window;
+    SumWindowErrors(v, window);
+    EXPECT_EQ(window.E[0], 32 * 1024);
+    EXPECT_EQ(window.E[9], 32 * 1151);
+    EXPECT_EQ(window.E[10], 32 * 897);
     EXPECT_EQ(BestCandidate(window), 10);
 }
 
