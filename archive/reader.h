@@ -82,6 +82,11 @@ constexpr int kCrcLanes = 5;  // UpdateCrc32 spells the five lanes out
 extern uint32_t CrcSlices[8][256];
 extern uint32_t CrcLanes[8][256];
 
+// Whether long runs take the CRC by carry-less multiplication: set at
+// start-up when the processor has it; else (and for the rest of a run)
+// the table steps serve. Tests clear it to run the table steps.
+extern bool CrcByFolding;
+
 void BuildCrcTable();
 uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count);
 uint16_t UpdateOldChecksum(uint16_t sum, const void* data, int32_t count);
