@@ -94,6 +94,7 @@ void ExtractArchive() {
     Unp.Output = {WriteOutput, &Output};
     Unp.Progress = {Progress, nullptr};
     Unp.Window = Window;
+    Unp.WindowZero = true;  // calloc
 
     const bool oldFormat = ArchiveFormat == 1;
     for (;;) {

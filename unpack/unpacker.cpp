@@ -467,7 +467,8 @@ void StartEntry(bool solid) {
     u.RecentIndex = 0;
     u.PrevMatchDistance = 0;
     u.PrevMatchLength = 0;
-    std::memset(u.Window, 0, kWindowSize);
+    if (!u.WindowZero) std::memset(u.Window, 0, kWindowSize);
+    u.WindowZero = false;
     std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
     u.WindowPos = 0;
     u.FlushedPos = 0;
@@ -704,6 +705,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
 
 void CopyStored() {
     Unpacker& u = Unp;
+    u.WindowZero = false;
     for (;;) {
         const int32_t got = ReadPacked(u.Window, kStoredPiece);
         if (got <= 0) return;

@@ -113,6 +113,9 @@ struct Unpacker {
     UnpackHook<OutputSink> Output;
     UnpackHook<ProgressReport> Progress;
     uint8_t* Window = nullptr;  // the run's 1 MB window (also the stored-copy buffer)
+    // Set by the caller when Window is all zeros (freshly allocated), so
+    // that a non-solid entry need not clear it; an entry's writes clear it.
+    bool WindowZero = false;
     int32_t PackedRemaining = 0;
     int32_t OutputLeft = 0;
 

@@ -62,7 +62,10 @@ public:
     std::vector<std::pair<int32_t, int32_t>> Progress;
     Sink Out;
 
-    Decoder() { ResetUnpacker(); }
+    Decoder() {
+        ResetUnpacker();
+        Unp.WindowZero = true;
+    }
 
     // Decodes one entry; returns its output.
     std::vector<uint8_t> Entry(const std::vector<uint8_t>& packed, uint32_t unpackedSize,

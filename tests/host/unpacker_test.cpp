@@ -386,6 +386,10 @@ TEST(LzDecoding, MatchesFromAnEmptyHistoryAndOverlaps) {
     want.insert(want.end(), 13, 'c');
     want.insert(want.end(), 4, 0);
     EXPECT_EQ(dec.Out.Bytes, want);
+    // A second non-solid entry finds the window cleared again, not what the
+    // first one left there.
+    const std::vector<EncodedEntry> e = Encode({Lz({Token::RecentMatch(0, 6)})});
+    EXPECT_EQ(dec.Entry(e[0].Packed, e[0].UnpackedSize, false), std::vector<uint8_t>(6, 0));
 }
 
 TEST(LzDecoding, ZeroSizeEntriesStillReadTablesAndFlush) {
