@@ -210,10 +210,12 @@ void SkipBits(int32_t n) {
 
 namespace {
 
-// The format's decoding rule for a peeked f (lowest bit clear), looking at
-// code lengths from firstLength on; gives the symbol and the code length.
+// The format's decoding rule for a peeked f (lowest bit clear); gives the
+// symbol and the code length.
 inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length) {
-    int32_t n = 1;
+    // The limits never decrease: past the fast lengths' limit the code is
+    // longer than they are.
+    int32_t n = f < static_cast<uint32_t>(t.LengthLimit[kFastBits]) ? 1 : kFastBits + 1;
     while (n < kMaxCodeLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
     length = n;
     uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
@@ -508,6 +510,15 @@ QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t ou
     return n;
 }
 
+// The window position from which a step top would flush (fewer than
+// kFlushGuard bytes left before FlushedPos, which equal positions are not)
+// or mask; positions below it keep the tops quiet.
+QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
+    const int32_t guard =
+        (flushedPos > windowPos ? flushedPos : flushedPos + kWindowSize) - (kFlushGuard - 1);
+    return guard < kWindowSize ? guard : kWindowSize;
+}
+
 // Up to steps multimedia steps whose step tops would do nothing; returns
 // the bytes produced and sets change when a block-change symbol ended the
 // run. Whole rounds from channel 0 in which no channel fills its window run
@@ -659,43 +670,60 @@ void UnpackEntry(uint8_t* window, bool solid) {
             continue;
         }
 
-        const int32_t s = in.Decode(u.LiteralTable);
-        if (s < 256) {
-            out[windowPos] = static_cast<uint8_t>(s);
-            windowPos += 1;
-            outputLeft -= 1;
-        } else if (s >= kSymbolMatchFirst) {
-            // Length slot with its extra bits, a distance symbol with its
-            // extra bits, then the far-distance bumps.
-            const int32_t slot = s - kSymbolMatchFirst;
-            int32_t length = kSlots.LengthBase[slot] + 3;
-            if (kSlots.LengthExtraBits[slot] > 0) length += in.Field(kSlots.LengthExtraBits[slot]);
-            const int32_t d = in.Decode(u.DistanceTable);
-            int32_t distance = kSlots.DistanceBase[d] + 1;
-            if (kSlots.DistanceExtraBits[d] > 0) distance += in.Field(kSlots.DistanceExtraBits[d]);
-            if (distance >= kFarDistance2) length += 1;
-            if (distance >= kFarDistance1) length += 1;
-            CopyMatch(length, distance, windowPos, outputLeft);
-        } else if (s == kSymbolBlockChange) {
+        // This step and the ones after it, up to the first whose top would
+        // do something, run as one: the tops stay quiet while outputLeft
+        // is above the next progress multiple (or 0), the bit position
+        // below the test point and the window position below both the
+        // window's end and the flush guard.
+        const int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
+        const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
+        bool tables = false;
+        do {
+            in.Refill();
+            const int32_t s = in.Decode(u.LiteralTable);
+            if (s < 256) {
+                out[windowPos] = static_cast<uint8_t>(s);
+                windowPos += 1;
+                outputLeft -= 1;
+            } else if (s >= kSymbolMatchFirst) {
+                // Length slot with its extra bits, a distance symbol with its
+                // extra bits, then the far-distance bumps.
+                const int32_t slot = s - kSymbolMatchFirst;
+                int32_t length = kSlots.LengthBase[slot] + 3;
+                if (kSlots.LengthExtraBits[slot] > 0)
+                    length += in.Field(kSlots.LengthExtraBits[slot]);
+                const int32_t d = in.Decode(u.DistanceTable);
+                int32_t distance = kSlots.DistanceBase[d] + 1;
+                if (kSlots.DistanceExtraBits[d] > 0)
+                    distance += in.Field(kSlots.DistanceExtraBits[d]);
+                if (distance >= kFarDistance2) length += 1;
+                if (distance >= kFarDistance1) length += 1;
+                CopyMatch(length, distance, windowPos, outputLeft);
+            } else if (s == kSymbolBlockChange) {
+                tables = true;
+            } else if (s == kSymbolRepeatMatch) {
+                CopyMatch(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
+            } else if (s < kSymbolShortFirst) {
+                const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                const int32_t r = in.Decode(u.RepeatLengthTable);
+                int32_t length = kSlots.LengthBase[r] + 2;
+                if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
+                if (distance >= kFarDistance2) length += 1;
+                if (distance >= kFarDistance1) length += 1;
+                if (distance >= kRecentNearLimit) length += 1;
+                CopyMatch(length, distance, windowPos, outputLeft);
+            } else {
+                const int32_t k = s - kSymbolShortFirst;
+                const int32_t distance =
+                    kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
+                CopyMatch(2, distance, windowPos, outputLeft);
+            }
+        } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
+                 in.BitPos() < stepCheckBits);
+        if (tables) {
             save();
             ReadCodeTables();
             load();
-        } else if (s == kSymbolRepeatMatch) {
-            CopyMatch(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
-        } else if (s < kSymbolShortFirst) {
-            const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
-            const int32_t r = in.Decode(u.RepeatLengthTable);
-            int32_t length = kSlots.LengthBase[r] + 2;
-            if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
-            if (distance >= kFarDistance2) length += 1;
-            if (distance >= kFarDistance1) length += 1;
-            if (distance >= kRecentNearLimit) length += 1;
-            CopyMatch(length, distance, windowPos, outputLeft);
-        } else {
-            const int32_t k = s - kSymbolShortFirst;
-            const int32_t distance =
-                kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
-            CopyMatch(2, distance, windowPos, outputLeft);
         }
     }
     save();
