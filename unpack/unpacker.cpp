@@ -15,6 +15,7 @@
 // bytes as the plain rules.
 #include "unpack/unpacker.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "unpack/unpack_steps.h"
@@ -227,20 +228,30 @@ inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length
 // One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
 // are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
 // its lowest bit clear is below), so the prefix alone decides whether the
-// code is that short, and then which symbol it is. A multimedia table keeps
-// its block-change symbol out of the fast entries, so that a fast hit there
-// is always a byte.
+// code is that short, and then which symbol it is: the prefixes of length n
+// run from limit[n-1] to limit[n], and each 2^(kFastBits - n) of them are
+// one index of the rule (past the sorted symbols: the first one). A
+// multimedia table keeps its block-change symbol out of the fast entries,
+// so that a fast hit there is always a byte.
 void BuildFast(HuffmanTable& t) {
     const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
-    const uint32_t fastEnd = static_cast<uint32_t>(t.LengthLimit[kFastBits]);
-    for (uint32_t prefix = 0; prefix < (1u << kFastBits); ++prefix) {
-        const uint32_t f = prefix << (16 - kFastBits);
-        int32_t length = 0;
-        const int32_t symbol = f < fastEnd ? DecodeByLimits(t, f, length) : slowSymbol;
-        t.Fast[prefix] = symbol != slowSymbol
-                             ? static_cast<uint16_t>(symbol << kFastSymbolShift | length)
-                             : kFastSlow;
+    constexpr uint32_t kPrefixes = 1u << kFastBits;
+    uint32_t prefix = 0;
+    for (int32_t n = 1; n <= kFastBits; ++n) {
+        const uint32_t end =
+            std::min<uint32_t>(kPrefixes, (static_cast<uint32_t>(t.LengthLimit[n]) + 63) >> 6);
+        const uint32_t group = 1u << (kFastBits - n);
+        for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
+            const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
+            const int32_t symbol = t.SortedSymbols[at];
+            const uint16_t entry = symbol != slowSymbol
+                                       ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
+                                       : kFastSlow;
+            const uint32_t stop = std::min(end, prefix + group);
+            for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
+        }
     }
+    for (; prefix < kPrefixes; ++prefix) t.Fast[prefix] = kFastSlow;
 }
 
 }  // namespace
