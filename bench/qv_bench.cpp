@@ -24,8 +24,9 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 #else
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -194,7 +195,7 @@ void PeakTask(const std::string& task, const std::vector<uint8_t>& bytes, int le
     if (task == "extract") ExtractToNothing(bytes);
 }
 
-std::string Number(const char* format, double v) {
+[[maybe_unused]] std::string Number(const char* format, double v) {
     char s[32];
     std::snprintf(s, sizeof(s), format, v);
     return s;

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "tests/host/unpack_harness.h"
+#include "tests/common/unpack_harness.h"
 
 using qvpack::Block;
 using qvpack::EncodedEntry;

@@ -7,7 +7,7 @@
 #include <queue>
 #include <random>
 
-#include "tests/host/unpack_harness.h"
+#include "tests/common/unpack_harness.h"
 
 using qvpack::Block;
 using qvpack::EncodedEntry;
