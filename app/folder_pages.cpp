@@ -6,6 +6,7 @@
 #include "app/page_rules.h"
 #include "app/setup_state.h"
 #include "app/wizard.h"
+#include "archive/path_buffer.h"
 #include "install/registry.h"
 #include "resources/resource.h"
 
@@ -18,8 +19,8 @@ bool IsExistingDirectory(const AnsiString& path) {
 }
 
 bool IsLocalFixedDisk(const AnsiString& path) {
-    char current[MAX_PATH] = {};
-    if (!(path.size() >= 2 && path[1] == ':')) GetCurrentDirectoryA(MAX_PATH, current);
+    char current[kPathBuffer] = {};
+    if (!(path.size() >= 2 && path[1] == ':')) GetCurrentDirectoryA(kPathBuffer, current);
     AnsiString root = DriveRootFor(path, current);
     return !root.empty() && GetDriveTypeA(root.c_str()) == DRIVE_FIXED;
 }
@@ -32,7 +33,7 @@ bool BrowseForFolder(HWND owner, const char* title, bool startAtPrograms, AnsiSt
         allocator->Release();
         return false;
     }
-    char displayName[MAX_PATH] = {};
+    char displayName[kPathBuffer] = {};
     BROWSEINFOA info = {};
     info.hwndOwner = owner;
     info.pidlRoot = root;
@@ -42,7 +43,7 @@ bool BrowseForFolder(HWND owner, const char* title, bool startAtPrograms, AnsiSt
     bool chosen = false;
     LPITEMIDLIST item = SHBrowseForFolderA(&info);
     if (item != nullptr) {
-        char buffer[MAX_PATH] = {};
+        char buffer[kPathBuffer] = {};
         if (SHGetPathFromIDListA(item, buffer)) {
             path = buffer;
             chosen = true;
@@ -59,15 +60,15 @@ static void SetGroupControlsEnabled(HWND page, bool enabled) {
     EnableWindow(GetDlgItem(page, IDC_GROUP_BROWSE), enabled);
 }
 
-static void SetBrowseIcon(HWND page, int iconId) {
+static void SetBrowseIcon(HWND page, int buttonId, int iconId) {
     HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId), IMAGE_ICON, 16,
                              16, LR_LOADMAP3DCOLORS);
-    SendDlgItemMessageA(page, 1002, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    SendDlgItemMessageA(page, buttonId, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
 static INT_PTR StayOnPage(HWND page, const char* text, UINT style) {
     MessageBoxA(page, text, "Quorvel Setup", style);
-    return Answer(page, -1);
+    return Answer(page, kStayOnPage);
 }
 
 // Install-folder page (template 103).
@@ -82,13 +83,13 @@ static INT_PTR FolderInit(HWND page) {
         Setup.installDir = FindProgramFilesFolder();
         SetDlgItemTextA(page, IDC_FOLDER_EDIT, (Setup.installDir + "\\Quorvel").c_str());
     }
-    SetBrowseIcon(page, IDI_BROWSE_FOLDER);
+    SetBrowseIcon(page, IDC_FOLDER_BROWSE, IDI_BROWSE_FOLDER);
     return TRUE;
 }
 
 static INT_PTR FolderActivate(HWND page) {
     SendMessageA(GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_BACK | PSWIZB_NEXT);
-    if (Setup.keepPreviousDir) return Answer(page, -1);
+    if (Setup.keepPreviousDir) return Answer(page, kSkipPage);
     return FALSE;
 }
 
@@ -109,7 +110,7 @@ static INT_PTR FolderNext(HWND page) {
                     "Warning: Folder path is not on local fixed disk. Setup may fail. Do you "
                     "wish to continue?",
                     "Quorvel Setup", MB_YESNO | MB_ICONQUESTION) == IDNO) {
-        return Answer(page, -1);
+        return Answer(page, kStayOnPage);
     }
     return FALSE;
 }
@@ -150,7 +151,7 @@ static INT_PTR GroupInit(HWND page) {
         IsExistingDirectory(Setup.programsFolder + "\\" + Setup.previousGroup);
     CheckDlgButton(page, IDC_GROUP_NO_SHORTCUTS, BST_UNCHECKED);
     SetDlgItemTextA(page, IDC_GROUP_EDIT, "Quorvel");
-    SetBrowseIcon(page, IDI_BROWSE_GROUP);
+    SetBrowseIcon(page, IDC_GROUP_BROWSE, IDI_BROWSE_GROUP);
     return TRUE;
 }
 
@@ -159,7 +160,7 @@ static INT_PTR GroupActivate(HWND page) {
     if (!Setup.previousGroupExists) return FALSE;
     Setup.createShortcuts = true;
     Setup.groupPath = FindProgramsFolder() + "\\" + Setup.previousGroup;
-    return Answer(page, -1);
+    return Answer(page, kSkipPage);
 }
 
 static INT_PTR GroupLeave(HWND page) {
@@ -170,7 +171,7 @@ static INT_PTR GroupLeave(HWND page) {
 // The user's own Programs folder: the browser's root, which may differ
 // from the all-users folder that the group is stored under.
 static AnsiString UserProgramsFolder() {
-    char buffer[MAX_PATH] = {};
+    char buffer[kPathBuffer] = {};
     if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PROGRAMS, FALSE)) return AnsiString();
     return buffer;
 }

@@ -5,6 +5,7 @@
 
 #include "app/setup_state.h"
 #include "app/wizard.h"
+#include "archive/path_buffer.h"
 #include "install/registry.h"
 #include "resources/resource.h"
 
@@ -57,8 +58,8 @@ static bool ReadPreviousInstallation() {
 }
 
 static void LaunchConfiguration() {
-    char windowsDir[MAX_PATH] = {};
-    GetWindowsDirectoryA(windowsDir, MAX_PATH);
+    char windowsDir[kPathBuffer] = {};
+    GetWindowsDirectoryA(windowsDir, kPathBuffer);
     AnsiString commandLine =
         AnsiString("rundll32.exe desk.cpl,InstallScreenSaver ") + Setup.screenSaverPath;
     STARTUPINFOA startup = {};

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/ansi_string.h"
+#include "archive/path_buffer.h"
 
 // Three characters, a colon second and a separator third: C:\ or C:/.
 inline bool IsDriveRootText(const AnsiString& path) {
@@ -41,7 +42,7 @@ inline bool TextBelowFolder(const AnsiString& path, const AnsiString& root, Ansi
         if (a != b) return false;
     }
     if (path[root.size()] != '\\' && path[root.size()] != '/') return false;
-    below = path.Substr(root.size() + 1, 260);
+    below = path.Substr(root.size() + 1, kPathBuffer);
     return true;
 }
 

@@ -9,15 +9,19 @@
 #include "install/shorts_thread.h"
 #include "resources/resource.h"
 
-static void ShowProgressStatus(HWND page, int step) {
+// The status line's steps after the file phase ("Program Files...", the
+// template's own text).
+enum class ProgressStep { RegistryEntries = 1, Shortcuts = 2, Finished = 3 };
+
+static void ShowProgressStatus(HWND page, ProgressStep step) {
     switch (step) {
-        case 1:
+        case ProgressStep::RegistryEntries:
             SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Registry Entries...");
             break;
-        case 2:
+        case ProgressStep::Shortcuts:
             SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Shortcuts...");
             break;
-        case 3:
+        case ProgressStep::Finished:
             SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "Finished.");
             ShowWindow(GetDlgItem(page, IDC_PROGRESS_DONE), SW_SHOW);
             SendMessageA(GetParent(page), PSM_CANCELTOCLOSE, 0, 0);
@@ -45,7 +49,7 @@ static INT_PTR StartAttempt(HWND page) {
     ReleaseWorkers();
     Setup.installationFinished = false;
     Setup.launchConfiguration = true;
-    Setup.filesWorker = new (std::nothrow) TProcessFilesThread(page, Setup.installDir);
+    Setup.filesWorker = new (std::nothrow) TProcessFilesThread(page, Setup.installDir, Setup);
     if (Setup.filesWorker != nullptr && !Setup.filesWorker->folderFailed) return FALSE;
     Setup.installationFinished = true;
     Setup.launchConfiguration = false;
@@ -62,11 +66,12 @@ static INT_PTR FilesDone(HWND page, LPARAM result) {
                     "elements will not work properly.",
                     "Quorvel Setup Error", MB_ICONWARNING);
     }
-    ShowProgressStatus(page, 1);
-    WriteInstallEntries(Setup.installDir);
-    ShowProgressStatus(page, 2);
+    ShowProgressStatus(page, ProgressStep::RegistryEntries);
+    WriteInstallEntries(Setup.installDir, Setup);
+    ShowProgressStatus(page, ProgressStep::Shortcuts);
     if (Setup.createShortcuts) {
-        Setup.shortcutsWorker = new (std::nothrow) TProcessShortsThread(page, Setup.groupPath);
+        Setup.shortcutsWorker =
+            new (std::nothrow) TProcessShortsThread(page, Setup.groupPath, Setup);
         if (Setup.shortcutsWorker == nullptr) SendMessageA(page, WM_SETUP_DONE, 0, 1);
     } else {
         SendMessageA(page, WM_SETUP_DONE, 0, 0);
@@ -102,7 +107,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam
             return FilesDone(page, lParam);
         case WM_SETUP_DONE:
             Setup.installationFinished = true;
-            ShowProgressStatus(page, 3);
+            ShowProgressStatus(page, ProgressStep::Finished);
             return FALSE;
     }
     switch (NotifyCode(message, lParam)) {

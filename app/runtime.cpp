@@ -4,10 +4,6 @@
 // operator new reports failure with an exception and brings the exception
 // machinery. The product uses neither exceptions nor type names, so these
 // versions over malloc/free and abort keep the program small.
-#include <objidl.h>
-#include <shlobj.h>
-#include <windows.h>
-
 #include <cstdlib>
 #include <new>
 
@@ -60,17 +56,4 @@ void operator delete(void* block, const std::nothrow_t&) noexcept {
 }
 void operator delete[](void* block, const std::nothrow_t&) noexcept {
     std::free(block);
-}
-
-// The three COM identifiers the shortcut worker uses. Taking them from the
-// system's uuid library would link that library's whole table of several
-// thousand identifiers (about 40 KB). A program that needs more of that
-// table must drop these (the linker reports the duplicates).
-extern "C" {
-extern const CLSID CLSID_ShellLink = {
-    0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-extern const IID IID_IShellLinkA = {
-    0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-extern const IID IID_IPersistFile = {
-    0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 }

@@ -4,6 +4,7 @@
 
 #include "app/page_rules.h"
 #include "app/setup_state.h"
+#include "archive/path_buffer.h"
 #include "resources/resource.h"
 
 namespace {
@@ -69,9 +70,9 @@ DWORD CALLBACK LicenceStreamCallback(DWORD_PTR, LPBYTE buffer, LONG capacity, LO
 
 AnsiString GetItemText(HWND page, int id) {
     AnsiString text;
-    char* buffer = text.Buffer(261);
+    char* buffer = text.Buffer(kPathBufferWithZero);
     if (buffer == nullptr) return text;
-    GetDlgItemTextA(page, id, buffer, 261);
+    GetDlgItemTextA(page, id, buffer, kPathBufferWithZero);
     text.SyncLength();
     return text;
 }

@@ -14,6 +14,10 @@ void InitPage(PROPSHEETPAGEA& page, int templateId, DLGPROC procedure);
 // Stores answer as the notification's result and returns TRUE, which is
 // what the dialog procedure returns so that the sheet reads the answer.
 INT_PTR Answer(HWND page, LONG_PTR answer);
+// The sheet reads -1 two ways: as the answer to PSN_SETACTIVE it passes the
+// page over, as the answer to PSN_WIZNEXT it keeps the sheet on the page.
+constexpr LONG_PTR kSkipPage = -1;
+constexpr LONG_PTR kStayOnPage = -1;
 
 // "Are you sure you want to exit?": true unless the user chose Cancel.
 bool ConfirmExit(HWND page);
@@ -29,7 +33,7 @@ INT_PTR AnswerQueryCancel(HWND page);
 bool LoadLicenceText(int id);
 DWORD CALLBACK LicenceStreamCallback(DWORD_PTR cookie, LPBYTE buffer, LONG capacity, LONG* count);
 
-// The control's text, at most 260 characters.
+// The control's text, at most kPathBuffer characters.
 AnsiString GetItemText(HWND page, int id);
 
 // The sheet's notification code, or 0 for any other message.

@@ -3,12 +3,12 @@
 #include <cstdlib>
 
 #include "archive/reports.h"
-#include "install/paths.h"
 #include "unpack/unpacker.h"
 
 TMyFileStream* TargetStream = nullptr;
 uint8_t* Window = nullptr;
 EntryOutput Output;
+Hook<DestinationNameHook> DefaultDestination;
 
 namespace {
 
@@ -54,9 +54,10 @@ bool VersionSupported(const FileHeaderRecord& h) {
 }  // namespace
 
 AnsiString GetDestinationName(const AnsiString& entryName) {
-    if (OnDestinationName.Function == nullptr) return BesideProgram(entryName);
+    const Hook<DestinationNameHook>& hook =
+        OnDestinationName.Function != nullptr ? OnDestinationName : DefaultDestination;
     AnsiString destination;
-    OnDestinationName.Function(OnDestinationName.Context, entryName, destination);
+    if (hook.Function != nullptr) hook.Function(hook.Context, entryName, destination);
     return destination;
 }
 

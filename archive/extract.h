@@ -8,6 +8,7 @@
 
 #include "archive/ansi_string.h"
 #include "archive/reader.h"
+#include "archive/reports.h"
 #include "archive/streams.h"
 
 // Driver state, one run at a time. The client constructs both streams
@@ -35,6 +36,11 @@ struct EntryOutput {
     uint32_t EntryChecksum = 0;
 };
 extern EntryOutput Output;
-// OnDestinationName's answer, or the entry's last name component beside the
-// running program when no hook is installed.
+// Where an entry goes when OnDestinationName is not installed. The driver
+// knows no folders: the installation layer offers the usual default, the
+// entry's last name component beside the running program
+// (DestinationBesideProgram, install/paths.h), for the client to install.
+// Not installed either: the path is empty and the entry is passed over.
+extern Hook<DestinationNameHook> DefaultDestination;
+// OnDestinationName's answer, else DefaultDestination's.
 AnsiString GetDestinationName(const AnsiString& entryName);

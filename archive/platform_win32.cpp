@@ -2,7 +2,10 @@
 // resources, and the release stamp.
 #include <windows.h>
 
+#include "archive/path_buffer.h"
 #include "archive/platform.h"
+
+static_assert(kPathBuffer == MAX_PATH);
 
 namespace {
 
@@ -20,10 +23,10 @@ OsFileHandle OpenWith(const char* name, DWORD disposition) {
 
 AnsiString ModuleFileName() {
     AnsiString result;
-    char* buffer = result.Buffer(MAX_PATH);
+    char* buffer = result.Buffer(kPathBuffer);
     if (buffer == nullptr) return AnsiString();
-    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    buffer[n < MAX_PATH ? n : 0] = '\0';
+    DWORD n = GetModuleFileNameA(nullptr, buffer, kPathBuffer);
+    buffer[n < kPathBuffer ? n : 0] = '\0';
     result.SyncLength();
     return result;
 }

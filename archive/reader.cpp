@@ -1,9 +1,6 @@
 #include "archive/reader.h"
 
 #include <bit>
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 #include <cstdlib>
 #include <cstring>
 
@@ -134,37 +131,43 @@ namespace {
 constexpr uint64_t kAhead64[2] = {0x154442bd4, 0x1c6e41596};  // x^544, x^480
 constexpr uint64_t kAhead16[2] = {0x1751997d0, 0x0ccaa009e};  // x^160, x^96
 
-__attribute__((target("pclmul"))) inline __m128i FoldAhead(__m128i x, __m128i k) {
-    return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
-}
+// Two 64-bit halves in an SSE register (the compiler's own vector type, so
+// that no platform header is needed; passed by reference only, so that no
+// calling convention depends on the processor's features).
+typedef long long Halves __attribute__((vector_size(16)));
 
-__attribute__((target("pclmul"))) inline __m128i Block(const uint8_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// x := x times x^(8 * distance) reduced, plus the block at next.
+__attribute__((target("pclmul"), always_inline)) inline void FoldInto(Halves& x, const Halves& k,
+                                                                      const uint8_t* next) {
+    Halves block;
+    std::memcpy(&block, next, sizeof(block));
+    x = __builtin_ia32_pclmulqdq128(x, k, 0x00) ^ __builtin_ia32_pclmulqdq128(x, k, 0x11) ^ block;
 }
 
 // Takes count >= 64; returns the CRC after the whole blocks, which it
 // counts in done.
 __attribute__((target("pclmul"))) uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, int32_t count,
                                                      int32_t& done) {
-    const __m128i ahead64 =
-        _mm_set_epi64x(static_cast<int64_t>(kAhead64[1]), static_cast<int64_t>(kAhead64[0]));
-    const __m128i ahead16 =
-        _mm_set_epi64x(static_cast<int64_t>(kAhead16[1]), static_cast<int64_t>(kAhead16[0]));
-    __m128i x0 = _mm_xor_si128(Block(p), _mm_cvtsi32_si128(static_cast<int32_t>(crc)));
-    __m128i x1 = Block(p + 16), x2 = Block(p + 32), x3 = Block(p + 48);
+    const Halves ahead64 = {static_cast<long long>(kAhead64[0]),
+                            static_cast<long long>(kAhead64[1])};
+    const Halves ahead16 = {static_cast<long long>(kAhead16[0]),
+                            static_cast<long long>(kAhead16[1])};
+    Halves x[4];
+    std::memcpy(x, p, sizeof(x));
+    x[0] ^= Halves{static_cast<long long>(crc), 0};
     int32_t at = 64;
     for (; count - at >= 64; at += 64) {
-        x0 = _mm_xor_si128(FoldAhead(x0, ahead64), Block(p + at));
-        x1 = _mm_xor_si128(FoldAhead(x1, ahead64), Block(p + at + 16));
-        x2 = _mm_xor_si128(FoldAhead(x2, ahead64), Block(p + at + 32));
-        x3 = _mm_xor_si128(FoldAhead(x3, ahead64), Block(p + at + 48));
+        for (int lane = 0; lane < 4; ++lane) FoldInto(x[lane], ahead64, p + at + 16 * lane);
     }
-    __m128i x = _mm_xor_si128(FoldAhead(x0, ahead16), x1);
-    x = _mm_xor_si128(FoldAhead(x, ahead16), x2);
-    x = _mm_xor_si128(FoldAhead(x, ahead16), x3);
-    for (; count - at >= 16; at += 16) x = _mm_xor_si128(FoldAhead(x, ahead16), Block(p + at));
+    Halves folded = x[0];
+    for (int lane = 1; lane < 4; ++lane) {
+        uint8_t next[16];
+        std::memcpy(next, &x[lane], sizeof(next));
+        FoldInto(folded, ahead16, next);
+    }
+    for (; count - at >= 16; at += 16) FoldInto(folded, ahead16, p + at);
     uint8_t last[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(last), x);
+    std::memcpy(last, &folded, sizeof(last));
     done = at;
     uint32_t c = 0;
     for (uint8_t b : last) c = CrcTable[(c ^ b) & 0xFF] ^ (c >> 8);

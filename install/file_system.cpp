@@ -1,11 +1,10 @@
 #include "install/file_system.h"
 
+#include "archive/path_buffer.h"
 #include "archive/streams.h"
 #include "install/paths.h"
 
 namespace {
-
-constexpr DWORD kPathBuffer = 260;
 
 // Index of the last '/' or '\' in text, or npos.
 size_t LastSeparator(const AnsiString& text) {

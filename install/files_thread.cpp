@@ -1,7 +1,7 @@
 #include "install/files_thread.h"
 
-#include "app/setup_state.h"
 #include "archive/extract.h"
+#include "archive/path_buffer.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
 #include "archive/streams.h"
@@ -12,7 +12,6 @@ OverwriteAnswer overwriteAnswer = NotAsked;
 
 namespace {
 
-constexpr DWORD kWindowsDirBuffer = 261;
 constexpr const char* kScreenSaverMarker = ".scr";
 
 }  // namespace
@@ -28,8 +27,9 @@ int32_t PercentOf(int32_t part, int32_t whole) {
     return part * 100 / whole;
 }
 
-TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder)
-    : pageWindow(page), targetFolder(folder) {
+TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder,
+                                         InstallRecord& results)
+    : pageWindow(page), targetFolder(folder), record(&results) {
     // An empty folder would send every file into the current directory.
     if (folder.empty()) {
         folderFailed = 1;
@@ -41,23 +41,11 @@ TProcessFilesThread::TProcessFilesThread(HWND page, const AnsiString& folder)
         folderFailed = 1;
         return;
     }
-    Setup.installedDir = created;
-    threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
+    record->installedDir = created;
     // Without a thread nothing would ever be sent: the page must hear of it
     // at once, as of a folder that can't be used.
-    if (!threadHandle) folderFailed = 1;
-}
-
-TProcessFilesThread::~TProcessFilesThread() {
-    if (threadHandle) {
-        WaitForSingleObject(threadHandle, INFINITE);
-        CloseHandle(threadHandle);
-    }
-}
-
-DWORD WINAPI TProcessFilesThread::ThreadMain(LPVOID self) {
-    static_cast<TProcessFilesThread*>(self)->RunExtraction();
-    return 0;
+    auto body = [](void* self) { static_cast<TProcessFilesThread*>(self)->RunExtraction(); };
+    if (!thread.Start(body, this)) folderFailed = 1;
 }
 
 void TProcessFilesThread::RunExtraction() {
@@ -105,7 +93,7 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                                              AnsiString& destination) {
     TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
     // The user left the wizard: write no further entry.
-    if (Setup.cancelRequested) {
+    if (self->record->cancelRequested) {
         destination = AnsiString();
         return;
     }
@@ -113,8 +101,8 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
 
     AnsiString directory = self->targetFolder;
     if (screenSaver) {
-        char windows[kWindowsDirBuffer] = {};
-        if (GetWindowsDirectoryA(windows, kWindowsDirBuffer) > 0) {
+        char windows[kPathBufferWithZero] = {};
+        if (GetWindowsDirectoryA(windows, kPathBufferWithZero) > 0) {
             AnsiString windowsDir(windows);
             if (FreeDiskBytes(windowsDir) != 0) directory = windowsDir;
         }
@@ -136,10 +124,11 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                 if (answer == IDYES) overwriteAnswer = OverwriteAll;
                 if (answer == IDNO) overwriteAnswer = KeepAll;
             }
-            if (overwriteAnswer == KeepAll || Setup.cancelRequested) destination = AnsiString();
+            if (overwriteAnswer == KeepAll || self->record->cancelRequested)
+                destination = AnsiString();
         }
         CloseHandle(existing);
     }
 
-    if (screenSaver) Setup.screenSaverPath = destination;
+    if (screenSaver) self->record->screenSaverPath = destination;
 }

@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include "archive/ansi_string.h"
+#include "install/install_record.h"
+#include "install/worker_thread.h"
 
 // The user's answer to the one overwrite question of the process.
 enum OverwriteAnswer : int32_t { NotAsked = 0, OverwriteAll = 1, KeepAll = 2 };
@@ -27,17 +29,19 @@ public:
     int32_t completedBytes = 0;
     HWND pageWindow = nullptr;
     AnsiString targetFolder;
-    HANDLE threadHandle = nullptr;
-    DWORD threadId = 0;
     // 1 when the installation folder could not be created (or was empty,
     // or the thread would not start): nothing runs and nothing is sent.
     int32_t folderFailed = 0;
 
+    // Where the worker leaves installedDir and screenSaverPath, and where it
+    // reads cancelRequested; the caller's, outliving this object.
+    InstallRecord* record = nullptr;
+
     // Creates the folder chain and, on success, starts the worker thread.
-    TProcessFilesThread(HWND page, const AnsiString& folder);
+    TProcessFilesThread(HWND page, const AnsiString& folder, InstallRecord& results);
     // Waits for the thread without a time limit. Never call it from inside
     // one of the worker's sends.
-    ~TProcessFilesThread();
+    ~TProcessFilesThread() { thread.Join(); }
     TProcessFilesThread(const TProcessFilesThread&) = delete;
     TProcessFilesThread& operator=(const TProcessFilesThread&) = delete;
 
@@ -46,7 +50,9 @@ public:
     static void ResolveDestination(void* context, const AnsiString& entryName,
                                    AnsiString& destination);
 
+    // Joined by the destructor before any other member goes.
+    TWorkerThread thread;
+
 private:
-    static DWORD WINAPI ThreadMain(LPVOID self);
     void RunExtraction();
 };

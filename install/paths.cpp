@@ -24,3 +24,7 @@ AnsiString FileNamePart(const AnsiString& path) { return path.Substr(AfterLastSp
 AnsiString ProgramDirectory() { return DirectoryPart(ModuleFileName()); }
 
 AnsiString BesideProgram(const AnsiString& name) { return ProgramDirectory() + FileNamePart(name); }
+
+void DestinationBesideProgram(void*, const AnsiString& entryName, AnsiString& destination) {
+    destination = BesideProgram(entryName);
+}

@@ -14,3 +14,6 @@ AnsiString FileNamePart(const AnsiString& path);
 AnsiString ProgramDirectory();
 // ProgramDirectory followed by FileNamePart(name).
 AnsiString BesideProgram(const AnsiString& name);
+// BesideProgram(entryName), as the extraction driver's DefaultDestination
+// hook (archive/extract.h); the context is not used.
+void DestinationBesideProgram(void* context, const AnsiString& entryName, AnsiString& destination);

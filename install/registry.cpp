@@ -1,17 +1,16 @@
 #include "install/registry.h"
 
-#include "app/setup_state.h"
+#include "archive/path_buffer.h"
 #include "install/paths.h"
 
 namespace {
 
-constexpr DWORD kValueRoom = 260;  // bytes, terminating zero included
-
 // The text of a REG_SZ value that fits, or false.
 bool QueryValue(HKEY key, const char* valueName, AnsiString& text) {
-    char buffer[kValueRoom + 1] = {};
+    // A value fits when it takes a path buffer, its zero included.
+    char buffer[kPathBufferWithZero] = {};
     DWORD type = 0;
-    DWORD size = kValueRoom;
+    DWORD size = kPathBuffer;
     LONG status =
         RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (status != ERROR_SUCCESS || type != REG_SZ) return false;
@@ -44,10 +43,10 @@ void AddFileSize(const AnsiString& path, uint64_t& bytes) {
 
 // Kilobytes (rounded up) of the files directly in the installation folder
 // plus the screen-saver file when it lies elsewhere.
-DWORD EstimatedKilobytes() {
+DWORD EstimatedKilobytes(const InstallRecord& results) {
     uint64_t bytes = 0;
     WIN32_FIND_DATAA found;
-    AnsiString pattern = Setup.installedDir + "\\*";
+    AnsiString pattern = results.installedDir + "\\*";
     HANDLE search = FindFirstFileA(pattern.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
@@ -57,9 +56,9 @@ DWORD EstimatedKilobytes() {
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    if (!Setup.screenSaverPath.empty() &&
-        !(DirectoryPart(Setup.screenSaverPath) == Setup.installedDir + "\\")) {
-        AddFileSize(Setup.screenSaverPath, bytes);
+    if (!results.screenSaverPath.empty() &&
+        !(DirectoryPart(results.screenSaverPath) == results.installedDir + "\\")) {
+        AddFileSize(results.screenSaverPath, bytes);
     }
     uint64_t kilobytes = (bytes + 1023) / 1024;
     return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(kilobytes);
@@ -80,7 +79,7 @@ void WriteRegistryString(HKEY key, const char* valueName, const AnsiString& text
                    static_cast<DWORD>(text.size() + 1));
 }
 
-bool WriteInstallEntries(const AnsiString& installDir) {
+bool WriteInstallEntries(const AnsiString& installDir, const InstallRecord& results) {
     bool allKeys = true;
     HKEY key = nullptr;
 
@@ -92,11 +91,11 @@ bool WriteInstallEntries(const AnsiString& installDir) {
     }
 
     // Without a written screen-saver file there is no name to key the entry by.
-    if (!Setup.screenSaverPath.empty()) {
-        AnsiString appPath = AnsiString(kAppPathsKey) + FileNamePart(Setup.screenSaverPath);
+    if (!results.screenSaverPath.empty()) {
+        AnsiString appPath = AnsiString(kAppPathsKey) + FileNamePart(results.screenSaverPath);
         if (CreateKey(appPath.c_str(), key)) {
-            WriteRegistryString(key, "", Setup.screenSaverPath);
-            WriteRegistryString(key, "Path", Setup.installedDir);
+            WriteRegistryString(key, "", results.screenSaverPath);
+            WriteRegistryString(key, "Path", results.installedDir);
             RegCloseKey(key);
         } else {
             allKeys = false;
@@ -105,15 +104,15 @@ bool WriteInstallEntries(const AnsiString& installDir) {
 
     if (!CreateKey(kUninstallKey, key)) return false;
     WriteRegistryString(key, "DisplayName", "Quorvel screen saver");
-    WriteRegistryString(key, "UninstallString", Setup.installedDir + "\\QVRemove.exe");
+    WriteRegistryString(key, "UninstallString", results.installedDir + "\\QVRemove.exe");
     // What today's "installed programs" lists show besides name and command.
-    if (!Setup.screenSaverPath.empty()) {
-        WriteRegistryString(key, "DisplayIcon", Setup.screenSaverPath);
+    if (!results.screenSaverPath.empty()) {
+        WriteRegistryString(key, "DisplayIcon", results.screenSaverPath);
     }
     WriteRegistryString(key, "DisplayVersion", "1.1");
     WriteRegistryString(key, "Publisher", "Tembra");
-    WriteRegistryString(key, "InstallLocation", Setup.installedDir);
-    WriteRegistryDword(key, "EstimatedSize", EstimatedKilobytes());
+    WriteRegistryString(key, "InstallLocation", results.installedDir);
+    WriteRegistryDword(key, "EstimatedSize", EstimatedKilobytes(results));
     WriteRegistryDword(key, "NoModify", 1);
     WriteRegistryDword(key, "NoRepair", 1);
     RegCloseKey(key);

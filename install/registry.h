@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "archive/ansi_string.h"
+#include "install/install_record.h"
 
 // Registry paths, exactly as the system expects them.
 constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
@@ -26,9 +27,9 @@ void QueryRegistryString(HKEY key, const char* valueName, AnsiString& text);
 void WriteRegistryString(HKEY key, const char* valueName, const AnsiString& text);
 
 // Product key "InstallDir", application-path key (skipped when
-// screenSaverPath is empty) and uninstall entry. True when every key could
-// be created or opened.
-bool WriteInstallEntries(const AnsiString& installDir);
+// screenSaverPath is empty) and uninstall entry, from the file phase's
+// results. True when every key could be created or opened.
+bool WriteInstallEntries(const AnsiString& installDir, const InstallRecord& results);
 // Product key "ShellFolder". True when the key could be created or opened.
 bool WriteShellFolder(const AnsiString& relativeGroup);
 // The all-users Programs folder, else the current user's; empty if unknown.

@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <stdlib.h>
 
-#include "app/setup_state.h"
+#include "archive/path_buffer.h"
 #include "install/file_system.h"
 #include "install/paths.h"
 #include "install/registry.h"
@@ -11,10 +11,20 @@
 AnsiString shortcutDir;
 AnsiString groupRelativePath;
 
-namespace {
+// The three COM identifiers used here. Taking them from the system's uuid
+// library would link that library's whole table of several thousand
+// identifiers (about 40 KB). A program that needs more of that table must
+// drop these (the linker reports the duplicates).
+extern "C" {
+extern const CLSID CLSID_ShellLink = {
+    0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const IID IID_IShellLinkA = {
+    0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const IID IID_IPersistFile = {
+    0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+}
 
-constexpr size_t kRelativePathLimit = 260;
-constexpr int kLinkPathChars = 260;
+namespace {
 
 // True when path is prefix followed by a separator and at least one more
 // character; letter case is ignored as the file system ignores it.
@@ -39,7 +49,7 @@ HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
     // A long link path gets a buffer that fits rather than a failed
     // conversion that would leave the buffer undefined.
     int needed = MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, nullptr, 0);
-    int capacity = needed > kLinkPathChars ? needed : kLinkPathChars;
+    int capacity = needed > kPathBuffer ? needed : kPathBuffer;
     WCHAR* wide = static_cast<WCHAR*>(malloc(sizeof(WCHAR) * capacity));
     if (!wide) return E_OUTOFMEMORY;
 
@@ -66,8 +76,9 @@ HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
     return result;
 }
 
-TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPath)
-    : pageWindow(page) {
+TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPath,
+                                           const InstallRecord& results)
+    : pageWindow(page), record(&results) {
     AnsiString folder = groupPath;
     AnsiString existing;
     if (EnsureDirectoryChain(folder, existing)) {
@@ -76,29 +87,17 @@ TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPat
         // Outside the Programs folder a relative path means nothing: the
         // next run would find no group by it, so none is recorded.
         if (IsBelow(folder, programs)) {
-            groupRelativePath = folder.Substr(programs.size() + 1, kRelativePathLimit);
+            groupRelativePath = folder.Substr(programs.size() + 1, kPathBuffer);
             WriteShellFolder(groupRelativePath);
         } else {
             groupRelativePath = AnsiString();
         }
-        threadHandle = CreateThread(nullptr, 0, ThreadMain, this, 0, &threadId);
-        if (threadHandle) return;
+        auto body = [](void* self) { static_cast<TProcessShortsThread*>(self)->MakeShortcuts(); };
+        if (thread.Start(body, this)) return;
     }
     // The page waits for WM_SETUP_DONE; without a thread it comes from here.
     SendMessageA(pageWindow, WM_SETUP_DONE, 0, 1);
     folderFailed = 1;
-}
-
-TProcessShortsThread::~TProcessShortsThread() {
-    if (threadHandle) {
-        WaitForSingleObject(threadHandle, INFINITE);
-        CloseHandle(threadHandle);
-    }
-}
-
-DWORD WINAPI TProcessShortsThread::ThreadMain(LPVOID self) {
-    static_cast<TProcessShortsThread*>(self)->MakeShortcuts();
-    return 0;
 }
 
 void TProcessShortsThread::MakeShortcuts() {
@@ -106,12 +105,13 @@ void TProcessShortsThread::MakeShortcuts() {
 
     AnsiString helpLink = shortcutDir + "\\Quorvel Help.Lnk";
     DeleteOldLink(helpLink);
-    CreateShortcut(Setup.installedDir + "\\Quorvel.Hlp", helpLink, "Quorvel Help", "", "");
+    CreateShortcut(record->installedDir + "\\Quorvel.Hlp", helpLink, "Quorvel Help", "", "");
 
     AnsiString settingsLink = shortcutDir + "\\Quorvel Settings.Lnk";
     DeleteOldLink(settingsLink);
     CreateShortcut("rundll32.exe", settingsLink, "Quorvel Settings",
-                   "desk.cpl,InstallScreenSaver " + Setup.screenSaverPath, Setup.screenSaverPath);
+                   "desk.cpl,InstallScreenSaver " + record->screenSaverPath,
+                   record->screenSaverPath);
 
     SendMessageA(pageWindow, WM_SETUP_DONE, 0, 0);
     CoUninitialize();

@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include "archive/ansi_string.h"
+#include "install/install_record.h"
+#include "install/worker_thread.h"
 
 // Written by the constructor before the thread starts.
 extern AnsiString shortcutDir;
@@ -22,19 +24,23 @@ HRESULT CreateShortcut(const AnsiString& target, const AnsiString& linkPath,
 class TProcessShortsThread {
 public:
     HWND pageWindow = nullptr;
-    HANDLE threadHandle = nullptr;
-    DWORD threadId = 0;
     // 1 when the group folder could not be created: WM_SETUP_DONE with
     // lParam 1 has been sent already and no thread runs.
     int32_t folderFailed = 0;
 
-    TProcessShortsThread(HWND page, const AnsiString& groupPath);
+    // The file phase's results, read by the thread; the caller's, outliving
+    // this object.
+    const InstallRecord* record = nullptr;
+
+    TProcessShortsThread(HWND page, const AnsiString& groupPath, const InstallRecord& results);
     // Waits for the thread without a time limit.
-    ~TProcessShortsThread();
+    ~TProcessShortsThread() { thread.Join(); }
     TProcessShortsThread(const TProcessShortsThread&) = delete;
     TProcessShortsThread& operator=(const TProcessShortsThread&) = delete;
 
+    // Joined by the destructor before any other member goes.
+    TWorkerThread thread;
+
 private:
-    static DWORD WINAPI ThreadMain(LPVOID self);
     void MakeShortcuts();
 };

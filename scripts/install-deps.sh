@@ -1,7 +1,15 @@
 #!/bin/bash
-# Installs every Debian package that the build, the tests and the benchmarks
-# need on a fresh Debian 12 machine. Does nothing when all are present.
-# No wine32: its loader cannot run here and it breaks the wine wrappers.
+# Installs what the build, the tests and the benchmarks need on a fresh
+# Debian 12 machine, as root: the Debian packages, and the environment that
+# runs the 32-bit product: trixie's Wine 10 in a chroot of the project's own
+# (QV_WOW64_ROOT), with the 32-bit Windows-side DLLs for its WoW64 mode.
+# Bookworm's Wine 8 runs 32-bit programs too, but draws nothing for them.
+#
+# Idempotent and quick when everything is present; two copies started at
+# once wait for each other (flock). The host's apt sources and dpkg
+# architectures stay unchanged. Every failed step or version mismatch ends
+# it with an error. No wine32 on the host: its loader cannot run here and
+# it breaks the wine wrappers.
 set -euo pipefail
 
 PACKAGES=(
@@ -10,19 +18,95 @@ PACKAGES=(
     googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
     libz-mingw-w64-dev
     clang-14 libclang-rt-14-dev
-    wine wine64 fonts-wine xvfb xauth xdotool imagemagick
+    xvfb xauth xdotool imagemagick
+    debootstrap
 )
+# The Wine of the chroot, checked after installation.
+WINE10_VERSION=10.0~repack-6
+WINE10_PACKAGES=(wine64 libwine fonts-wine
+                 libxrender1 libxrandr2 libxcursor1 libxi6 libxcomposite1 libxinerama1 libxfixes3)
 
+QV_STATE=${QV_STATE:-/var/lib/quorvel}
+QV_WOW64_ROOT=${QV_WOW64_ROOT:-$QV_STATE/wine10-trixie}
+STAMP=$QV_WOW64_ROOT/.quorvel-ready
+
+die() {
+    echo "install-deps: $*" >&2
+    exit 1
+}
+
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || die "run as root"
+    exec sudo --preserve-env=QV_STATE,QV_WOW64_ROOT,QV_DEBIAN_MIRROR bash "$0" "$@"
+fi
+
+mkdir -p "$QV_STATE"
+exec 9>"$QV_STATE/install.lock"
+flock 9
+
+installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${PACKAGES[@]}" 2>/dev/null |
+    awk '$2 == "installed" { print $1 }' || true)
 missing=()
 for p in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
+    grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update -qq || die "apt-get update failed"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+        >/dev/null || die "apt-get install failed: ${missing[*]}"
+fi
 
-SUDO=
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
-echo "Installing: ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The chroot is ready when its stamp names the expected Wine.
+if [ "$(cat "$STAMP" 2>/dev/null)" = "wine $WINE10_VERSION" ]; then exit 0; fi
+
+# The Debian archive this machine uses (its first deb.debian.org-style URI).
+mirror=${QV_DEBIAN_MIRROR:-$(grep -rhoE 'https?://[^ ]+/debian/?( |$)' /etc/apt/sources.list \
+    /etc/apt/sources.list.d/ 2>/dev/null | head -1 | tr -d ' ' || true)}
+mirror=${mirror:-http://deb.debian.org/debian}
+
+echo "Setting up the 32-bit test environment (trixie, Wine $WINE10_VERSION) in $QV_WOW64_ROOT"
+start=$SECONDS
+new=$QV_WOW64_ROOT.new
+rm -rf "$new"
+mkdir -p "$new"
+# Everything below runs in a mount namespace of its own: the mounts that
+# debootstrap and apt need vanish with it, also when a step fails.
+unshare --mount --propagation private bash -euo pipefail -s "$new" "$mirror" "$WINE10_VERSION" \
+    "${WINE10_PACKAGES[@]}" <<'EOF' || die "setting up the chroot failed (partial tree in $new)"
+root=$1 mirror=$2 version=$3
+shift 3
+debootstrap --variant=minbase trixie "$root" "$mirror" >"$root.log" 2>&1 ||
+    { tail -20 "$root.log"; echo "debootstrap failed (log: $root.log)" >&2; exit 1; }
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+mount -t proc proc "$root/proc"
+mount --rbind /dev "$root/dev"
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+    DEBIAN_FRONTEND=noninteractive "$@"; }
+in_root dpkg --add-architecture i386
+in_root apt-get update -qq
+pins=()
+for p in wine64 libwine fonts-wine; do pins+=("$p=$version"); done
+in_root apt-get install -y -qq --no-install-recommends "${pins[@]}" \
+    $(printf '%s\n' "$@" | grep -vxE 'wine64|libwine|fonts-wine') >/dev/null ||
+    { echo "installing Wine $version in the chroot failed (is it still trixie's version?)" >&2; exit 1; }
+# The 32-bit Windows-side DLLs, from libwine:i386 of exactly the same
+# version, beside the 64-bit ones, where the WoW64 loader looks for them.
+in_root sh -ec "cd /tmp && apt-get download -qq libwine:i386=$version && \
+    dpkg-deb -x libwine_*_i386.deb /tmp/wine32 && \
+    cp -a /tmp/wine32/usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/x86_64-linux-gnu/wine/ && \
+    rm -rf /tmp/wine32 /tmp/libwine_*_i386.deb && apt-get clean"
+in_root /usr/lib/wine/wine64 --version
+EOF
+
+got=$(chroot "$new" dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null || true)
+[ "$got" = "$WINE10_VERSION" ] || die "the chroot has libwine $got, expected $WINE10_VERSION"
+for f in usr/lib/wine/wine64 usr/lib/x86_64-linux-gnu/wine/i386-windows/kernel32.dll \
+         usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll; do
+    [ -e "$new/$f" ] || die "the chroot lacks /$f"
+done
+rm -f "$new.log"
+echo "wine $WINE10_VERSION" >"$new/.quorvel-ready"
+rm -rf "$QV_WOW64_ROOT"
+mv "$new" "$QV_WOW64_ROOT"
+echo "32-bit test environment ready: $((SECONDS - start)) s, $(du -sh "$QV_WOW64_ROOT" | cut -f1)"

@@ -1,76 +1,92 @@
 #!/bin/bash
-# Builds everything and runs every test: the host tests (plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer), the Windows tests under
-# Wine, and the end-to-end runs of the setup under Wine. Ends with one line
-# "N passed, M failed" that counts every test of every runner.
+# Builds everything and runs every test through CTest, preset by preset:
+# the host tests (one CTest test per GoogleTest case), the same under
+# AddressSanitizer + UndefinedBehaviorSanitizer, then for the shipped i686
+# product (win32, under Wine's WoW64 mode) and for its x86_64 twin (win64)
+# every Wine runner tests/*/run-wine*.sh (one CTest test each: the Windows
+# unit tests, the installation tests, the screen saver, the end-to-end runs
+# of the setup). Ends with one line "N passed, M failed" that counts every
+# GoogleTest case and every scenario that a runner counts; a test that did
+# not run, or a runner that counted nothing, counts as failed.
+# Logs: build/test-logs/ (each runner's output in PRESET/NAME.log).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 LOGS=$ROOT/build/test-logs
-bash scripts/install-deps.sh || { echo "0 passed, 1 failed"; exit 1; }
+PRESETS=(host host-asan win32 win64)
+if ! bash scripts/install-deps.sh; then
+    echo "install-deps failed"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
-PASSED=0
-FAILED=0
-FAILED_RUNNERS=()
-
-# Adds a runner's counts: its own "N passed, M failed" line if it printed
-# one, else GoogleTest's summary; a runner that reported nothing (a crash,
-# a time-out) counts as one failure.
-count_log() {
-    local name=$1 status=$2 log=$3 p f line
-    line=$(tr -d '\r' <"$log" | grep -E '^([A-Za-z]+: )?[0-9]+ passed, [0-9]+ failed' | tail -1)
-    if [ -n "$line" ]; then
-        p=$(sed -E 's/^([A-Za-z]+: )?([0-9]+) passed.*/\2/' <<<"$line")
-        f=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")
-    else
-        p=$(tr -d '\r' <"$log" | sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' | tail -1)
-        f=$(tr -d '\r' <"$log" | sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' | tail -1)
-        p=${p:-0}
-        f=${f:-0}
-    fi
-    if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
-    if [ "$p" -eq 0 ] && [ "$f" -eq 0 ]; then f=1; fi
-    PASSED=$((PASSED + p))
-    FAILED=$((FAILED + f))
-    [ "$f" -ne 0 ] && FAILED_RUNNERS+=("$name (log: $log)")
-    echo "-- $name: $p passed, $f failed"
-}
-
-# run_test NAME SECONDS COMMAND...
-run_test() {
-    local name=$1 limit=$2 log=$LOGS/$1.log
-    shift 2
-    local start=$SECONDS status
-    echo "== $name"
-    timeout "$limit" "$@" >"$log" 2>&1
-    status=$?
-    count_log "$name" "$status" "$log"
-    echo "   ($((SECONDS - start)) s)"
-}
-
-if ! bash scripts/build.sh host host-asan win64 win32 >"$LOGS/build.log" 2>&1; then
+if ! bash scripts/build.sh "${PRESETS[@]}" >"$LOGS/build.log" 2>&1; then
     tail -50 "$LOGS/build.log"
     echo "build failed (log: $LOGS/build.log)"
     echo "0 passed, 1 failed"
     exit 1
 fi
-grep -E '^(product size|-- )' "$LOGS/build.log" | grep -i size || true
+grep -E '^product size' "$LOGS/build.log" || true
 
-run_test host 600 build/host/tests/host/qv_host_tests
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_test host-asan 900 build/host-asan/tests/host/qv_host_tests
-
-# Windows-side tests and the end-to-end runs: every runner script below
-# tests/ that is named run-wine*.sh, each in its own prefixes.
-source scripts/xvfb.sh
-qv_ensure_display
-for runner in tests/win/run-wine*.sh tests/e2e/run-wine*.sh; do
-    [ -f "$runner" ] || continue
-    run_test "$(basename "$(dirname "$runner")")-$(basename "$runner" .sh)" 1200 bash "$runner"
+for p in "${PRESETS[@]}"; do
+    echo "== $p"
+    start=$SECONDS
+    ctest --preset "$p" --output-junit "$LOGS/$p.xml" >"$LOGS/$p.log" 2>&1
+    echo "   ctest: $(grep -E 'tests passed|No tests were found' "$LOGS/$p.log" | tail -1)" \
+         "($((SECONDS - start)) s)"
 done
 
-echo
-[ ${#FAILED_RUNNERS[@]} -gt 0 ] && printf 'failures in: %s\n' "${FAILED_RUNNERS[@]}"
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+# Counts the JUnit reports: a test whose output ends in a line
+# "N passed, M failed" (a runner) counts N and M, any other counts one.
+python3 - "$LOGS" "${PRESETS[@]}" <<'EOF'
+import os, re, sys
+import xml.etree.ElementTree as ET
+
+logs, presets = sys.argv[1], sys.argv[2:]
+summary = re.compile(r"^(?:[A-Za-z]+: )?(\d+) passed, (\d+) failed", re.M)
+passed = failed = 0
+failures = []
+for preset in presets:
+    report = os.path.join(logs, preset + ".xml")
+    try:
+        cases = ET.parse(report).getroot().iter("testcase")
+    except (OSError, ET.ParseError):
+        cases = []
+    p = f = 0
+    seen = False
+    for case in cases:
+        seen = True
+        name, status = case.get("name"), case.get("status")
+        out = (case.findtext("system-out") or "").replace("\r", "")
+        counts = summary.findall(out)
+        if counts:
+            cp, cf = map(int, counts[-1])
+            if status != "run" or cp + cf == 0:
+                cf = max(cf, 1)
+            os.makedirs(os.path.join(logs, preset), exist_ok=True)
+            with open(os.path.join(logs, preset, name + ".log"), "w") as log:
+                log.write(out)
+            print(f"   {preset} {name}: {cp} passed, {cf} failed"
+                  f" ({float(case.get('time', 0)):.0f} s)")
+        else:
+            cp, cf = (1, 0) if status == "run" else (0, 1)
+            if cf:
+                os.makedirs(os.path.join(logs, preset), exist_ok=True)
+                with open(os.path.join(logs, preset, name + ".log"), "w") as log:
+                    log.write(out)
+        if cf:
+            failures.append(f"{preset} {name} ({status}; log: {logs}/{preset}/{name}.log)")
+        p, f = p + cp, f + cf
+    if not seen:
+        f += 1
+        failures.append(f"{preset}: no test report ({report})")
+    print(f"-- {preset}: {p} passed, {f} failed")
+    passed, failed = passed + p, failed + f
+print()
+for line in failures:
+    print("failed:", line)
+print(f"{passed} passed, {failed} failed")
+sys.exit(1 if failed else 0)
+EOF

@@ -1,13 +1,17 @@
 # Sourced: makes sure a display exists. Without one, starts a private Xvfb
-# for this shell and stops it when the shell exits.
+# for this shell and stops it when the shell exits. A number is free when
+# no lock file names it here and no X server listens on its abstract
+# socket: servers started inside a chroot leave no lock file here, but
+# their abstract sockets are shared with this machine.
 qv_ensure_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
     if [ -n "${DISPLAY:-}" ] && ! command -v xdpyinfo >/dev/null && [ -z "${QV_FORCE_XVFB:-}" ]; then
         return 0
     fi
     local n
-    for n in $(seq 91 140); do
+    for n in $(seq 91 160); do
         [ -e "/tmp/.X$n-lock" ] && continue
+        grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix && continue
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
         QV_XVFB_PID=$!
         sleep 1

@@ -288,14 +288,22 @@ TEST_F(Driver, PackedDataBeforeItsOwnHeaderEndsTheWalk) {
     EXPECT_LE(archive.BytesRead, static_cast<int64_t>(overlapping.size()));
 }
 
-TEST_F(Driver, WithoutHooksEntriesGoBesideTheProgram) {
+TEST_F(Driver, WithoutDestinationHookEntriesGoToTheDefault) {
     Recorder::Uninstall();
     ArchiveWriter w = Start();
     const std::string name = "qv-beside-" + std::to_string(reinterpret_cast<uintptr_t>(this));
     w.Stored("some/folder\\" + name, kOne);
-    Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 0);
     AnsiString expected = BesideProgram(name.c_str());
+    // No default either: the entry is passed over.
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_FALSE(fs::exists(expected.c_str()));
+
+    ExtractResult = 0;
+    DefaultDestination = {DestinationBesideProgram, nullptr};
+    Run(w.Bytes);
+    DefaultDestination = {};
+    EXPECT_EQ(ExtractResult, 0);
     EXPECT_EQ(ReadAll(expected.c_str()), kOne);
     fs::remove(expected.c_str());
 }

@@ -1,7 +1,7 @@
 // Plays a user through the real setup program under Wine: starts it, finds
 // the wizard, reads the pages, types, presses the sheet's buttons, answers
 // message boxes by caption and text, and afterwards checks files, registry
-// values, links and the final launch (through a stand-in rundll32.exe).
+// values, links and the final launch (through a stand-in desk.cpl).
 //
 //   driver.exe SCENARIO SETUP_EXE MANIFEST SHOT_DIR
 //
@@ -21,12 +21,26 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
+
 namespace {
 
 constexpr int kBack = 0x3023, kNext = 0x3024, kFinish = 0x3025;
 constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
 constexpr const char* kProgramsDir = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-constexpr const char* kDefaultDir = "C:\\Program Files\\Quorvel";
+// The setup has the driver's own bitness. A 32-bit one runs on 64-bit
+// Windows under WoW64: its HKLM\SOFTWARE keys land in the 32-bit view
+// (WOW6432Node), all but App Paths, which both views share; the
+// ProgramFilesDir it reads is that view's "C:\Program Files (x86)"; its
+// rundll32.exe and desk.cpl come from syswow64; the Windows directory is
+// the same for both.
+constexpr bool kWow64 = sizeof(void*) == 4;
+constexpr REGSAM kOwnView = kWow64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+constexpr REGSAM kOtherView = kWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+constexpr const char* kDefaultDir =
+    kWow64 ? "C:\\Program Files (x86)\\Quorvel" : "C:\\Program Files\\Quorvel";
+constexpr const char* kSystemDir = kWow64 ? "C:\\windows\\syswow64" : "C:\\windows\\system32";
+constexpr const char* kLaunchLog = "C:\\windows\\desk-standin.log";
 
 const char* const kWelcomeFirst =
     "This wizard will help you quickly install Quorvel. Press Next to continue.";
@@ -61,6 +75,12 @@ void CheckEq(const A& got, const B& want, const std::string& what) {
     Check(got == want, s.str());
 }
 
+bool IsWow64() {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+}
+
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     return s;
@@ -92,6 +112,24 @@ std::string ClassOf(HWND window) {
     return name;
 }
 
+// The visible windows of one class that belong to one process.
+struct WindowSearch {
+    DWORD pid;
+    const char* cls;
+    std::vector<HWND> found;
+};
+
+// A callback of the system: its calling convention, not a lambda's, which
+// differs on 32-bit Windows.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window) && ClassOf(window) == search->cls)
+        search->found.push_back(window);
+    return TRUE;
+}
+
 // A running copy of the setup program.
 struct Setup {
     PROCESS_INFORMATION process = {};
@@ -114,21 +152,8 @@ struct Setup {
         return static_cast<int>(code);
     }
     std::vector<HWND> Windows(const char* className) const {
-        struct Search {
-            DWORD pid;
-            const char* cls;
-            std::vector<HWND> found;
-        } search{process.dwProcessId, className, {}};
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(p);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid == s->pid && IsWindowVisible(w) && ClassOf(w) == s->cls)
-                    s->found.push_back(w);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        WindowSearch search{process.dwProcessId, className, {}};
+        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
     HWND Sheet() const {
@@ -340,15 +365,24 @@ void TouchInstalled(const std::string& dir) {
     }
 }
 
-bool RegValue(const char* key, const char* name, std::string& value) {
+bool RegValue(const char* key, const char* name, std::string& value, REGSAM view = kOwnView) {
     HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &h) != ERROR_SUCCESS)
+        return false;
     char buffer[1024] = {};
     DWORD size = sizeof(buffer) - 1, type = 0;
     LONG r = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(h);
     value = buffer;
     return r == ERROR_SUCCESS && type == REG_SZ;
+}
+
+bool KeyIn(const std::string& key, REGSAM view) {
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
 }
 
 void CheckReg(const char* key, const char* name, const std::string& want) {
@@ -372,6 +406,9 @@ void CheckRegistry(const std::string& dir, const std::string& group) {
     const char* uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
     CheckReg(uninstall, "DisplayName", "Quorvel screen saver");
     CheckReg(uninstall, "UninstallString", dir + "\\QVRemove.exe");
+    for (const std::string& key : {std::string(kProductKey), std::string(uninstall)})
+        Check(!KeyIn(key, kOtherView), key + " only in the view of the setup's bitness");
+    Check(KeyIn(appPaths, kOtherView), appPaths + " shared by both views");
 }
 
 struct Link {
@@ -430,34 +467,51 @@ void CheckLinks(const std::string& dir, const std::string& group) {
     CheckEq(settings.iconIndex, 0, "settings icon index");
 }
 
-std::string LaunchLogPath(const std::string& exe) {
-    return exe.substr(0, exe.find_last_of('\\') + 1) + "rundll32.log";
+// The stand-in's records of InstallScreenSaver calls, one "name: value"
+// map per call.
+std::vector<std::vector<std::pair<std::string, std::string>>> ReadLaunches() {
+    std::vector<std::vector<std::pair<std::string, std::string>>> launches;
+    std::ifstream in(kLaunchLog);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t colon = line.find(": ");
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        if (name == "command line") launches.emplace_back();
+        if (!launches.empty()) launches.back().emplace_back(name, line.substr(colon + 2));
+    }
+    return launches;
 }
 
-std::string ReadLaunchLog(const std::string& exe) {
-    // The stand-in runs after the setup ended; give it a moment.
-    std::string text;
-    WaitFor(
-        [&] {
-            std::ifstream in(LaunchLogPath(exe));
-            std::getline(in, text);
-            return !text.empty();
-        },
-        3000);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    return text;
+std::string Field(const std::vector<std::pair<std::string, std::string>>& launch,
+                  const std::string& name) {
+    for (const auto& [n, v] : launch)
+        if (n == name) return v;
+    return "";
 }
 
-void CheckLaunched(const std::string& exe) {
-    CheckEq(ReadLaunchLog(exe),
-            "rundll32.exe desk.cpl,InstallScreenSaver C:\\windows\\" + FileName(ScreenSaverName()),
+void CheckLaunched() {
+    // The launch runs after the setup ended; give it a moment.
+    WaitFor([] { return !ReadLaunches().empty(); }, 3000);
+    auto launches = ReadLaunches();
+    CheckEq(launches.size(), 1u, "final launches");
+    if (launches.empty()) return;
+    const auto& launch = launches.front();
+    std::string scr = "C:\\windows\\" + FileName(ScreenSaverName());
+    CheckEq(Field(launch, "command line"), "rundll32.exe desk.cpl,InstallScreenSaver " + scr,
             "final launch command line");
+    CheckEq(Lower(Field(launch, "program")), Lower(std::string(kSystemDir) + "\\rundll32.exe"),
+            "rundll32.exe of the setup's bitness");
+    CheckEq(Lower(Field(launch, "library")), Lower(std::string(kSystemDir) + "\\desk.cpl"),
+            "desk.cpl beside it");
+    CheckEq(Lower(Field(launch, "directory")), "c:\\windows", "launch in the Windows directory");
+    CheckEq(Field(launch, "argument"), scr, "InstallScreenSaver argument");
 }
 
-void CheckNotLaunched(const std::string& exe) {
+void CheckNotLaunched() {
     Sleep(500);
-    std::ifstream in(LaunchLogPath(exe));
-    Check(!in.good(), "no final launch expected");
+    Check(ReadLaunches().empty(), "no final launch expected");
 }
 
 // ---- the wizard, page by page ----
@@ -495,8 +549,8 @@ void CheckStatics(HWND sheet, std::initializer_list<const char*> texts, bool pic
 }
 
 // The page's Browse button: its text and a 16-pixel icon.
-void CheckBrowseButton(HWND sheet) {
-    HWND button = GetDlgItem(CurrentPage(sheet), 1002);
+void CheckBrowseButton(HWND sheet, int id) {
+    HWND button = GetDlgItem(CurrentPage(sheet), id);
     CheckEq(WindowText(button), "Browse...", "browse button text");
     HICON icon = reinterpret_cast<HICON>(SendMessageA(button, BM_GETIMAGE, IMAGE_ICON, 0));
     Check(icon != nullptr, "browse button has an icon");
@@ -506,15 +560,15 @@ void CheckWelcome(HWND sheet, bool update) {
     CheckStatics(sheet, {"Welcome to the Quorvel v.1.1 screen saver Setup!"});
     // The sheet's own title is the system's business; the page carries its caption.
     CheckEq(WindowText(CurrentPage(sheet)), "Quorvel screen saver Setup", "welcome caption");
-    CheckEq(ItemVisible(sheet, 1001), !update, "first-installation text shown");
-    CheckEq(ItemVisible(sheet, 1002), update, "update text shown");
-    CheckEq(Item(sheet, update ? 1002 : 1001), update ? kWelcomeUpdate : kWelcomeFirst,
-            "welcome text");
+    CheckEq(ItemVisible(sheet, IDC_WELCOME_FIRST), !update, "first-installation text shown");
+    CheckEq(ItemVisible(sheet, IDC_WELCOME_UPDATE), update, "update text shown");
+    CheckEq(Item(sheet, update ? IDC_WELCOME_UPDATE : IDC_WELCOME_FIRST),
+            update ? kWelcomeUpdate : kWelcomeFirst, "welcome text");
     Check(!Enabled(sheet, kBack) && Enabled(sheet, kNext), "welcome: only Next");
 }
 
 void CheckLicence(HWND sheet) {
-    std::string licence = Item(sheet, 1001);
+    std::string licence = Item(sheet, IDC_LICENCE_TEXT);
     Check(licence.size() > 1000,
           "licence text streamed in (" + std::to_string(licence.size()) + " characters)");
     Check(licence.find("{\\rtf") == std::string::npos, "licence shown as formatted text");
@@ -529,18 +583,19 @@ void CheckLicence(HWND sheet) {
 // Waits for "Finished." on the progress page and checks the finished state.
 // `written`: entries were extracted (kept files produce no progress).
 void CheckFinished(HWND sheet, bool written = true) {
-    bool done = WaitFor([&] { return Item(sheet, 1006) == "Finished."; }, 30000);
-    Check(done, "progress page reaches Finished. (status " + Item(sheet, 1006) + ")");
+    bool done = WaitFor([&] { return Item(sheet, IDC_PROGRESS_STATUS) == "Finished."; }, 30000);
+    Check(done,
+          "progress page reaches Finished. (status " + Item(sheet, IDC_PROGRESS_STATUS) + ")");
     CheckStatics(sheet, {"Please wait while Setup wizard installs Quorvel.", "Finished.", kDone});
-    CheckEq(ItemVisible(sheet, 1004), true, "completion text visible");
-    CheckEq(Item(sheet, 1004), kDone, "completion text");
+    CheckEq(ItemVisible(sheet, IDC_PROGRESS_DONE), true, "completion text visible");
+    CheckEq(Item(sheet, IDC_PROGRESS_DONE), kDone, "completion text");
     CheckEq(WindowText(GetDlgItem(sheet, kFinish)), "Close", "finish button text");
     Check(Shown(sheet, kFinish), "Close button shown");
     Check(!Shown(sheet, kBack) && !Shown(sheet, kNext), "Back and Next gone");
     Check(!Enabled(sheet, IDCANCEL), "Cancel disabled at the end");
     DWORD_PTR pos = 0;
-    SendMessageTimeoutA(GetDlgItem(CurrentPage(sheet), 1011), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG,
-                        3000, &pos);
+    SendMessageTimeoutA(GetDlgItem(CurrentPage(sheet), IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0,
+                        SMTO_ABORTIFHUNG, 3000, &pos);
     long long total = 0;
     for (const Entry& e : manifest) total += e.size;
     Check(pos <= 100, "bar within 0..100");
@@ -563,35 +618,37 @@ void FirstInstallation(const std::string& exe) {
     CheckWelcome(sheet, false);
     Screenshot("welcome");
     Next(sheet, 1, "licence");
-    CheckEq(Item(sheet, 1001).empty(), false, "licence text present");
+    CheckEq(Item(sheet, IDC_LICENCE_TEXT).empty(), false, "licence text present");
     CheckLicence(sheet);
     Screenshot("licence");
     Next(sheet, 2, "install folder");
-    CheckEq(Item(sheet, 1001), kDefaultDir, "default installation folder");
+    CheckEq(Item(sheet, IDC_FOLDER_EDIT), kDefaultDir, "default installation folder");
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
     CheckStatics(sheet, {"Setup wizard will copy the Quorvel files to the following folder:",
                          "If you wish to install Quorvel into another folder, type its full "
                          "path or select the Browse button to the right."});
-    CheckBrowseButton(sheet);
+    CheckBrowseButton(sheet, IDC_FOLDER_BROWSE);
     Screenshot("folder");
     Next(sheet, 3, "program group");
-    CheckEq(Item(sheet, 1001), "Quorvel", "default group");
-    CheckEq(Item(sheet, 1003), "Do not create shortcuts in Start menu", "check box text");
+    CheckEq(Item(sheet, IDC_GROUP_EDIT), "Quorvel", "default group");
+    CheckEq(Item(sheet, IDC_GROUP_NO_SHORTCUTS), "Do not create shortcuts in Start menu",
+            "check box text");
     CheckStatics(sheet, {"Setup wizard will create shortcuts to the Quorvel components in the "
                          "following Programs group of Start button:",
                          "If you want to select another Programs submenu, type its name or "
                          "press Browse button to the right."});
-    CheckBrowseButton(sheet);
+    CheckBrowseButton(sheet, IDC_GROUP_BROWSE);
     Screenshot("group");
     Next(sheet, 4, "progress");
-    CheckEq(Item(sheet, 1005), "Please wait while Setup wizard installs Quorvel.", "heading");
+    CheckEq(Item(sheet, IDC_PROGRESS_HEADING), "Please wait while Setup wizard installs Quorvel.",
+            "heading");
     CheckFinished(sheet);
     Screenshot("finished");
     Close(setup, sheet);
     CheckFiles(kDefaultDir);
     CheckRegistry(kDefaultDir, "Quorvel");
     CheckLinks(kDefaultDir, "Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 void Update(const std::string& exe) {
@@ -604,8 +661,8 @@ void Update(const std::string& exe) {
     // Folder and group of the previous installation exist: both passed over.
     WaitPage(sheet, 4, "straight to progress");
     // The file phase waits for the question below: the page's first state.
-    CheckEq(Item(sheet, 1006), "Program Files...", "status during the file phase");
-    CheckEq(ItemVisible(sheet, 1004), false, "completion text hidden while running");
+    CheckEq(Item(sheet, IDC_PROGRESS_STATUS), "Program Files...", "status during the file phase");
+    CheckEq(ItemVisible(sheet, IDC_PROGRESS_DONE), false, "completion text hidden while running");
     Check(!Enabled(sheet, kBack) && Enabled(sheet, kNext) && Enabled(sheet, IDCANCEL),
           "running: Next and Cancel only");
     // Same-stamped files are "same or newer": one question, answered Yes.
@@ -617,7 +674,7 @@ void Update(const std::string& exe) {
     CheckFiles(kDefaultDir);
     CheckRegistry(kDefaultDir, "Quorvel");
     CheckLinks(kDefaultDir, "Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // Previous folder present, previous group gone: the folder page is passed
@@ -637,7 +694,7 @@ void UpdateBackward(const std::string& exe) {
     WaitPage(sheet, 1, "folder page passed over backward");
     Press(sheet, PSBTN_CANCEL);  // the licence page closes without a question
     CheckEq(setup.WaitExit(), 0, "exit code");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void NoShortcuts(const std::string& exe) {
@@ -648,16 +705,18 @@ void NoShortcuts(const std::string& exe) {
     Next(sheet, 2, "folder");
     Next(sheet, 3, "group");
     HWND page = CurrentPage(sheet);
-    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
-    Check(!IsWindowEnabled(GetDlgItem(page, 1001)) && !IsWindowEnabled(GetDlgItem(page, 1002)),
+    PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)); }, 3000);
+    Check(!IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) &&
+              !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)),
           "checked box disables the group controls");
-    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
-    WaitFor([&] { return IsWindowEnabled(GetDlgItem(page, 1001)) != 0; }, 3000);
-    Check(IsWindowEnabled(GetDlgItem(page, 1001)) && IsWindowEnabled(GetDlgItem(page, 1002)),
+    PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
+    WaitFor([&] { return IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) != 0; }, 3000);
+    Check(IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) &&
+              IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)),
           "cleared box enables them again");
-    PostMessageA(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, 1001)); }, 3000);
+    PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)); }, 3000);
     Next(sheet, 4, "progress");
     CheckFinished(sheet);
     Close(setup, sheet);
@@ -666,7 +725,7 @@ void NoShortcuts(const std::string& exe) {
     Check(GetFileAttributesA((std::string(kProgramsDir) + "\\Quorvel").c_str()) ==
               INVALID_FILE_ATTRIBUTES,
           "no program group folder");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // Root refused, empty refused, a removable drive D: asked about; then
@@ -682,19 +741,19 @@ void FolderChecks(const std::string& exe) {
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
     for (const char* root : {"C:\\", "C:/"}) {
-        SetItem(sheet, 1001, root);
+        SetItem(sheet, IDC_FOLDER_EDIT, root);
         Press(sheet, PSBTN_NEXT);
         Answer(setup, "Quorvel Setup",
                "Installation to the root folder is not a good idea. Please select another path.",
                IDOK, std::string("root ") + root);
         WaitPage(sheet, 2, "stays after root");
     }
-    SetItem(sheet, 1001, "");
+    SetItem(sheet, IDC_FOLDER_EDIT, "");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", "Please enter the folder to install Quorvel into.", IDOK,
            "empty folder");
     WaitPage(sheet, 2, "stays after empty");
-    SetItem(sheet, 1001, "D:\\Quorvel");
+    SetItem(sheet, IDC_FOLDER_EDIT, "D:\\Quorvel");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", warning, IDNO, "removable, No");
     WaitPage(sheet, 2, "No stays");
@@ -711,7 +770,7 @@ void FolderChecks(const std::string& exe) {
     Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4, confirmed");
     CheckEq(setup.WaitExit(), 0, "exit code");
     Check(GetFileAttributesA("D:\\Quorvel") == INVALID_FILE_ATTRIBUTES, "nothing written to D:");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 // Walks to the progress page with a folder that can't be created: the
@@ -719,7 +778,7 @@ void FolderChecks(const std::string& exe) {
 void FailOnFolder(const Setup& setup, HWND sheet, const char* folder) {
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
-    SetItem(sheet, 1001, folder);
+    SetItem(sheet, IDC_FOLDER_EDIT, folder);
     Next(sheet, 3, "group");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup Error",
@@ -738,7 +797,7 @@ void BlockedFolder(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     FailOnFolder(setup, sheet, "C:\\Blocked\\Quorvel");
-    SetItem(sheet, 1001, "C:\\Good\\Quorvel");
+    SetItem(sheet, IDC_FOLDER_EDIT, "C:\\Good\\Quorvel");
     Next(sheet, 3, "group again");
     Next(sheet, 4, "progress again");
     CheckFinished(sheet);
@@ -746,7 +805,7 @@ void BlockedFolder(const std::string& exe) {
     CheckFiles("C:\\Good\\Quorvel");
     CheckRegistry("C:\\Good\\Quorvel", "Quorvel");
     CheckLinks("C:\\Good\\Quorvel", "Quorvel");
-    CheckLaunched(exe);
+    CheckLaunched();
 }
 
 // A folder failure, then the wizard left from the install-folder page: no
@@ -763,7 +822,7 @@ void BlockedThenCancel(const std::string& exe) {
     CheckEq(setup.WaitExit(), 0, "exit code");
     std::string v;
     Check(!RegValue(kProductKey, "InstallDir", v), "no registry entries");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void Overwrite(const std::string& exe, bool yes) {
@@ -784,9 +843,9 @@ void Overwrite(const std::string& exe, bool yes) {
         CheckEq(HasStamp(path), yes, (yes ? "overwritten: " : "kept: ") + path);
     }
     if (yes)
-        CheckLaunched(exe);
+        CheckLaunched();
     else
-        CheckNotLaunched(exe);
+        CheckNotLaunched();
 }
 
 void CancelEarly(const std::string& exe) {
@@ -801,7 +860,7 @@ void CancelEarly(const std::string& exe) {
         CheckEq(setup.WaitExit(5000), 0, "closes at once on page " + std::to_string(page + 1));
         Check(setup.Box() == nullptr, "no question");
     }
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 // Cancel confirmed while the file worker waits in its overwrite question:
@@ -842,7 +901,7 @@ void CancelDuringFiles(const std::string& exe) {
         if (!HasStamp(Destination(e, kDefaultDir))) ++kept;
     CheckEq(kept + 1 >= static_cast<int>(manifest.size()), true,
             "no entry after the question written (" + std::to_string(kept) + " kept)");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 void SecondCopy(const std::string& exe) {
@@ -862,9 +921,18 @@ void SecondCopy(const std::string& exe) {
     CheckEq(first.WaitExit(), 0, "first copy's exit code");
 }
 
+// The edit box and Browse button of the install-folder or program-group page.
+struct FolderControls {
+    int edit;
+    int browse;
+};
+constexpr FolderControls kFolderPage = {IDC_FOLDER_EDIT, IDC_FOLDER_BROWSE};
+constexpr FolderControls kGroupPage = {IDC_GROUP_EDIT, IDC_GROUP_BROWSE};
+
 // Opens the page's folder browser and leaves it with the button id.
-std::string BrowseAndPress(const Setup& setup, HWND sheet, int id, const std::string& title) {
-    PostMessageA(GetDlgItem(CurrentPage(sheet), 1002), BM_CLICK, 0, 0);
+std::string BrowseAndPress(const Setup& setup, HWND sheet, const FolderControls& page, int id,
+                           const std::string& title) {
+    PostMessageA(GetDlgItem(CurrentPage(sheet), page.browse), BM_CLICK, 0, 0);
     Box browser = WaitBox(setup);
     Check(browser.window != nullptr, "folder browser opens");
     if (browser.window == nullptr) return "";
@@ -872,7 +940,7 @@ std::string BrowseAndPress(const Setup& setup, HWND sheet, int id, const std::st
     PostMessageA(GetDlgItem(browser.window, id), BM_CLICK, 0, 0);
     WaitFor([&] { return !IsWindow(browser.window); }, 5000);
     Sleep(200);
-    return Item(sheet, 1001);
+    return Item(sheet, page.edit);
 }
 
 // The Browse buttons: a cancelled browser changes nothing; a chosen folder
@@ -885,24 +953,24 @@ void BrowseButtons(const std::string& exe) {
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
     const char* folderTitle = "Select folder for Quorvel files";
-    CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, folderTitle), kDefaultDir,
+    CheckEq(BrowseAndPress(setup, sheet, kFolderPage, IDCANCEL, folderTitle), kDefaultDir,
             "cancelled browser keeps the folder");
-    std::string chosen = BrowseAndPress(setup, sheet, IDOK, folderTitle);
+    std::string chosen = BrowseAndPress(setup, sheet, kFolderPage, IDOK, folderTitle);
     std::printf("  browsed folder: %s\n", chosen.c_str());
     Check(chosen.size() > 8 && chosen.substr(chosen.size() - 8) == "\\Quorvel" &&
               chosen != kDefaultDir && chosen.find("\\\\") == std::string::npos,
           "browsed folder + \\Quorvel: " + chosen);
     Next(sheet, 3, "group");
     const char* groupTitle = "Select Program Group for Quorvel";
-    SetItem(sheet, 1001, "Elsewhere");
-    CheckEq(BrowseAndPress(setup, sheet, IDCANCEL, groupTitle), "Elsewhere",
+    SetItem(sheet, IDC_GROUP_EDIT, "Elsewhere");
+    CheckEq(BrowseAndPress(setup, sheet, kGroupPage, IDCANCEL, groupTitle), "Elsewhere",
             "cancelled browser keeps the group");
-    std::string group = BrowseAndPress(setup, sheet, IDOK, groupTitle);
+    std::string group = BrowseAndPress(setup, sheet, kGroupPage, IDOK, groupTitle);
     CheckEq(group, "Quorvel", "group browsed at the Programs folder itself");
     Press(sheet, PSBTN_CANCEL);
     Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 4");
     CheckEq(setup.WaitExit(), 0, "exit code");
-    CheckNotLaunched(exe);
+    CheckNotLaunched();
 }
 
 std::string FileTimeText(const std::string& path) {
@@ -919,7 +987,7 @@ std::string FileTimeText(const std::string& path) {
 }
 
 // Prints where an installation put everything (no checks).
-void Report(const std::string& exe) {
+void Report() {
     std::string dir, group, value;
     RegValue(kProductKey, "InstallDir", dir);
     RegValue(kProductKey, "ShellFolder", group);
@@ -934,11 +1002,19 @@ void Report(const std::string& exe) {
     const std::pair<std::string, const char*> values[] = {
         {kProductKey, "InstallDir"}, {kProductKey, "ShellFolder"}, {appPaths, ""},
         {appPaths, "Path"},          {uninstall, "DisplayName"},   {uninstall, "UninstallString"}};
-    std::printf("Registry (HKEY_LOCAL_MACHINE):\n");
+    std::printf("Registry (HKEY_LOCAL_MACHINE; the 32-bit view is SOFTWARE\\WOW6432Node):\n");
+    const std::pair<REGSAM, const char*> views[] = {{KEY_WOW64_32KEY, "32-bit view"},
+                                                    {KEY_WOW64_64KEY, "64-bit view"}};
     for (const auto& [key, name] : values) {
-        bool found = RegValue(key.c_str(), name, value);
-        std::printf("  %s  \"%s\" = %s\n", key.c_str(), *name ? name : "(default)",
-                    found ? ("\"" + value + "\"").c_str() : "(not set)");
+        bool found = false;
+        for (const auto& [view, label] : views) {
+            if (!RegValue(key.c_str(), name, value, view)) continue;
+            std::printf("  %s  \"%s\" = \"%s\"  (%s)\n", key.c_str(), *name ? name : "(default)",
+                        value.c_str(), label);
+            found = true;
+        }
+        if (!found)
+            std::printf("  %s  \"%s\" (not set)\n", key.c_str(), *name ? name : "(default)");
     }
     std::printf("Links:\n");
     for (const char* name : {"Quorvel Help.Lnk", "Quorvel Settings.Lnk"}) {
@@ -951,8 +1027,13 @@ void Report(const std::string& exe) {
         std::printf("  %s\n    target %s %s\n", path.c_str(), link.path.c_str(),
                     link.arguments.c_str());
     }
-    std::string launched = ReadLaunchLog(exe);
-    std::printf("Final launch: %s\n", launched.empty() ? "(none recorded)" : launched.c_str());
+    auto launches = ReadLaunches();
+    if (launches.empty()) std::printf("Final launch: (none recorded)\n");
+    for (const auto& launch : launches) {
+        std::printf("Final launch: %s\n", Field(launch, "command line").c_str());
+        std::printf("  by %s with %s in %s\n", Field(launch, "program").c_str(),
+                    Field(launch, "library").c_str(), Field(launch, "directory").c_str());
+    }
 }
 
 bool LoadManifest(const std::string& path) {
@@ -978,7 +1059,8 @@ int main(int argc, char** argv) {
     if (argc > 4) shotDir = argv[4];
     CoInitialize(nullptr);
     Check(LoadManifest(argv[3]), "manifest with a screen-saver entry");
-    if (scenario != "report") DeleteFileA(LaunchLogPath(exe).c_str());
+    Check(kWow64 == IsWow64(), "a 32-bit setup runs on 64-bit Windows");
+    if (scenario != "report") DeleteFileA(kLaunchLog);
     if (scenario == "first")
         FirstInstallation(exe);
     else if (scenario == "update")
@@ -1006,7 +1088,7 @@ int main(int argc, char** argv) {
     else if (scenario == "browse")
         BrowseButtons(exe);
     else if (scenario == "report")
-        Report(exe);
+        Report();
     else
         Check(false, "unknown scenario " + scenario);
     CoUninitialize();

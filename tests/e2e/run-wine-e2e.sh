@@ -1,39 +1,38 @@
 #!/bin/bash
-# Plays the real setup program (the x86_64 twin) under Wine, one scenario
-# per fresh prefix, with the driver of tests/e2e. Scenarios that need a
+# Plays the real setup program of one build under Wine, one scenario per
+# fresh prefix, with the driver of tests/e2e. Scenarios that need a
 # previous installation start from a copy of the first installation's
-# prefix. Last line: "N passed, M failed".
-#   QV_E2E_BUILD  build folder of the win64 preset (default build/win64)
+# prefix. The final launch reaches a stand-in desk.cpl in the system folder
+# that the build's rundll32.exe loads it from. Last line: "N passed, M failed".
+#   run-wine-e2e.sh win32|win64
 #   QV_E2E_ONLY   run only these scenarios (blank-separated)
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${QV_E2E_BUILD:-$ROOT/build/win64}
-case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
-export QV_WINE_DIR=$BUILD/e2e-wine
 # A zone far from UTC: a missing local-time conversion of the release
 # stamp then shows as a wrong file time.
 export TZ=${QV_E2E_TZ:-Asia/Kolkata}
-source "$ROOT/scripts/wine-env.sh"
-source "$ROOT/scripts/xvfb.sh"
-qv_ensure_display || { echo "0 passed, 1 failed"; exit 1; }
+source "$ROOT/scripts/wine-env.sh" "${1:-}"
+# Wine would load its own desk.cpl, which has no InstallScreenSaver, rather
+# than the file in the system folder; Windows loads the file.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
 
-SETUP=$BUILD/app/QuorvelSetup.exe
-DRIVER=$BUILD/tests/e2e/qv_e2e_driver.exe
-STANDIN=$BUILD/tests/e2e/rundll32.exe
-SHOTS=$BUILD/e2e-shots
-LOGS=$BUILD/e2e-logs
+SETUP=$QV_BUILD/app/QuorvelSetup.exe
+DRIVER=$QV_TESTS/tests/e2e/qv_e2e_driver.exe
+STANDIN=$QV_TESTS/tests/e2e/desk.cpl
+SHOTS=$QV_BUILD/e2e-shots
+LOGS=$QV_BUILD/e2e-logs
 for f in "$SETUP" "$DRIVER" "$STANDIN"; do
-    [ -f "$f" ] || { echo "missing $f (build the win64 preset)"; echo "0 passed, 1 failed"; exit 1; }
+    [ -f "$f" ] || qv_fail "missing $f (build the $QV_BUILD_NAME preset)"
 done
 rm -rf "$SHOTS" "$LOGS"
 mkdir -p "$SHOTS" "$LOGS"
-qv_wine_template || { echo "0 passed, 1 failed"; exit 1; }
+qv_wine_template || qv_fail "could not make the template prefix"
 
 # The archive's entries in the order the build packs them: the payload
 # that the build staged (payload/ and the built screen saver).
 MANIFEST=$LOGS/manifest.txt
-[ -d "$BUILD/payload" ] || { echo "missing $BUILD/payload (build the win64 preset)"; echo "0 passed, 1 failed"; exit 1; }
-(cd "$BUILD/payload" && for f in $(ls | LC_ALL=C sort); do
+[ -d "$QV_BUILD/payload" ] || qv_fail "missing $QV_BUILD/payload (build the $QV_BUILD_NAME preset)"
+(cd "$QV_BUILD/payload" && for f in $(ls | LC_ALL=C sort); do
     printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
 done) >"$MANIFEST"
 
@@ -48,18 +47,15 @@ SCENARIOS=(first update update-backward overwrite-yes overwrite-no cancel-files 
 make_prefix() {
     local name=$1 base=$2 p
     if [ "$base" = first ]; then
-        p=$QV_WINE_DIR/$name
-        rm -rf "$p"
-        cp -a "$QV_WINE_DIR/first-done" "$p"
+        p=$(qv_wine_prefix "$name" "$QV_WINE_DIR/first-done") || return 1
     else
         p=$(qv_wine_prefix "$name") || return 1
     fi
     mkdir -p "$p/drive_c/qvsetup"
     cp "$SETUP" "$p/drive_c/qvsetup/QuorvelSetup.exe"
-    cp "$STANDIN" "$p/drive_c/qvsetup/rundll32.exe"
     cp "$DRIVER" "$p/drive_c/qvsetup/driver.exe"
     cp "$MANIFEST" "$p/drive_c/qvsetup/manifest.txt"
-    rm -f "$p/drive_c/qvsetup/rundll32.log"
+    qv_wine_system_file "$p" "$STANDIN" desk.cpl
     echo "$p"
 }
 

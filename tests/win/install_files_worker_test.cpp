@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/setup_state.h"
 #include "install/file_system.h"
 #include "install/files_thread.h"
+#include "install/install_record.h"
 #include "tests/win/install_support.h"
 
 namespace {
@@ -32,15 +32,9 @@ void StampFile(const std::string& path) {
 
 class FilesWorkerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = ::Setup;
-        overwriteAnswer = NotAsked;
-    }
-    void TearDown() override {
-        ::Setup = saved_;
-        overwriteAnswer = NotAsked;
-    }
-    SetupState saved_;
+    void SetUp() override { overwriteAnswer = NotAsked; }
+    void TearDown() override { overwriteAnswer = NotAsked; }
+    InstallRecord results;
 };
 
 }  // namespace
@@ -65,21 +59,21 @@ TEST_F(FilesWorkerTest, EmptyOrBlockedFolderStartsNothing) {
     qvtest::ScratchDir base("blocked_files");
     qvtest::WriteFile(base / "file", "x");
     qvtest::RecordingWindow page;
-    ::Setup.installedDir = "before";
+    results.installedDir = "before";
     for (std::string folder : {std::string(), base / "file\\inst"}) {
-        TProcessFilesThread worker(page.hwnd(), folder.c_str());
+        TProcessFilesThread worker(page.hwnd(), folder.c_str(), results);
         EXPECT_EQ(worker.folderFailed, 1) << folder;
-        EXPECT_EQ(worker.threadHandle, nullptr) << folder;
+        EXPECT_EQ(worker.thread.threadHandle, nullptr) << folder;
         EXPECT_EQ(std::string(worker.targetFolder.c_str()), folder);
     }
-    EXPECT_EQ(std::string(::Setup.installedDir.c_str()), "before");
+    EXPECT_EQ(std::string(results.installedDir.c_str()), "before");
     page.WaitFor(WM_SETUP_FILES_DONE, 200);
     EXPECT_TRUE(page.messages.empty());
 }
 
 TEST_F(FilesWorkerTest, ProgressAddsFinishedEntriesAndTreatsEqualSizesAsOne) {
     qvtest::RecordingWindow page;
-    TProcessFilesThread worker(page.hwnd(), "");
+    TProcessFilesThread worker(page.hwnd(), "", results);
     auto report = [&](int32_t done, int32_t total) {
         TProcessFilesThread::ReportProgress(&worker, done, total);
         EXPECT_EQ(page.messages.back().msg, WM_SETUP_PROGRESS);
@@ -102,7 +96,7 @@ TEST_F(FilesWorkerTest, ProgressAddsFinishedEntriesAndTreatsEqualSizesAsOne) {
 TEST_F(FilesWorkerTest, DestinationsFollowTheNameAndTheScreenSaverRule) {
     qvtest::ScratchDir base("dest");
     qvtest::RecordingWindow page;
-    TProcessFilesThread worker(page.hwnd(), "");
+    TProcessFilesThread worker(page.hwnd(), "", results);
     std::string windows = WindowsDir();
     DeleteFileA((windows + "\\QvTest.scr").c_str());
 
@@ -111,21 +105,21 @@ TEST_F(FilesWorkerTest, DestinationsFollowTheNameAndTheScreenSaverRule) {
     EXPECT_EQ(Resolve(worker, "docs/sub\\x:ReadMe.txt"), base / "ReadMe.txt");
     worker.targetFolder = base.path().c_str();
     EXPECT_EQ(Resolve(worker, "Quorvel.Hlp"), base / "Quorvel.Hlp");
-    EXPECT_TRUE(::Setup.screenSaverPath.empty());
+    EXPECT_TRUE(results.screenSaverPath.empty());
 
     EXPECT_EQ(Resolve(worker, "saver/QvTest.scr"), windows + "\\QvTest.scr");
-    EXPECT_EQ(std::string(::Setup.screenSaverPath.c_str()), windows + "\\QvTest.scr");
+    EXPECT_EQ(std::string(results.screenSaverPath.c_str()), windows + "\\QvTest.scr");
     // Anywhere in the name counts; upper case does not.
     EXPECT_EQ(Resolve(worker, "QvTest.scr.txt"), windows + "\\QvTest.scr.txt");
-    EXPECT_EQ(std::string(::Setup.screenSaverPath.c_str()), windows + "\\QvTest.scr.txt");
+    EXPECT_EQ(std::string(results.screenSaverPath.c_str()), windows + "\\QvTest.scr.txt");
     EXPECT_EQ(Resolve(worker, "QVTEST.SCR"), base / "QVTEST.SCR");
-    EXPECT_EQ(std::string(::Setup.screenSaverPath.c_str()), windows + "\\QvTest.scr.txt");
+    EXPECT_EQ(std::string(results.screenSaverPath.c_str()), windows + "\\QvTest.scr.txt");
 }
 
 TEST_F(FilesWorkerTest, OneQuestionForSameOrNewerFilesAnsweredYes) {
     qvtest::ScratchDir base("yes");
     qvtest::RecordingWindow page;
-    TProcessFilesThread worker(page.hwnd(), "");
+    TProcessFilesThread worker(page.hwnd(), "", results);
     worker.targetFolder = base.path().c_str();
 
     std::string older = base / "older.bin";
@@ -153,7 +147,7 @@ TEST_F(FilesWorkerTest, OneQuestionForSameOrNewerFilesAnsweredYes) {
 TEST_F(FilesWorkerTest, AnswerNoKeepsEveryLaterSameOrNewerFile) {
     qvtest::ScratchDir base("no");
     qvtest::RecordingWindow page;
-    TProcessFilesThread worker(page.hwnd(), "");
+    TProcessFilesThread worker(page.hwnd(), "", results);
     worker.targetFolder = base.path().c_str();
     std::string windows = WindowsDir();
     StampFile(windows + "\\QvNo.scr");
@@ -166,7 +160,7 @@ TEST_F(FilesWorkerTest, AnswerNoKeepsEveryLaterSameOrNewerFile) {
     EXPECT_EQ(Resolve(worker, "QvNo.scr"), "");
     EXPECT_TRUE(no.Join());
     EXPECT_EQ(overwriteAnswer, KeepAll);
-    EXPECT_TRUE(::Setup.screenSaverPath.empty());
+    EXPECT_TRUE(results.screenSaverPath.empty());
 
     qvtest::BoxCounter counter;
     EXPECT_EQ(Resolve(worker, "later.bin"), "");

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "app/setup_state.h"
 #include "install/registry.h"
 
 namespace {
@@ -95,22 +94,16 @@ private:
 
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        DeleteTestKeys();
-        saved_ = ::Setup;
-    }
-    void TearDown() override {
-        DeleteTestKeys();
-        ::Setup = saved_;
-    }
-    SetupState saved_;
+    void SetUp() override { DeleteTestKeys(); }
+    void TearDown() override { DeleteTestKeys(); }
+    InstallRecord results;
 };
 
 }  // namespace
 
 TEST_F(RegistryTest, InstallEntriesAreWrittenAndOverwrittenOnASecondRun) {
-    ::Setup.screenSaverPath = "C:\\WINDOWS\\Sample.scr";
-    ::Setup.installedDir = "C:\\Program Files\\Tembra\\Quorvel";
+    results.screenSaverPath = "C:\\WINDOWS\\Sample.scr";
+    results.installedDir = "C:\\Program Files\\Tembra\\Quorvel";
     CreateDirectoryA("C:\\Program Files\\Tembra", nullptr);
     CreateDirectoryA("C:\\Program Files\\Tembra\\Quorvel", nullptr);
     HANDLE file = CreateFileA("C:\\Program Files\\Tembra\\Quorvel\\big.bin", GENERIC_WRITE, 0,
@@ -121,7 +114,7 @@ TEST_F(RegistryTest, InstallEntriesAreWrittenAndOverwrittenOnASecondRun) {
     CloseHandle(file);
 
     for (int run = 0; run < 2; ++run) {
-        EXPECT_TRUE(WriteInstallEntries("C:\\Program Files\\Tembra\\Quorvel\\"));
+        EXPECT_TRUE(WriteInstallEntries("C:\\Program Files\\Tembra\\Quorvel\\", results));
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir"),
                   "C:\\Program Files\\Tembra\\Quorvel\\");
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kAppPathKey, ""), "C:\\WINDOWS\\Sample.scr");
@@ -144,7 +137,7 @@ TEST_F(RegistryTest, InstallEntriesAreWrittenAndOverwrittenOnASecondRun) {
         for (const char* key : {kProductKey, kAppPathKey, kUninstallKey}) {
             EXPECT_EQ(KeyClass(key), "Application Global Data") << key;
         }
-        ::Setup.installedDir = "C:\\Program Files\\Tembra\\Quorvel";
+        results.installedDir = "C:\\Program Files\\Tembra\\Quorvel";
     }
     DeleteFileA("C:\\Program Files\\Tembra\\Quorvel\\big.bin");
     RemoveDirectoryA("C:\\Program Files\\Tembra\\Quorvel");
@@ -152,12 +145,12 @@ TEST_F(RegistryTest, InstallEntriesAreWrittenAndOverwrittenOnASecondRun) {
 }
 
 TEST_F(RegistryTest, WithoutAScreenSaverFileNoApplicationPathIsWritten) {
-    ::Setup.screenSaverPath = "";
-    ::Setup.installedDir = "C:\\Quorvel";
+    results.screenSaverPath = "";
+    results.installedDir = "C:\\Quorvel";
     const char* appPaths = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
     std::string before = ReadString(HKEY_LOCAL_MACHINE, appPaths, "Path");
     std::string defaultBefore = ReadString(HKEY_LOCAL_MACHINE, appPaths, "");
-    EXPECT_TRUE(WriteInstallEntries("C:\\Quorvel"));
+    EXPECT_TRUE(WriteInstallEntries("C:\\Quorvel", results));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, appPaths, "Path"), before);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, appPaths, ""), defaultBefore);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),

@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "app/setup_state.h"
 #include "install/registry.h"
 #include "install/shorts_thread.h"
 #include "tests/win/install_support.h"
@@ -28,9 +27,11 @@ LinkInfo ReadLink(const std::string& path) {
     }
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        WCHAR wide[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-        if (SUCCEEDED(file->Load(wide, STGM_READ))) {
+        // Sized to fit: the long-path test reads a link path past MAX_PATH.
+        std::wstring wide(path.size() + 1, L'\0');
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(),
+                            static_cast<int>(wide.size()));
+        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ))) {
             info.loaded = true;
             char buffer[1024] = {};
             link->GetPath(buffer, sizeof(buffer), nullptr, SLGP_RAWPATH);
@@ -65,28 +66,26 @@ class ShortcutWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CoInitialize(nullptr);
-        saved_ = ::Setup;
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
-        ::Setup.installedDir = "C:\\Program Files\\Tembra\\Quorvel";
-        ::Setup.screenSaverPath = "C:\\windows\\Sample.scr";
+        results.installedDir = "C:\\Program Files\\Tembra\\Quorvel";
+        results.screenSaverPath = "C:\\windows\\Sample.scr";
     }
     void TearDown() override {
-        ::Setup = saved_;
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
         CoUninitialize();
     }
     // Runs the worker for a group path to its end message.
     void Run(const std::string& group, qvtest::RecordingWindow& page, int& folderFailed) {
-        TProcessShortsThread worker(page.hwnd(), group.c_str());
+        TProcessShortsThread worker(page.hwnd(), group.c_str(), results);
         folderFailed = worker.folderFailed;
         if (!folderFailed) {
-            EXPECT_NE(worker.threadHandle, nullptr);
+            EXPECT_NE(worker.thread.threadHandle, nullptr);
             EXPECT_TRUE(page.WaitFor(WM_SETUP_DONE, 10000));
         } else {
-            EXPECT_EQ(worker.threadHandle, nullptr);
+            EXPECT_EQ(worker.thread.threadHandle, nullptr);
         }
     }
-    SetupState saved_;
+    InstallRecord results;
 };
 
 }  // namespace
@@ -132,7 +131,7 @@ TEST_F(ShortcutWorkerTest, ReinstallReplacesOldLinksAndEmptyScreenSaverLeavesNoI
     // Old links in the way: not links at all, so only new ones load.
     qvtest::WriteFile(group / "Quorvel Help.Lnk", "old");
     qvtest::WriteFile(group / "Quorvel Settings.Lnk", "old");
-    ::Setup.screenSaverPath = "";
+    results.screenSaverPath = "";
 
     qvtest::RecordingWindow page;
     int folderFailed = -1;

@@ -1,6 +1,6 @@
 #include "tests/win/install_support.h"
 
-#include "app/setup_state.h"
+#include "install/install_record.h"
 
 namespace qvtest {
 

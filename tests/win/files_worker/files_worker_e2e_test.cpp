@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "app/setup_state.h"
 #include "install/file_system.h"
 #include "install/files_thread.h"
+#include "install/install_record.h"
 #include "tests/win/install_support.h"
 
 namespace {
@@ -35,10 +35,10 @@ bool Stamped(const std::string& path) {
 }
 
 // Runs one worker over folder to its end message; returns the end's lParam.
-LPARAM RunWorker(const std::string& folder, qvtest::RecordingWindow& page) {
-    TProcessFilesThread worker(page.hwnd(), folder.c_str());
+LPARAM RunWorker(const std::string& folder, qvtest::RecordingWindow& page, InstallRecord& results) {
+    TProcessFilesThread worker(page.hwnd(), folder.c_str(), results);
     EXPECT_EQ(worker.folderFailed, 0);
-    EXPECT_NE(worker.threadHandle, nullptr);
+    EXPECT_NE(worker.thread.threadHandle, nullptr);
     EXPECT_TRUE(page.WaitFor(WM_SETUP_FILES_DONE, 30000));
     // The destructor waits for the thread, which ends after the send.
     return page.Count(WM_SETUP_FILES_DONE) ? page.messages.back().lParam : -1;
@@ -71,19 +71,20 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     std::string saver = windows + "\\Sample.scr";
     DeleteFileA(saver.c_str());
     overwriteAnswer = NotAsked;
+    InstallRecord results;
 
     // Fresh: no question, every file where it belongs, result 0.
     {
         qvtest::RecordingWindow page;
         qvtest::BoxCounter boxes;
-        EXPECT_EQ(RunWorker(base / "inst\\", page), 0);
+        EXPECT_EQ(RunWorker(base / "inst\\", page, results), 0);
         EXPECT_EQ(boxes.Stop(), 0);
         CheckProgress(page);
         // 41250 + 19000 + 4200 bytes before the last entry: 3 percent.
         EXPECT_EQ(page.messages[page.messages.size() - 2].lParam, 3);
     }
-    EXPECT_EQ(std::string(::Setup.installedDir.c_str()), base / "inst");
-    EXPECT_EQ(std::string(::Setup.screenSaverPath.c_str()), saver);
+    EXPECT_EQ(std::string(results.installedDir.c_str()), base / "inst");
+    EXPECT_EQ(std::string(results.screenSaverPath.c_str()), saver);
     EXPECT_EQ(qvtest::ReadFile(saver), Payload("Sample.scr"));
     EXPECT_TRUE(Stamped(saver));
     EXPECT_FALSE(qvtest::FileExists(base / "inst\\Sample.scr"));
@@ -98,13 +99,13 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     {
         qvtest::RecordingWindow page;
         qvtest::BoxAnswerer yes("creating: Sample.scr", IDYES);
-        EXPECT_EQ(RunWorker(base / "inst", page), 0);
+        EXPECT_EQ(RunWorker(base / "inst", page, results), 0);
         EXPECT_TRUE(yes.Join());
         CheckProgress(page);
     }
     EXPECT_EQ(overwriteAnswer, OverwriteAll);
     EXPECT_EQ(qvtest::ReadFile(base / "inst\\ReadMe.txt"), Payload("ReadMe.txt"));
-    EXPECT_EQ(std::string(::Setup.screenSaverPath.c_str()), saver);
+    EXPECT_EQ(std::string(results.screenSaverPath.c_str()), saver);
 
     // Answer No: same-or-newer files kept, an older one overwritten,
     // no screen-saver path, result 11.
@@ -116,12 +117,12 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     {
         qvtest::RecordingWindow page;
         qvtest::BoxAnswerer no("creating: Sample.scr", IDNO);
-        EXPECT_EQ(RunWorker(base / "inst", page), 11);
+        EXPECT_EQ(RunWorker(base / "inst", page, results), 11);
         EXPECT_TRUE(no.Join());
         for (const qvtest::Message& m : page.messages) EXPECT_LE(m.lParam, 100);
     }
     EXPECT_EQ(overwriteAnswer, KeepAll);
-    EXPECT_TRUE(::Setup.screenSaverPath.empty());
+    EXPECT_TRUE(results.screenSaverPath.empty());
     EXPECT_EQ(qvtest::ReadFile(base / "inst\\Quorvel.Hlp"), "newer, kept");
     EXPECT_EQ(qvtest::ReadFile(older), Payload("QVRemove.exe"));
     EXPECT_EQ(qvtest::ReadFile(saver), Payload("Sample.scr"));
