@@ -82,7 +82,7 @@ struct BitReader {
         Refill();
         Skip(bit);
     }
-    QV_HOT int32_t ValidBits() const { return static_cast<int32_t>(Count & 63); }
+    QV_HOT int32_t ValidBits() const { return static_cast<int32_t>(Count & kFastLengthMask); }
     QV_HOT int32_t BitPos() const { return Next * 8 - ValidBits(); }
     QV_HOT int32_t Pos() const { return BitPos() >> 3; }
     QV_HOT int32_t Bit() const { return BitPos() & 7; }
@@ -96,7 +96,7 @@ struct BitReader {
     QV_HOT uint32_t Peek16() const { return static_cast<uint32_t>(Bits >> 48); }
     // Consumes n & 63 bits (n is a bit count or a fast table entry).
     QV_HOT void Skip(uint32_t n) {
-        Bits <<= n & 63;
+        Bits <<= n & kFastLengthMask;
         Count -= n;
     }
     // A field of n bits (1..16).
@@ -129,6 +129,8 @@ struct BitReader {
     }
     static uint32_t SlowEntry(const HuffmanTable& table, uint32_t peek);
 };
+// Counts and shifts of 0..63 bits fit a fast entry's length field.
+static_assert(kFastLengthMask == 63);
 // A multimedia run reads three codes to a refill (the last one may peek 16
 // bits), a step or a code-length step one refill's worth.
 constexpr int32_t kCodesPerRefill = 3;

@@ -141,7 +141,7 @@ struct Unpacker {
     uint8_t PreviousLengths[kMaxTableSize] = {};
     bool TablesRead = false;
     bool AudioMode = false;
-    int32_t ChannelCount = 1;
+    int32_t ChannelCount = 0;  // 0 until a multimedia block sets it
     int32_t CurrentChannel = 0;
 
     // LZ state.
