@@ -157,16 +157,19 @@ struct ErrorSums {
 // registers, for AVX2 one. (Vectors pass by reference only, so that no
 // calling convention depends on the processor's features.)
 typedef int16_t WindowLanes __attribute__((vector_size(32)));
-typedef int16_t SumLanes __attribute__((vector_size(16)));
+typedef uint16_t WindowSums __attribute__((vector_size(32)));
+// Eight sums; signed for the minimum (SSE2 has the signed one only).
+typedef uint16_t SumLanes __attribute__((vector_size(16)));
+typedef int16_t RankLanes __attribute__((vector_size(16)));
 
 template <typename V>
-[[gnu::always_inline]] inline void LoadLanes(V& v, const int16_t* p) {
+[[gnu::always_inline]] inline void LoadLanes(V& v, const void* p) {
     std::memcpy(&v, p, sizeof(v));
 }
 
-template <typename V>
-[[gnu::always_inline]] inline void AddAbsolute(V& acc, const V& x) {
-    acc += x < 0 ? -x : x;
+// Unsigned sums: 32 terms stay below 2^16, and wrapping is defined.
+[[gnu::always_inline]] inline void AddAbsolute(WindowSums& acc, const WindowLanes& x) {
+    acc += reinterpret_cast<WindowSums>(x < 0 ? -x : x);
 }
 
 // Turns eight vectors into one holding the sums of their lanes (in v[0]):
@@ -188,17 +191,19 @@ template <typename V>
 
 // |e -/+ t| fits 16 bits (|e| <= 1024, |t| <= 255).
 [[gnu::always_inline]] inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
-    WindowLanes acc[kErrorCandidates] = {};
+    WindowSums acc[kErrorCandidates] = {};
 #pragma GCC unroll 2
     for (int h = 0; h < 32; h += 16) {
-        WindowLanes codes, d4, d3, d2, d1, cross;
+        WindowSums codes;
+        WindowLanes d4, d3, d2, d1, cross;
         LoadLanes(codes, v.Codes + h);
         LoadLanes(d4, v.Deltas + h);
         LoadLanes(d3, v.Deltas + h + 1);
         LoadLanes(d2, v.Deltas + h + 2);
         LoadLanes(d1, v.Deltas + h + 3);
         LoadLanes(cross, v.Cross + h);
-        const WindowLanes e = ((codes << 8) >> 8) * 8;
+        // The coded delta as a signed byte, times 8.
+        const WindowLanes e = (reinterpret_cast<WindowLanes>(codes << 8) >> 8) * 8;
         const WindowLanes terms[5] = {d1, d1 - d2, d2 - d3, d3 - d4, cross};
         AddAbsolute(acc[0], e);
 #pragma GCC unroll 5
@@ -222,34 +227,36 @@ template <typename V>
 }
 
 // The least of the lanes, in every lane.
-[[gnu::always_inline]] inline void LeastOfLanes(SumLanes& x) {
-    SumLanes y = __builtin_shuffle(x, SumLanes{4, 5, 6, 7, 0, 1, 2, 3});
+[[gnu::always_inline]] inline void LeastOfLanes(RankLanes& x) {
+    RankLanes y = __builtin_shuffle(x, RankLanes{4, 5, 6, 7, 0, 1, 2, 3});
     x = x < y ? x : y;
-    y = __builtin_shuffle(x, SumLanes{2, 3, 0, 1, 6, 7, 4, 5});
+    y = __builtin_shuffle(x, RankLanes{2, 3, 0, 1, 6, 7, 4, 5});
     x = x < y ? x : y;
-    y = __builtin_shuffle(x, SumLanes{1, 0, 3, 2, 5, 4, 7, 6});
+    y = __builtin_shuffle(x, RankLanes{1, 0, 3, 2, 5, 4, 7, 6});
     x = x < y ? x : y;
 }
 
 // The candidate with the smallest sum; a tie keeps the lower index, so 0
 // (no change) wins unless another is strictly better. Without branches,
-// since which sum is least is anyone's guess. The sums are biased by 2^15
-// into signed lanes: SSE2 has the signed minimum only.
+// since which sum is least is anyone's guess. The sums are moved down by
+// 2^15 into signed lanes, keeping their order; the unused lanes get the
+// largest value.
 inline int BestCandidate(const ErrorSums& s) {
-    const SumLanes bias = {-0x8000, -0x8000, -0x8000, -0x8000, -0x8000, -0x8000, -0x8000, -0x8000};
-    const SumLanes unused = {0, 0, 0, 0x7FFF, 0x7FFF, 0x7FFF, 0x7FFF, 0x7FFF};
     SumLanes low, high;
-    LoadLanes(low, reinterpret_cast<const int16_t*>(s.E));
-    LoadLanes(high, reinterpret_cast<const int16_t*>(s.E + 8));
-    low ^= bias;
-    high = (high ^ bias) | unused;
-    SumLanes least = low < high ? low : high;
+    LoadLanes(low, s.E);
+    LoadLanes(high, s.E + 8);
+    const SumLanes bias = SumLanes{} + 0x8000;
+    const RankLanes lowRank = reinterpret_cast<RankLanes>(low ^ bias);
+    const RankLanes used = {-1, -1, -1, 0, 0, 0, 0, 0};
+    const RankLanes highRank =
+        (reinterpret_cast<RankLanes>(high ^ bias) & used) | (~used & (RankLanes{} + 0x7FFF));
+    RankLanes least = lowRank < highRank ? lowRank : highRank;
     LeastOfLanes(least);
-    const SumLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
-    const SumLanes none = {16, 16, 16, 16, 16, 16, 16, 16};
-    const SumLanes first = low == least ? index : none;
-    const SumLanes second = high == least ? index + 8 : none;
-    SumLanes best = first < second ? first : second;
+    const RankLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
+    const RankLanes none = RankLanes{} + 16;
+    const RankLanes first = lowRank == least ? index : none;
+    const RankLanes second = highRank == least ? index + 8 : none;
+    RankLanes best = first < second ? first : second;
     LeastOfLanes(best);
     return best[0];
 }

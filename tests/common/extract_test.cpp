@@ -99,6 +99,21 @@ TEST_F(Driver, DamagedEntryIsErasedAndTheRunGoesOn) {
     EXPECT_EQ(Content("three"), kThree);
 }
 
+TEST_F(Driver, FailedWritesFailTheEntryAndLeaveNoFile) {
+    // The decoder's output goes through the driver, which folds into the
+    // checksum only what was written.
+    class Failing : public TMyFileStream {
+    public:
+        int32_t Write(const void*, int32_t) override { return 0; }
+    } failing;
+    TargetStream = &failing;
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_FALSE(Exists("one.txt") || Exists("two.bin") || Exists("three"));
+    EXPECT_EQ(rec.Status.size(), 3u);
+    TargetStream = &target;
+}
+
 TEST_F(Driver, EmptyDestinationPassesTheEntryOver) {
     rec.EmptyFor = {"two.bin"};
     Run(ThreeEntries().Bytes);
