@@ -145,9 +145,12 @@ __attribute__((target("pclmul"), always_inline)) inline void FoldInto(Halves& x,
 }
 
 // Takes count >= 64; returns the CRC after the whole blocks, which it
-// counts in done.
-__attribute__((target("pclmul"))) uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, int32_t count,
-                                                     int32_t& done) {
+// counts in done. Realigns the stack: a 32-bit Windows thread's is aligned
+// to 4 bytes only, and the vectors kept there need 16.
+__attribute__((target("pclmul"), force_align_arg_pointer)) uint32_t FoldCrc32(uint32_t crc,
+                                                                              const uint8_t* p,
+                                                                              int32_t count,
+                                                                              int32_t& done) {
     const Halves ahead64 = {static_cast<long long>(kAhead64[0]),
                             static_cast<long long>(kAhead64[1])};
     const Halves ahead16 = {static_cast<long long>(kAhead16[0]),

@@ -28,7 +28,10 @@ bool WideErrorSums = __builtin_cpu_supports("avx2");
 
 namespace {
 
-__attribute__((target("avx2"))) void AdaptWeightsWide(ChannelPredictor& v) {
+// Realigns the stack: a 32-bit Windows thread's is aligned to 4 bytes only,
+// and vector spills need more.
+__attribute__((target("avx2"), force_align_arg_pointer)) void AdaptWeightsWide(
+    ChannelPredictor& v) {
     AdaptWeightsInline(v);
 }
 
