@@ -1,11 +1,33 @@
-// Small replacements for parts of the C++ runtime that the product would
-// otherwise pull in from libstdc++. The default terminate handler prints a
+// Small replacements for parts of the C and C++ runtimes that the product
+// would otherwise pull in. The C runtime's start-up code prepares the
+// command line, the environment, floating point and thread-local storage,
+// none of which the program uses. The default terminate handler prints a
 // demangled type name and brings the whole demangler with it; the standard
 // operator new reports failure with an exception and brings the exception
 // machinery. The product uses neither exceptions nor type names, so these
 // versions over malloc/free and abort keep the program small.
+#include <windows.h>
+
 #include <cstdlib>
 #include <new>
+
+// libgcc: runs the static constructors, which register their objects'
+// destructors with atexit.
+extern "C" void __main();
+
+// The start-up code's atexit: the C runtime's own list, which exit runs.
+extern "C" int __cdecl atexit(void(__cdecl* function)()) {
+    return _onexit(reinterpret_cast<_onexit_t>(function)) != nullptr ? 0 : -1;
+}
+
+// The program's entry point (the linker's default name for a GUI program).
+// As the start-up code would: constructors, WinMain, then exit with its
+// result, which runs the destructors.
+extern "C" void WinMainCRTStartup() {
+    __main();
+    char noCommandLine[] = "";
+    std::exit(WinMain(GetModuleHandleA(nullptr), nullptr, noCommandLine, SW_SHOWDEFAULT));
+}
 
 namespace __gnu_cxx {
 // Replaces libstdc++'s verbose handler, which std::terminate uses by default.

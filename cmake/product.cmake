@@ -1,29 +1,53 @@
 # How the shipped programs (the setup and the screen saver) are compiled and
 # linked, in one place. On top of the MinSizeRel build type's -Os.
 #
-# qv_product carries the compile settings: every library that goes into the
-# product links it PRIVATE, so the tests that link the same libraries get
-# the same code. qv_product_executable adds the link settings to a shipped
-# program only.
+# qv_shipped: compile settings of both shipped programs.
+# qv_product: those of the setup and of every library linked into it, which
+#   link it PRIVATE, so that the tests linking the same libraries test the
+#   same code.
+# qv_shipped_executable: the link settings, for a shipped program only.
+add_library(qv_shipped INTERFACE)
 add_library(qv_product INTERFACE)
+target_link_libraries(qv_product INTERFACE qv_shipped)
 
 if(WIN32)
-    target_compile_options(qv_product INTERFACE
+    target_compile_options(qv_shipped INTERFACE
         # Each function in a section of its own, so that the linker drops
         # what nothing calls. Not so for data: this compiler then puts
         # zero-filled objects (the decoder's state, the checksum tables)
         # into initialised data, which takes their size in the file.
         -ffunction-sections
-        # The product throws nothing and asks no type names: no exception
+        # Nothing throws and nothing asks a type's name: no exception
         # runtime, no type information, no unwind tables.
         $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
         -fno-asynchronous-unwind-tables -fno-unwind-tables)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+        target_compile_options(qv_product INTERFACE
+            # 32-bit Windows promises a 4-byte aligned stack and no more; the
+            # compiler's default keeps 16 bytes and pays for it at every
+            # call. Arguments are pushed rather than stored into a reserved
+            # area, and no register is kept for a frame pointer.
+            -mpreferred-stack-boundary=2 -mno-accumulate-outgoing-args -fomit-frame-pointer
+            # Pushed arguments rule out stack probes, which only frames
+            # larger than the 4 KB guard page need: the build refuses such
+            # a frame.
+            -mno-stack-arg-probe -Wframe-larger-than=4000)
+    endif()
 endif()
 
-function(qv_product_executable target)
-    target_link_libraries(${target} PRIVATE qv_product)
+# qv_shipped_executable(TARGET [OWN_ENTRY])
+# OWN_ENTRY: the program brings its own entry point (app/runtime.cpp) in
+# place of the C runtime's start-up code.
+function(qv_shipped_executable target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_ENTRY" "" "")
     if(WIN32)
         # Drop unreferenced sections; strip the symbols.
         target_link_options(${target} PRIVATE -Wl,--gc-sections -s)
+        if(arg_OWN_ENTRY)
+            # Without the start-up code nothing would apply runtime
+            # pseudo-relocations: the link fails if one were needed.
+            target_link_options(${target} PRIVATE -nostartfiles
+                                -Wl,--disable-auto-import,--disable-runtime-pseudo-reloc)
+        endif()
     endif()
 endfunction()

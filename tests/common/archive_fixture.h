@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -103,11 +104,16 @@ struct Recorder {
 
 // A fresh, empty folder below the system's temporary folder, removed again
 // by the destructor.
+// "qv-TAG-" and a random number: the tests run in processes of their own,
+// two at a time, whose objects may lie at the same addresses.
+inline std::string UniqueName(const std::string& tag) {
+    return "qv-" + tag + "-" + std::to_string(std::random_device{}());
+}
+
 class ScratchDir {
 public:
     explicit ScratchDir(const std::string& tag) {
-        Path = std::filesystem::temp_directory_path() /
-               ("qv-" + tag + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        Path = std::filesystem::temp_directory_path() / UniqueName(tag);
         std::filesystem::remove_all(Path);
         std::filesystem::create_directories(Path);
     }

@@ -306,7 +306,7 @@ TEST_F(Driver, PackedDataBeforeItsOwnHeaderEndsTheWalk) {
 TEST_F(Driver, WithoutDestinationHookEntriesGoToTheDefault) {
     Recorder::Uninstall();
     ArchiveWriter w = Start();
-    const std::string name = "qv-beside-" + std::to_string(reinterpret_cast<uintptr_t>(this));
+    const std::string name = qvtest::UniqueName("beside");
     w.Stored("some/folder\\" + name, kOne);
     AnsiString expected = BesideProgram(name.c_str());
     // No default either: the entry is passed over.

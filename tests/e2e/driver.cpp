@@ -191,11 +191,15 @@ bool ItemVisible(HWND sheet, int id) {
     return IsWindowVisible(GetDlgItem(CurrentPage(sheet), id));
 }
 
-// The whole screen as a 24-bit BMP; the runner turns it into a PNG.
-void Screenshot(const std::string& name) {
+// The wizard window as a 24-bit BMP; the runner turns it into a PNG. The
+// pictures of two runs are the same when the caret does not blink.
+void Screenshot(HWND sheet, const std::string& name) {
     if (shotDir.empty()) return;
+    SetCaretBlinkTime(INFINITE);
     Sleep(300);  // let the page finish painting
-    int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    RECT r = {};
+    GetWindowRect(sheet, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -207,7 +211,7 @@ void Screenshot(const std::string& name) {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
     DWORD rowBytes = ((w * 3 + 3) / 4) * 4;
     BITMAPFILEHEADER file = {};
@@ -616,11 +620,11 @@ void FirstInstallation(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     CheckWelcome(sheet, false);
-    Screenshot("welcome");
+    Screenshot(sheet, "welcome");
     Next(sheet, 1, "licence");
     CheckEq(Item(sheet, IDC_LICENCE_TEXT).empty(), false, "licence text present");
     CheckLicence(sheet);
-    Screenshot("licence");
+    Screenshot(sheet, "licence");
     Next(sheet, 2, "install folder");
     CheckEq(Item(sheet, IDC_FOLDER_EDIT), kDefaultDir, "default installation folder");
     Check(Enabled(sheet, kBack) && Enabled(sheet, kNext), "folder page: Back and Next");
@@ -628,7 +632,7 @@ void FirstInstallation(const std::string& exe) {
                          "If you wish to install Quorvel into another folder, type its full "
                          "path or select the Browse button to the right."});
     CheckBrowseButton(sheet, IDC_FOLDER_BROWSE);
-    Screenshot("folder");
+    Screenshot(sheet, "folder");
     Next(sheet, 3, "program group");
     CheckEq(Item(sheet, IDC_GROUP_EDIT), "Quorvel", "default group");
     CheckEq(Item(sheet, IDC_GROUP_NO_SHORTCUTS), "Do not create shortcuts in Start menu",
@@ -638,12 +642,12 @@ void FirstInstallation(const std::string& exe) {
                          "If you want to select another Programs submenu, type its name or "
                          "press Browse button to the right."});
     CheckBrowseButton(sheet, IDC_GROUP_BROWSE);
-    Screenshot("group");
+    Screenshot(sheet, "group");
     Next(sheet, 4, "progress");
     CheckEq(Item(sheet, IDC_PROGRESS_HEADING), "Please wait while Setup wizard installs Quorvel.",
             "heading");
     CheckFinished(sheet);
-    Screenshot("finished");
+    Screenshot(sheet, "finished");
     Close(setup, sheet);
     CheckFiles(kDefaultDir);
     CheckRegistry(kDefaultDir, "Quorvel");
