@@ -107,6 +107,7 @@ using OutputSink = void (*)(void* context, const uint8_t* data, int32_t count);
 // Hears the count of bytes still to produce.
 using ProgressReport = void (*)(void* context, int32_t outputLeft);
 
+// Every field starts at zero (ResetUnpacker clears the whole record).
 struct Unpacker {
     // Set by the caller before each entry.
     UnpackHook<PackedInput> Input;
