@@ -8,7 +8,8 @@
 #   install  install/: paths, file system, the two workers, the registry
 #   app      app/: the program; it alone sees resources/resource.h
 # Beside them: pack/ (archive writer and compressor) uses base and unpack;
-# tools/ uses everything but app/; payload/saver/ stands alone. Tests and
+# tools/ uses everything but app/; payload/saver/ stands alone;
+# payload/remove/ uses install and base. Tests and
 # benchmarks may include anything. The portable core (base, unpack, driver)
 # includes only standard C++ headers, but in the platform seam.
 # Usage: cmake -DROOT=<repository> -P check-layers.cmake
@@ -21,6 +22,7 @@ set(allowed_app app install driver base resources)
 set(allowed_pack pack unpack base)
 set(allowed_tools tools pack install driver unpack base)
 set(allowed_saver saver)
+set(allowed_remove remove install base)
 set(allowed_resources resources)
 
 # The layer of a path relative to ROOT, or "" for files outside the layers.
@@ -33,6 +35,8 @@ function(layer_of path out)
         set(layer ${CMAKE_MATCH_1})
     elseif(path MATCHES "^payload/saver/")
         set(layer saver)
+    elseif(path MATCHES "^payload/remove/")
+        set(layer remove)
     else()
         set(layer "")
     endif()
@@ -41,7 +45,7 @@ endfunction()
 
 file(GLOB_RECURSE sources RELATIVE ${ROOT}
      ${ROOT}/archive/* ${ROOT}/unpack/* ${ROOT}/install/* ${ROOT}/app/* ${ROOT}/pack/*
-     ${ROOT}/tools/* ${ROOT}/resources/*.h ${ROOT}/payload/saver/*)
+     ${ROOT}/tools/* ${ROOT}/resources/*.h ${ROOT}/payload/saver/* ${ROOT}/payload/remove/*)
 list(FILTER sources INCLUDE REGEX "\\.(h|cpp)$")
 set(faults "")
 foreach(source ${sources})

@@ -1,7 +1,8 @@
-# How the shipped programs (the setup and the screen saver) are compiled and
-# linked, in one place. On top of the MinSizeRel build type's -Os.
+# How the shipped programs (the setup, the screen saver and the uninstaller)
+# are compiled and linked, in one place. On top of the MinSizeRel build
+# type's -Os.
 #
-# qv_shipped: compile settings of both shipped programs.
+# qv_shipped: compile settings of every shipped program.
 # qv_product: those of the setup and of every library linked into it, which
 #   link it PRIVATE, so that the tests linking the same libraries test the
 #   same code.

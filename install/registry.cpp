@@ -64,6 +64,15 @@ DWORD EstimatedKilobytes(const InstallRecord& results) {
     return kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(kilobytes);
 }
 
+// Today as YYYYMMDD, local time.
+AnsiString InstallDate() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[12];
+    wsprintfA(text, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
 }  // namespace
 
 void ReadRegistryString(HKEY key, const char* valueName, AnsiString& text) {
@@ -104,7 +113,11 @@ bool WriteInstallEntries(const AnsiString& installDir, const InstallRecord& resu
 
     if (!CreateKey(kUninstallKey, key)) return false;
     WriteRegistryString(key, "DisplayName", "Quorvel screen saver");
-    WriteRegistryString(key, "UninstallString", results.installedDir + "\\QVRemove.exe");
+    // Quoted: unquoted, a folder with blanks (C:\Program Files\...) makes
+    // CreateProcess try C:\Program.exe first.
+    AnsiString remover = "\"" + results.installedDir + "\\QVRemove.exe\"";
+    WriteRegistryString(key, "UninstallString", remover);
+    WriteRegistryString(key, "QuietUninstallString", remover + " /S");
     // What today's "installed programs" lists show besides name and command.
     if (!results.screenSaverPath.empty()) {
         WriteRegistryString(key, "DisplayIcon", results.screenSaverPath);
@@ -112,6 +125,7 @@ bool WriteInstallEntries(const AnsiString& installDir, const InstallRecord& resu
     WriteRegistryString(key, "DisplayVersion", "1.1");
     WriteRegistryString(key, "Publisher", "Tembra");
     WriteRegistryString(key, "InstallLocation", results.installedDir);
+    WriteRegistryString(key, "InstallDate", InstallDate());
     WriteRegistryDword(key, "EstimatedSize", EstimatedKilobytes(results));
     WriteRegistryDword(key, "NoModify", 1);
     WriteRegistryDword(key, "NoRepair", 1);

@@ -7,12 +7,9 @@
 
 #include "archive/ansi_string.h"
 #include "install/install_record.h"
+#include "install/registry_keys.h"
 
-// Registry paths, exactly as the system expects them.
-constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
-constexpr const char* kAppPathsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-constexpr const char* kUninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
+// The system's registry paths, exactly as it expects them.
 constexpr const char* kShellFoldersKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr const char* kCurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";

@@ -20,6 +20,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     xvfb xauth xdotool imagemagick
     debootstrap
+    halibut
 )
 # The Wine of the chroot, checked after installation.
 WINE10_VERSION=10.0~repack-6

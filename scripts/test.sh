@@ -5,9 +5,10 @@
 # product (win32, under Wine's WoW64 mode) and for its x86_64 twin (win64)
 # every Wine runner tests/*/run-wine*.sh (one CTest test each: the Windows
 # unit tests, the installation tests, the screen saver, the end-to-end runs
-# of the setup). Ends with one line "N passed, M failed" that counts every
-# GoogleTest case and every scenario that a runner counts; a test that did
-# not run, or a runner that counted nothing, counts as failed.
+# of the setup; the two builds side by side). Ends with one line
+# "N passed, M failed" that counts every GoogleTest case and every scenario
+# that a runner counts; a test that did not run, or a runner that counted
+# nothing, counts as failed.
 # Logs: build/test-logs/ (each runner's output in PRESET/NAME.log).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -30,13 +31,19 @@ if ! bash scripts/build.sh "${PRESETS[@]}" >"$LOGS/build.log" 2>&1; then
 fi
 grep -E '^product size' "$LOGS/build.log" || true
 
-for p in "${PRESETS[@]}"; do
-    echo "== $p"
-    start=$SECONDS
+run_preset() {
+    local p=$1 start=$SECONDS
     ctest --preset "$p" --output-junit "$LOGS/$p.xml" >"$LOGS/$p.log" 2>&1
-    echo "   ctest: $(grep -E 'tests passed|No tests were found' "$LOGS/$p.log" | tail -1)" \
+    echo "== $p: $(grep -E 'tests passed|No tests were found' "$LOGS/$p.log" | tail -1)" \
          "($((SECONDS - start)) s)"
-done
+}
+run_preset host
+run_preset host-asan
+# The two Windows builds at once, each one runner at a time: the runners
+# wait on Wine and on the screen far more than they compute.
+run_preset win32 &
+run_preset win64 &
+wait
 
 # Counts the JUnit reports: a test whose output ends in a line
 # "N passed, M failed" (a runner) counts N and M, any other counts one.
@@ -59,25 +66,23 @@ for preset in presets:
     for case in cases:
         seen = True
         name, status = case.get("name"), case.get("status")
+        log_name = os.path.join(logs, preset, name.replace("/", "_") + ".log")
         out = (case.findtext("system-out") or "").replace("\r", "")
         counts = summary.findall(out)
         if counts:
             cp, cf = map(int, counts[-1])
             if status != "run" or cp + cf == 0:
                 cf = max(cf, 1)
-            os.makedirs(os.path.join(logs, preset), exist_ok=True)
-            with open(os.path.join(logs, preset, name + ".log"), "w") as log:
-                log.write(out)
             print(f"   {preset} {name}: {cp} passed, {cf} failed"
                   f" ({float(case.get('time', 0)):.0f} s)")
         else:
             cp, cf = (1, 0) if status == "run" else (0, 1)
-            if cf:
-                os.makedirs(os.path.join(logs, preset), exist_ok=True)
-                with open(os.path.join(logs, preset, name + ".log"), "w") as log:
-                    log.write(out)
+        if counts or cf:
+            os.makedirs(os.path.dirname(log_name), exist_ok=True)
+            with open(log_name, "w") as log:
+                log.write(out)
         if cf:
-            failures.append(f"{preset} {name} ({status}; log: {logs}/{preset}/{name}.log)")
+            failures.append(f"{preset} {name} ({status}; log: {log_name})")
         p, f = p + cp, f + cf
     if not seen:
         f += 1

@@ -159,7 +159,7 @@ qv_wine_template() {
         echo "making the template prefix $t" >&2
         rm -rf "$t"
         mkdir -p "$t"
-        qv_wine_run "$t" 180 wineboot -i >/dev/null 2>&1
+        qv_wine_run "$t" 180 wineboot -i >"$t.log" 2>&1
         _qv_wine "$t" 60 /usr/lib/wine/wineserver -w
         mkdir -p "$t/drive_c/windows/Fonts"
         cp "$QV_WINE_ROOT"/usr/share/wine/fonts/* "$t/drive_c/windows/Fonts/"
@@ -168,8 +168,11 @@ qv_wine_template() {
         _qv_wine "$t" 60 /usr/lib/wine/wineserver -w
         qv_wine_stop "$t"
         # A prefix booted without the 32-bit DLLs has an empty syswow64.
-        [ -f "$t/drive_c/windows/syswow64/kernel32.dll" ] ||
-            { echo "wine-env.sh: wineboot left no syswow64/kernel32.dll in $t" >&2; exit 1; }
+        if [ ! -f "$t/drive_c/windows/syswow64/kernel32.dll" ]; then
+            cat "$t.log" >&2
+            echo "wine-env.sh: wineboot left no syswow64/kernel32.dll in $t" >&2
+            exit 1
+        fi
         echo "$identity" >"$t/.ready"
     ) 9>"$t.lock"
 }

@@ -22,10 +22,13 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/e2e/driver_support.h"
 
 namespace {
 
-constexpr int kBack = 0x3023, kNext = 0x3024, kFinish = 0x3025;
+// The program under test.
+using Setup = Program;
+
 constexpr const char* kProductKey = "SOFTWARE\\Tembra\\Quorvel\\1.0";
 constexpr const char* kProgramsDir = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
 // The setup has the driver's own bitness. A 32-bit one runs on 64-bit
@@ -35,7 +38,6 @@ constexpr const char* kProgramsDir = "C:\\ProgramData\\Microsoft\\Windows\\Start
 // rundll32.exe and desk.cpl come from syswow64; the Windows directory is
 // the same for both.
 constexpr bool kWow64 = sizeof(void*) == 4;
-constexpr REGSAM kOwnView = kWow64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 constexpr REGSAM kOtherView = kWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 constexpr const char* kDefaultDir =
     kWow64 ? "C:\\Program Files (x86)\\Quorvel" : "C:\\Program Files\\Quorvel";
@@ -57,116 +59,11 @@ const char* const kFilesError =
 const char* const kOverwrite =
     "The same or newer file exists. Do you wish to overwrite it and following files?";
 
-int failures = 0;
-std::string shotDir;
-int shotCount = 0;
-
-void Check(bool ok, const std::string& what) {
-    if (ok) return;
-    ++failures;
-    std::printf("  check failed: %s\n", what.c_str());
-    std::fflush(stdout);
-}
-
-template <typename A, typename B>
-void CheckEq(const A& got, const B& want, const std::string& what) {
-    std::ostringstream s;
-    s << what << ": got [" << got << "], want [" << want << "]";
-    Check(got == want, s.str());
-}
-
 bool IsWow64() {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     return wow64 != FALSE;
 }
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
-    for (int waited = 0; waited <= ms; waited += 25) {
-        if (condition()) return true;
-        Sleep(25);
-    }
-    return false;
-}
-
-std::string WindowText(HWND window) {
-    char buffer[2048] = {};
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer),
-                        SMTO_ABORTIFHUNG, 3000, &result);
-    std::string text(buffer);
-    std::string plain;  // rich-edit and multi-line texts come with CR LF
-    for (char c : text)
-        if (c != '\r') plain += c;
-    return plain;
-}
-
-std::string ClassOf(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof(name));
-    return name;
-}
-
-// The visible windows of one class that belong to one process.
-struct WindowSearch {
-    DWORD pid;
-    const char* cls;
-    std::vector<HWND> found;
-};
-
-// A callback of the system: its calling convention, not a lambda's, which
-// differs on 32-bit Windows.
-BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window) && ClassOf(window) == search->cls)
-        search->found.push_back(window);
-    return TRUE;
-}
-
-// A running copy of the setup program.
-struct Setup {
-    PROCESS_INFORMATION process = {};
-
-    bool Start(const std::string& exe) {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        std::string commandLine = "\"" + exe + "\"";
-        return CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &process) != 0;
-    }
-    // Exit code, or -1 when it does not end in time.
-    int WaitExit(int ms = 15000) {
-        if (WaitForSingleObject(process.hProcess, ms) != WAIT_OBJECT_0) {
-            TerminateProcess(process.hProcess, 99);
-            return -1;
-        }
-        DWORD code = 99;
-        GetExitCodeProcess(process.hProcess, &code);
-        return static_cast<int>(code);
-    }
-    std::vector<HWND> Windows(const char* className) const {
-        WindowSearch search{process.dwProcessId, className, {}};
-        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    HWND Sheet() const {
-        for (HWND w : Windows("#32770"))
-            if (GetDlgItem(w, kNext) != nullptr) return w;
-        return nullptr;
-    }
-    HWND Box() const {
-        for (HWND w : Windows("#32770"))
-            if (GetDlgItem(w, kNext) == nullptr) return w;
-        return nullptr;
-    }
-};
 
 HWND CurrentPage(HWND sheet) {
     DWORD_PTR page = 0;
@@ -189,78 +86,6 @@ std::string Item(HWND sheet, int id) {
 
 bool ItemVisible(HWND sheet, int id) {
     return IsWindowVisible(GetDlgItem(CurrentPage(sheet), id));
-}
-
-// The wizard window as a 24-bit BMP; the runner turns it into a PNG. The
-// pictures of two runs are the same when the caret does not blink.
-void Screenshot(HWND sheet, const std::string& name) {
-    if (shotDir.empty()) return;
-    SetCaretBlinkTime(INFINITE);
-    Sleep(300);  // let the page finish painting
-    RECT r = {};
-    GetWindowRect(sheet, &r);
-    int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    SelectObject(memory, old);
-    DWORD rowBytes = ((w * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-    file.bfSize = file.bfOffBits + rowBytes * h;
-    char path[32];
-    std::snprintf(path, sizeof(path), "%02d-", ++shotCount);
-    std::ofstream out(shotDir + "\\" + path + name + ".bmp", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-    out.write(static_cast<const char*>(bits), rowBytes * h);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-}
-
-struct Box {
-    HWND window = nullptr;
-    std::string caption, text;
-};
-
-Box WaitBox(const Setup& setup, int ms = 10000) {
-    Box box;
-    WaitFor([&] { return (box.window = setup.Box()) != nullptr; }, ms);
-    if (box.window == nullptr) return box;
-    Sleep(50);
-    box.caption = WindowText(box.window);
-    for (HWND child = GetWindow(box.window, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ClassOf(child) != "Static") continue;
-        std::string t = WindowText(child);
-        if (!t.empty()) box.text += t;
-    }
-    return box;
-}
-
-// Expects a message box with this caption and text and presses button id.
-void Answer(const Setup& setup, const std::string& caption, const std::string& text, int id,
-            const std::string& what) {
-    Box box = WaitBox(setup);
-    Check(box.window != nullptr, what + ": no message box");
-    if (box.window == nullptr) return;
-    CheckEq(box.caption, caption, what + " caption");
-    CheckEq(box.text, text, what + " text");
-    HWND button = GetDlgItem(box.window, id);
-    Check(button != nullptr, what + ": no button " + std::to_string(id));
-    PostMessageA(button, BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
 }
 
 void Press(HWND sheet, int button) {
@@ -297,23 +122,6 @@ bool Shown(HWND sheet, int id) {
 }
 
 // ---- checks after the run ----
-
-struct Entry {
-    std::string name;
-    long long size;
-};
-std::vector<Entry> manifest;
-
-std::string ScreenSaverName() {
-    for (const Entry& e : manifest)
-        if (e.name.find(".scr") != std::string::npos) return e.name;
-    return "";
-}
-
-std::string FileName(const std::string& name) {
-    size_t cut = name.find_last_of("/\\:");
-    return cut == std::string::npos ? name : name.substr(cut + 1);
-}
 
 // Where the entry goes with the Windows directory on a drive with room.
 std::string Destination(const Entry& e, const std::string& dir) {
@@ -369,26 +177,6 @@ void TouchInstalled(const std::string& dir) {
     }
 }
 
-bool RegValue(const char* key, const char* name, std::string& value, REGSAM view = kOwnView) {
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &h) != ERROR_SUCCESS)
-        return false;
-    char buffer[1024] = {};
-    DWORD size = sizeof(buffer) - 1, type = 0;
-    LONG r = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(h);
-    value = buffer;
-    return r == ERROR_SUCCESS && type == REG_SZ;
-}
-
-bool KeyIn(const std::string& key, REGSAM view) {
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
-}
-
 void CheckReg(const char* key, const char* name, const std::string& want) {
     std::string got;
     Check(RegValue(key, name, got), std::string("registry value missing: ") + key + " " + name);
@@ -409,7 +197,7 @@ void CheckRegistry(const std::string& dir, const std::string& group) {
     CheckReg(appPaths.c_str(), "Path", dir);
     const char* uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
     CheckReg(uninstall, "DisplayName", "Quorvel screen saver");
-    CheckReg(uninstall, "UninstallString", dir + "\\QVRemove.exe");
+    CheckReg(uninstall, "UninstallString", "\"" + dir + "\\QVRemove.exe\"");
     for (const std::string& key : {std::string(kProductKey), std::string(uninstall)})
         Check(!KeyIn(key, kOtherView), key + " only in the view of the setup's bitness");
     Check(KeyIn(appPaths, kOtherView), appPaths + " shared by both views");
@@ -496,8 +284,14 @@ std::string Field(const std::vector<std::pair<std::string, std::string>>& launch
 }
 
 void CheckLaunched() {
-    // The launch runs after the setup ended; give it a moment.
-    WaitFor([] { return !ReadLaunches().empty(); }, 3000);
+    // The launch runs after the setup ended, and the stand-in writes its
+    // record line by line: wait for the last line.
+    WaitFor(
+        [] {
+            auto launches = ReadLaunches();
+            return !launches.empty() && launches.front().back().first == "argument";
+        },
+        5000);
     auto launches = ReadLaunches();
     CheckEq(launches.size(), 1u, "final launches");
     if (launches.empty()) return;
@@ -1038,18 +832,6 @@ void Report() {
         std::printf("  by %s with %s in %s\n", Field(launch, "program").c_str(),
                     Field(launch, "library").c_str(), Field(launch, "directory").c_str());
     }
-}
-
-bool LoadManifest(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        manifest.push_back({line.substr(0, tab), std::stoll(line.substr(tab + 1))});
-    }
-    return !manifest.empty() && !ScreenSaverName().empty();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 # stamp then shows as a wrong file time.
 export TZ=${QV_E2E_TZ:-Asia/Kolkata}
 source "$ROOT/scripts/wine-env.sh" "${1:-}"
+source "$ROOT/tests/e2e/e2e-common.sh"
 # Wine would load its own desk.cpl, which has no InstallScreenSaver, rather
 # than the file in the system folder; Windows loads the file.
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
@@ -29,12 +30,10 @@ mkdir -p "$SHOTS" "$LOGS"
 qv_wine_template || qv_fail "could not make the template prefix"
 
 # The archive's entries in the order the build packs them: the payload
-# that the build staged (payload/ and the built screen saver).
+# that the build staged (payload/ and what is built from it).
 MANIFEST=$LOGS/manifest.txt
 [ -d "$QV_BUILD/payload" ] || qv_fail "missing $QV_BUILD/payload (build the $QV_BUILD_NAME preset)"
-(cd "$QV_BUILD/payload" && for f in $(ls | LC_ALL=C sort); do
-    printf '%s\t%s\r\n' "$f" "$(stat -c %s "$f")"
-done) >"$MANIFEST"
+qv_e2e_manifest "$QV_BUILD/payload" "$MANIFEST"
 
 PASSED=0
 FAILED=0
@@ -103,11 +102,7 @@ START=$SECONDS
 for s in "${SCENARIOS[@]}"; do run_scenario "$s"; done
 rm -rf "$QV_WINE_DIR/first-done"
 
-for bmp in "$SHOTS"/*.bmp; do
-    [ -f "$bmp" ] || continue
-    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
-ls "$SHOTS"/*.png 2>/dev/null | sed 's/^/screenshot: /'
+qv_e2e_shots "$SHOTS"
 echo "end-to-end time: $((SECONDS - START)) s"
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

@@ -173,11 +173,10 @@ TEST(ResourceFiles, LicenceIsAnAnsiRtfDocument) {
 
 TEST(ResourceFiles, PayloadHoldsTheFilesTheRegistryPointsAt) {
     fs::path payload = fs::path(QV_SOURCE_DIR) / "payload";
-    EXPECT_TRUE(fs::is_regular_file(payload / "Quorvel.Hlp"));
-    EXPECT_TRUE(fs::is_regular_file(payload / "QVRemove.exe"));
     EXPECT_TRUE(fs::is_regular_file(payload / "Scenes.dat"));
-    // The screen saver is built and staged beside these files; a second file
-    // with ".scr" in its name would become the installed saver instead.
+    // The screen saver, the help file and the uninstaller are built and
+    // staged beside this file; a second file with ".scr" in its name would
+    // become the installed saver instead.
     for (const fs::directory_entry& entry : fs::directory_iterator(payload)) {
         EXPECT_EQ(entry.path().filename().string().find(".scr"), std::string::npos)
             << entry.path().filename();

@@ -50,6 +50,15 @@ std::string KeyClass(const char* keyName) {
     return cls;
 }
 
+// The local date as YYYYMMDD.
+std::string Today() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[12];
+    snprintf(text, sizeof(text), "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
 void DeleteTestKeys() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kAppPathKey);
@@ -122,8 +131,12 @@ TEST_F(RegistryTest, InstallEntriesAreWrittenAndOverwrittenOnASecondRun) {
                   "C:\\Program Files\\Tembra\\Quorvel");
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"),
                   "Quorvel screen saver");
+        // Quoted, so that the blank in the folder can't start C:\Program.exe.
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
-                  "C:\\Program Files\\Tembra\\Quorvel\\QVRemove.exe");
+                  "\"C:\\Program Files\\Tembra\\Quorvel\\QVRemove.exe\"");
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString"),
+                  "\"C:\\Program Files\\Tembra\\Quorvel\\QVRemove.exe\" /S");
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallDate"), Today());
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"),
                   "C:\\WINDOWS\\Sample.scr");
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), "1.1");
@@ -154,7 +167,7 @@ TEST_F(RegistryTest, WithoutAScreenSaverFileNoApplicationPathIsWritten) {
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, appPaths, "Path"), before);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, appPaths, ""), defaultBefore);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
-              "C:\\Quorvel\\QVRemove.exe");
+              "\"C:\\Quorvel\\QVRemove.exe\"");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"), "<missing>");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir"), "C:\\Quorvel");
 }

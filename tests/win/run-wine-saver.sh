@@ -27,6 +27,19 @@ mkdir -p "$SHOTS"
 brightness() { import -window root "$1" && convert "$1" -colorspace Gray -format '%[fx:mean]' info:; }
 # True when a number is above a threshold.
 above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
+# Waits up to 30 s for the screen to be brighter than a threshold (the
+# saver drawn), then a second more for it to settle; prints the brightness
+# of the screenshot taken then.
+wait_sky() {
+    local shot=$1 threshold=$2 mean=0
+    for _ in $(seq 1 60); do
+        mean=$(brightness "$shot")
+        above "$mean" "$threshold" && break
+        sleep 0.5
+    done
+    sleep 1
+    brightness "$shot"
+}
 # Share of the screen that is green-dominant (the aurora). It moves: with
 # the aurora 0.009 to 0.015 of the screen was measured, without it 0.
 AURORA=0.003
@@ -52,8 +65,7 @@ qv_wine_run "$p" 30 "C:\\windows\\$QV_WINE_SYSDIR\\reg.exe" add 'HKLM\SOFTWARE\T
 blank=$(brightness "$SHOTS/before.png")
 qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /s &
 pid=$!
-sleep 6
-sky=$(brightness "$SHOTS/saver-1.png")
+sky=$(wait_sky "$SHOTS/saver-1.png" 0.05)
 sleep 2
 import -window root "$SHOTS/saver-2.png"
 check "full screen draws the sky (mean $sky, before $blank)" above "$sky" 0.05
@@ -72,8 +84,7 @@ check "exit code 0 after a key" test $? -eq 0
 rm -f "$p/drive_c/$PROGRAMS/Quorvel/Scenes.dat"
 qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /s &
 pid=$!
-sleep 4
-plain=$(brightness "$SHOTS/saver-plain.png")
+plain=$(wait_sky "$SHOTS/saver-plain.png" 0.03)
 share=$(aurora_share "$SHOTS/saver-plain.png")
 check "without scenes: a plain sky (mean $plain), no aurora (green share $share)" \
     bash -c "awk -v v=$plain -v s=$share 'BEGIN { exit !(v > 0.03 && s < $AURORA) }'"

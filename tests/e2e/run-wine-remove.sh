@@ -1,0 +1,104 @@
+#!/bin/bash
+# From installation to removal under Wine, for one build: the setup driver
+# installs once (its "first" scenario), then each chain of removal
+# scenarios runs in its own copy of that prefix with
+# tests/e2e/remove_driver.cpp. "restart" ends the prefix's session; the next
+# start of a program then does what a Windows restart does with the files
+# left for it. Last line: "N passed, M failed".
+#   run-wine-remove.sh win32|win64
+#   QV_E2E_ONLY   run only these chains (blank-separated)
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+source "$ROOT/scripts/wine-env.sh" "${1:-}"
+source "$ROOT/tests/e2e/e2e-common.sh"
+# Wine would load its own desk.cpl for the setup's final launch, rather than
+# the stand-in in the system folder; Windows loads the file.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
+
+SETUP=$QV_BUILD/app/QuorvelSetup.exe
+PAYLOAD=$QV_BUILD/payload
+DRIVER=$QV_TESTS/tests/e2e/qv_e2e_driver.exe
+REMOVE=$QV_TESTS/tests/e2e/qv_remove_driver.exe
+STANDIN=$QV_TESTS/tests/e2e/desk.cpl
+SHOTS=$QV_BUILD/remove-shots
+LOGS=$QV_BUILD/remove-logs
+for f in "$SETUP" "$PAYLOAD/QVRemove.exe" "$DRIVER" "$REMOVE" "$STANDIN"; do
+    [ -f "$f" ] || qv_fail "missing $f (build the $QV_BUILD_NAME preset)"
+done
+rm -rf "$SHOTS" "$LOGS"
+mkdir -p "$SHOTS" "$LOGS"
+
+PASSED=0
+FAILED=0
+CHAINS=(interactive quiet-active in-use help)
+[ -n "${QV_E2E_ONLY:-}" ] && read -r -a CHAINS <<<"$QV_E2E_ONLY"
+
+# step PREFIX LOG PROGRAM ARGS...: one driver run, counted by its PASS line.
+step() {
+    local p=$1 log=$LOGS/$2.log
+    shift 2
+    qv_wine_run "$p" 120 "$@" >"$log" 2>"$log.err"
+    local status=$?
+    tr -d '\r' <"$log"
+    if [ $status -eq 0 ] && grep -q '^PASS ' <(tr -d '\r' <"$log"); then
+        PASSED=$((PASSED + 1))
+    else
+        grep -q '^FAIL ' <(tr -d '\r' <"$log") || echo "FAIL $(basename "$log" .log) (status $status)"
+        FAILED=$((FAILED + 1))
+    fi
+}
+setup_step() { step "$1" "$2" "$1/drive_c/qvsetup/driver.exe" first 'C:\qvsetup\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt'; }
+remove_step() {
+    step "$1" "$2-$3" "$1/drive_c/qvsetup/remove.exe" "$3" 'C:\qvsetup\manifest.txt' \
+        'C:\qvsetup\QVRemove.exe' "Z:${SHOTS//\//\\}"
+}
+
+# The installation every chain starts from.
+START=$SECONDS
+BASE=$(qv_wine_prefix installed) || qv_fail "could not make the prefix"
+mkdir -p "$BASE/drive_c/qvsetup"
+cp "$SETUP" "$BASE/drive_c/qvsetup/QuorvelSetup.exe"
+cp "$DRIVER" "$BASE/drive_c/qvsetup/driver.exe"
+cp "$REMOVE" "$BASE/drive_c/qvsetup/remove.exe"
+cp "$PAYLOAD/QVRemove.exe" "$BASE/drive_c/qvsetup/QVRemove.exe"
+qv_wine_system_file "$BASE" "$STANDIN" desk.cpl
+# The archive's entries: the payload that the build staged.
+qv_e2e_manifest "$PAYLOAD" "$BASE/drive_c/qvsetup/manifest.txt"
+setup_step "$BASE" install
+qv_wine_stop "$BASE"
+
+for chain in "${CHAINS[@]}"; do
+    echo "== $chain"
+    if ! p=$(qv_wine_prefix "$chain" "$BASE"); then
+        echo "FAIL $chain (no prefix)"
+        FAILED=$((FAILED + 1))
+        continue
+    fi
+    case $chain in
+        interactive)
+            remove_step "$p" "$chain" interactive
+            qv_wine_stop "$p"  # restart
+            remove_step "$p" "$chain" restarted
+            remove_step "$p" "$chain" again
+            # A fresh installation afterwards is a first one: no update
+            # text, the default folder and group.
+            setup_step "$p" "$chain-reinstall" ;;
+        quiet-active | in-use)
+            remove_step "$p" "$chain" "$chain"
+            qv_wine_stop "$p"
+            remove_step "$p" "$chain" restarted ;;
+        help)
+            remove_step "$p" "$chain" help ;;
+        *)
+            echo "FAIL $chain (unknown chain)"
+            FAILED=$((FAILED + 1)) ;;
+    esac
+    qv_wine_stop "$p"
+    rm -rf "$p"
+done
+rm -rf "$BASE"
+
+qv_e2e_shots "$SHOTS"
+echo "removal time: $((SECONDS - START)) s"
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]

@@ -1,0 +1,218 @@
+// The uninstaller's decisions: what an installation as the setup leaves it
+// turns into, which edited registry values are refused, and the exit code and
+// final message that the outcomes give.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/remove/removal.h"
+
+namespace {
+
+const char* const kFiles[] = {"QVRemove.exe", "Quorvel.Hlp", "Quorvel.scr", "ReadMe.txt"};
+const ProductNames kNames = {kFiles, 4, "Quorvel.scr", "QVRemove.exe"};
+const char* const kPrograms = "C:\\ProgramData\\Start Menu\\Programs";
+
+// An installation with the setup's defaults, run from its own folder.
+RemovalFacts Installed() {
+    RemovalFacts f;
+    f.productKey = true;
+    f.installDir = "C:\\Program Files\\Quorvel";
+    f.hasShellFolder = true;
+    f.shellFolder = "Quorvel";
+    f.saverPath = "C:\\WINDOWS\\Quorvel.scr";
+    f.appPathDir = "C:\\Program Files\\Quorvel";
+    f.programPath = "C:\\Program Files\\Quorvel\\QVRemove.exe";
+    f.windowsDir = "C:\\WINDOWS";
+    f.systemDirs[0] = "C:\\WINDOWS\\system32";
+    f.systemDirs[1] = "C:\\WINDOWS\\SysWOW64";
+    f.programFilesDirs[0] = "C:\\Program Files";
+    f.programFilesDirs[1] = "C:\\Program Files (x86)";
+    f.programsDir = kPrograms;
+    return f;
+}
+
+// "Step target" a line.
+std::vector<std::string> Steps(const RemovalPlan& plan) {
+    static const char* const kNames[] = {"clear", "delete", "self", "folder",
+                                         "link",  "group",  "key",  "empty-key"};
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < plan.actionCount; ++i) {
+        const Action& a = plan.actions[i];
+        lines.push_back(std::string(kNames[static_cast<int>(a.step)]) + " " + a.target.c_str());
+    }
+    return lines;
+}
+
+std::string Refusals(const RemovalPlan& plan) {
+    std::string all;
+    for (size_t i = 0; i < plan.refusalCount; ++i) all += std::string(plan.refusals[i].c_str());
+    return all;
+}
+
+bool HasStep(const RemovalPlan& plan, const std::string& line) {
+    for (const std::string& s : Steps(plan))
+        if (s == line) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(RemovalPlan, RemovesWhatTheSetupInstalledInOrder) {
+    RemovalFacts f = Installed();
+    f.activeSaver = "C:\\WINDOWS\\QUORVE~1.SCR";  // the short form, as Windows may store it
+    f.activeSaverLong = "c:\\windows\\quorvel.scr";
+    RemovalPlan plan = MakeRemovalPlan(f, kNames);
+    std::string group = std::string(kPrograms) + "\\Quorvel";
+    std::vector<std::string> want = {
+        "clear C:\\WINDOWS\\QUORVE~1.SCR",
+        "delete C:\\WINDOWS\\Quorvel.scr",
+        "delete C:\\Program Files\\Quorvel\\Quorvel.Hlp",
+        "delete C:\\Program Files\\Quorvel\\ReadMe.txt",
+        "self C:\\Program Files\\Quorvel\\QVRemove.exe",
+        "folder C:\\Program Files\\Quorvel",
+        "link " + group + "\\Quorvel Help.Lnk",
+        "link " + group + "\\Quorvel Settings.Lnk",
+        "group " + group,
+        "key SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quorvel.scr",
+        "key SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel",
+        "key SOFTWARE\\Tembra\\Quorvel\\1.0",
+        "empty-key SOFTWARE\\Tembra\\Quorvel",
+        "empty-key SOFTWARE\\Tembra"};
+    EXPECT_EQ(Steps(plan), want);
+    EXPECT_EQ(plan.refusalCount, 0u);
+}
+
+TEST(RemovalPlan, FolderValuesThatPointElsewhereRemoveNothing) {
+    struct Case {
+        const char* installDir;
+        const char* appPathDir;
+        const char* why;
+    } cases[] = {
+        {"", "", "does not say where"},
+        {"Quorvel", "", "not a full path"},
+        {"C:\\", "", "drive root"},
+        {"\\\\server\\share\\", "", "drive root"},
+        {"c:\\windows\\", "", "Windows folder"},
+        {"C:\\WINDOWS\\SYSWOW64", "", "system folder"},
+        {"C:\\Program Files (x86)", "", "program-files folder"},
+        {"D:\\Quorvel", "", "not the folder this program runs from"},
+        {"C:\\Program Files\\Quorvel\\..\\Other", "", "not the folder this program runs from"},
+        {"C:\\Program Files\\Quorvel", "C:\\Elsewhere", "application path names"},
+    };
+    for (const Case& c : cases) {
+        RemovalFacts f = Installed();
+        f.installDir = c.installDir;
+        f.appPathDir = c.appPathDir;
+        RemovalPlan plan = MakeRemovalPlan(f, kNames);
+        EXPECT_EQ(plan.actionCount, 0u) << c.installDir;
+        EXPECT_NE(Refusals(plan).find(c.why), std::string::npos) << Refusals(plan);
+        EXPECT_EQ(RemovalExitCode(plan), kExitIncomplete) << c.installDir;
+        EXPECT_EQ(std::string(RemovalMessage(plan).c_str()), Refusals(plan));
+    }
+}
+
+TEST(RemovalPlan, SameFolderInOtherSpellingIsAccepted) {
+    RemovalFacts f = Installed();
+    f.installDir = "c:/program files/quorvel/";  // as typed, trailing separator kept
+    RemovalPlan plan = MakeRemovalPlan(f, kNames);
+    EXPECT_EQ(plan.refusalCount, 0u) << Refusals(plan);
+    EXPECT_TRUE(HasStep(plan, "folder c:/program files/quorvel"));
+    EXPECT_TRUE(HasStep(plan, "delete c:/program files/quorvel\\ReadMe.txt"));
+}
+
+TEST(RemovalPlan, ScreenSaverOnlyUnderItsNameInTheWindowsOrInstallationFolder) {
+    for (const char* elsewhere : {"C:\\WINDOWS\\system32\\Quorvel.scr", "C:\\WINDOWS\\Other.scr",
+                                  "C:\\WINDOWS\\Quorvel.scr.exe"}) {
+        RemovalFacts f = Installed();
+        f.saverPath = elsewhere;
+        f.activeSaver = elsewhere;
+        RemovalPlan plan = MakeRemovalPlan(f, kNames);
+        for (const std::string& s : Steps(plan)) {
+            EXPECT_EQ(s.find(elsewhere), std::string::npos) << s;
+            EXPECT_NE(s.rfind("clear", 0), 0u) << s;
+        }
+        EXPECT_NE(Refusals(plan).find(elsewhere), std::string::npos);
+        EXPECT_TRUE(HasStep(plan, "key SOFTWARE\\Tembra\\Quorvel\\1.0"));
+    }
+    RemovalFacts f = Installed();
+    f.saverPath = "C:\\Program Files\\Quorvel\\QUORVEL.SCR";  // no room in the Windows folder
+    f.activeSaver = "C:\\WINDOWS\\Other.scr";                 // someone else's: stays
+    RemovalPlan plan = MakeRemovalPlan(f, kNames);
+    EXPECT_TRUE(HasStep(plan, "delete C:\\Program Files\\Quorvel\\QUORVEL.SCR"));
+    EXPECT_EQ(Steps(plan)[0].rfind("clear", 0), std::string::npos);
+    EXPECT_EQ(plan.refusalCount, 0u);
+}
+
+TEST(RemovalPlan, ProgramGroupOnlyInsideTheProgramsFolder) {
+    RemovalFacts f = Installed();
+    f.shellFolder = "Screen Savers\\Quorvel";
+    EXPECT_TRUE(HasStep(MakeRemovalPlan(f, kNames),
+                        "group " + std::string(kPrograms) + "\\Screen Savers\\Quorvel"));
+    f.hasShellFolder = false;  // installed without shortcuts: nothing to say
+    RemovalPlan none = MakeRemovalPlan(f, kNames);
+    EXPECT_EQ(none.refusalCount, 0u);
+    for (const std::string& s : Steps(none)) EXPECT_EQ(s.find("Programs"), std::string::npos);
+
+    for (const char* edited : {"", "..\\..", "C:\\WINDOWS", "\\Quorvel", "Quorvel\\..\\.."}) {
+        RemovalFacts g = Installed();
+        g.shellFolder = edited;
+        RemovalPlan plan = MakeRemovalPlan(g, kNames);
+        EXPECT_NE(Refusals(plan).find("does not lie inside the Programs folder"), std::string::npos)
+            << edited;
+        for (const std::string& s : Steps(plan)) EXPECT_EQ(s.find("Programs"), std::string::npos);
+        EXPECT_TRUE(HasStep(plan, "folder C:\\Program Files\\Quorvel"));
+    }
+    RemovalFacts g = Installed();
+    g.programsDir = "";
+    EXPECT_NE(Refusals(MakeRemovalPlan(g, kNames)).find("Programs folder is unknown"),
+              std::string::npos);
+}
+
+TEST(RemovalPlan, UninstallerUnderAnotherNameDeletesTheProductsCopy) {
+    RemovalFacts f = Installed();
+    f.programPath = "C:\\Program Files\\Quorvel\\Uninstall.exe";
+    RemovalPlan plan = MakeRemovalPlan(f, kNames);
+    EXPECT_TRUE(HasStep(plan, "delete C:\\Program Files\\Quorvel\\QVRemove.exe"));
+    for (const std::string& s : Steps(plan)) EXPECT_NE(s.rfind("self", 0), 0u) << s;
+}
+
+TEST(RemovalPlan, NotInstalledChangesNothing) {
+    RemovalFacts f = Installed();
+    f.productKey = false;
+    RemovalPlan plan = MakeRemovalPlan(f, kNames);
+    EXPECT_EQ(plan.actionCount, 0u);
+    EXPECT_EQ(RemovalExitCode(plan), kExitNotInstalled);
+    EXPECT_EQ(std::string(RemovalMessage(plan).c_str()),
+              "Quorvel screen saver is not installed on this computer.");
+}
+
+TEST(RemovalOutcome, ExitCodeAndMessageSayWhatIsLeft) {
+    RemovalPlan plan = MakeRemovalPlan(Installed(), kNames);
+    ASSERT_GT(plan.actionCount, 6u);
+    EXPECT_EQ(RemovalExitCode(plan), kExitRemoved);
+    EXPECT_EQ(std::string(RemovalMessage(plan).c_str()),
+              "Quorvel screen saver was removed from your computer.");
+
+    plan.outcomes[4] = Outcome::Kept;  // the folder holds a user's file
+    EXPECT_EQ(RemovalExitCode(plan), kExitRemoved);
+    std::string kept = RemovalMessage(plan).c_str();
+    EXPECT_NE(kept.find("The folder \"C:\\Program Files\\Quorvel\" was kept"), std::string::npos)
+        << kept;
+
+    plan.outcomes[0] = Outcome::Scheduled;  // the screen saver runs
+    EXPECT_EQ(RemovalExitCode(plan), kExitRestart);
+    std::string later = RemovalMessage(plan).c_str();
+    EXPECT_NE(later.find("Removed when you restart your computer:\n    C:\\WINDOWS\\Quorvel.scr"),
+              std::string::npos)
+        << later;
+
+    plan.outcomes[plan.actionCount - 3] = Outcome::Failed;
+    EXPECT_EQ(RemovalExitCode(plan), kExitIncomplete);
+    std::string failed = RemovalMessage(plan).c_str();
+    EXPECT_NE(failed.find("Could not be removed:\n    HKEY_LOCAL_MACHINE\\SOFTWARE\\Tembra"),
+              std::string::npos)
+        << failed;
+    EXPECT_NE(failed.find("except for what is listed below"), std::string::npos);
+}
