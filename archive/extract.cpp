@@ -7,6 +7,7 @@
 
 TMyFileStream* TargetStream = nullptr;
 uint8_t* Window = nullptr;
+EntryOutput Output;
 Hook<DestinationNameHook> DefaultDestination;
 
 namespace {
@@ -18,6 +19,28 @@ constexpr uint32_t kAttrVolumeLabel = 0x08;
 void FreeWindow() {
     std::free(Window);
     Window = nullptr;
+}
+
+// The decoder's input, output and progress during a run.
+int32_t ReadArchive(void*, uint8_t* to, int32_t count) {
+    return ArchiveStream->Read(to, count);
+}
+
+void WriteOutput(void* context, const uint8_t* data, int32_t count) {
+    EntryOutput& o = *static_cast<EntryOutput*>(context);
+    int32_t written = count;
+    if (!o.DiscardOutput) {
+        written = TargetStream->Write(data, count);
+        if (written < 0 || written > count) written = 0;
+    }
+    // A short or failed write folds in fewer bytes: the entry then fails
+    // its check.
+    if (!o.SkipChecksum)
+        o.EntryChecksum = UpdateChecksum(o.EntryChecksum, data, written, o.ChecksumKind);
+}
+
+void Progress(void*, int32_t outputLeft) {
+    NotifyProgress(outputLeft);
 }
 
 bool VersionSupported(const FileHeaderRecord& h) {
@@ -44,8 +67,15 @@ void ReleaseBuffers() {
     ScanBuffer = nullptr;
 }
 
+void ResetRunState() {
+    FreeWindow();
+    ResetReader();
+    ResetUnpacker();
+    Output = EntryOutput();
+}
+
 void ExtractArchive() {
-    if (Window != nullptr) FreeWindow();
+    ResetRunState();
     if (!ArchiveStream->Open("#101")) {
         ExtractResult = kExtractNoResource;
         return;
@@ -61,6 +91,11 @@ void ExtractArchive() {
         return;
     }
     ArchiveStream->Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
+    Unp.Input = {ReadArchive, nullptr};
+    Unp.Output = {WriteOutput, &Output};
+    Unp.Progress = {Progress, nullptr};
+    Unp.Window = Window;
+    Unp.WindowZero = true;  // TakeRunBuffer zero-fills it
 
     const bool oldFormat = ArchiveFormat == 1;
     for (;;) {
@@ -86,8 +121,15 @@ void ExtractArchive() {
             extract = false;
         }
         if (h.FileAttr & (kAttrDirectory | kAttrVolumeLabel)) {
-            // Without packed data the stream may stand before this very
-            // header; move on explicitly.
+            SeekOrEnd(NextBlockStart);
+            continue;
+        }
+        const bool packed = h.Method != kMethodStored;
+        if (versionOk && packed && (h.HeadFlags & kFlagSolidEntry) && !Unp.TablesRead) {
+            // A solid entry goes on with the code tables of the entries
+            // before it; with none read in this run it has nothing to go
+            // on with: it is damaged, and not even created.
+            ExtractResult = kExtractBadEntry;
             SeekOrEnd(NextBlockStart);
             continue;
         }
@@ -108,34 +150,36 @@ void ExtractArchive() {
         else
             NotifyStatusText((AnsiString("extracting ") + destination).c_str());
 
-        Unp.EntryChecksum = oldFormat ? 0 : 0xFFFFFFFFu;
+        Output.EntryChecksum = oldFormat ? 0 : 0xFFFFFFFFu;
+        Output.ChecksumKind = oldFormat ? 1 : 2;
+        Output.DiscardOutput = skipMode;
+        Output.SkipChecksum = skipMode;
         Unp.PackedRemaining = static_cast<int32_t>(h.PackSize);
         Unp.OutputLeft = static_cast<int32_t>(h.UnpSize);
         NotifyProgress(Unp.OutputLeft);
-        Unp.InStream = ArchiveStream;
-        Unp.OutStream = TargetStream;
-        Unp.Window = Window;
-        Unp.ChecksumKind = oldFormat ? 1 : 2;
-        Unp.DiscardOutput = skipMode;
-        Unp.SkipChecksum = skipMode;
-        if (h.Method == kMethodStored)
-            CopyStored();
-        else
+        if (packed)
             UnpackEntry(Window, (h.HeadFlags & kFlagSolidEntry) != 0);
+        else
+            CopyStored();
         // The decoder may stop short of the entry's end (damaged data), so
         // the next block is found by the header's sizes, also in skip mode.
         SeekOrEnd(NextBlockStart);
         if (skipMode) {
-            Unp.DiscardOutput = false;
-            Unp.SkipChecksum = false;
+            Output.DiscardOutput = false;
+            Output.SkipChecksum = false;
             continue;
         }
-        bool sound = oldFormat ? Unp.EntryChecksum == h.FileCrc : Unp.EntryChecksum == ~h.FileCrc;
+        const uint32_t sum = Output.EntryChecksum;
+        bool sound = oldFormat ? sum == h.FileCrc : sum == ~h.FileCrc;
         if (!sound) ExtractResult = kExtractBadEntry;
         TargetStream->StampTimes();
         TargetStream->Close();
         if (!sound) TargetStream->Erase();
     }
+    Unp.Input = {};
+    Unp.Output = {};
+    Unp.Progress = {};
+    Unp.Window = nullptr;
     FreeWindow();
     ArchiveStream->Close();
 }

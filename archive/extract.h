@@ -21,6 +21,21 @@ extern uint8_t* Window;
 void ExtractArchive();
 // Frees Window and the reader's ScanBuffer if they are still held.
 void ReleaseBuffers();
+// Puts the reader, the driver and the decoder into the state of a fresh
+// process, buffers freed; ExtractArchive starts with it. ExtractResult, the
+// hooks and the two streams belong to the client and stay as they are.
+void ResetRunState();
+
+// Where the decoder's bytes go during an entry: to TargetStream unless
+// DiscardOutput, and folded into EntryChecksum (checksum kind 1 old
+// format, 2 CRC-32) unless SkipChecksum.
+struct EntryOutput {
+    bool DiscardOutput = false;
+    bool SkipChecksum = false;
+    int32_t ChecksumKind = 2;
+    uint32_t EntryChecksum = 0;
+};
+extern EntryOutput Output;
 // Where an entry goes when OnDestinationName is not installed. The driver
 // knows no folders: the installation layer offers the usual default, the
 // entry's last name component beside the running program

@@ -83,11 +83,19 @@ constexpr int kCrcLanes = 5;  // UpdateCrc32 spells the five lanes out
 extern uint32_t CrcSlices[8][256];
 extern uint32_t CrcLanes[8][256];
 
+// Whether long runs take the CRC by carry-less multiplication: set at
+// start-up when the processor has it; else (and for the rest of a run)
+// the table steps serve. Tests clear it to run the table steps.
+extern bool CrcByFolding;
+
 void BuildCrcTable();
 uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count);
 uint16_t UpdateOldChecksum(uint16_t sum, const void* data, int32_t count);
 uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t kind);
 
+// Clears the reader's state to that of a fresh process and frees ScanBuffer
+// (ArchiveStream and CrcTable stay).
+void ResetReader();
 // The run's two large buffers, the decoder window and the signature-scan
 // buffer, come from TakeRunBuffer: zero-filled, released with std::free,
 // nullptr when memory is short. Tests make one fail through

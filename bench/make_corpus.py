@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Writes the benchmark corpus into a folder: text, an executable-like
 binary, 16-bit PCM audio, an uncompressed bitmap and random bytes, about
-4.5 MB in all. Seeded, so every run writes the same bytes."""
+4.5 MB in all. Seeded, so every run writes the same bytes.
+
+With --real, copies instead a few text and binary files of this machine
+(Debian 12 with the project's packages) into the folder: real data, whose
+exact bytes depend on the installed versions."""
 import math
 import random
 import struct
@@ -151,9 +155,28 @@ def make_bitmap(rng, width, height):
     return header + bytes(pixels)
 
 
+REAL_FILES = [
+    "/usr/share/common-licenses/GPL-3",
+    "/usr/include/c++/12/bits/stl_algo.h",
+    "/bin/bash",
+    "/usr/lib/x86_64-linux-gnu/libstdc++.so.6",
+]
+
+
+def copy_real(out):
+    for path in REAL_FILES:
+        data = Path(path).read_bytes()
+        (out / Path(path).name).write_bytes(data)
+        print(f"{Path(path).name}: {len(data)} bytes")
+
+
 def main():
-    out = Path(sys.argv[1] if len(sys.argv) > 1 else "build/corpus")
+    args = [a for a in sys.argv[1:] if a != "--real"]
+    out = Path(args[0] if args else "build/corpus")
     out.mkdir(parents=True, exist_ok=True)
+    if "--real" in sys.argv:
+        copy_real(out)
+        return
     rng = random.Random(20240601)
     files = {
         "text.txt": make_text(rng, 1200000),

@@ -1,8 +1,31 @@
 #!/bin/bash
-# Builds qv_bench in build/bench, writes the corpus, prints the table.
+# Builds the benchmark natively and, with the product's own settings, for
+# both Windows builds; writes the two corpora (generated, and files of this
+# machine); prints one table per build and corpus. The Windows builds run
+# under Wine (scripts/wine-env.sh): the i686 one in Wine's WoW64 mode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+level=${1:-3}
 cmake --preset host -B build/bench >/dev/null
 cmake --build build/bench -j2 --target qv_bench >/dev/null
 python3 bench/make_corpus.py build/bench/corpus >/dev/null
-build/bench/bench/qv_bench build/bench/corpus "${1:-3}"
+python3 bench/make_corpus.py --real build/bench/real >/dev/null
+for corpus in corpus real; do
+    echo "== host build, $corpus"
+    build/bench/bench/qv_bench "build/bench/$corpus" "$level"
+done
+for build in win64 win32; do
+    cmake --preset "$build" >/dev/null
+    cmake --build "build/$build" -j2 --target qv_bench >/dev/null
+    (
+        source scripts/wine-env.sh "$build"
+        prefix=$(qv_wine_prefix bench)
+        for corpus in corpus real; do
+            echo "== $build build (the product's settings) under Wine, $corpus"
+            qv_wine_run "$prefix" 900 "$PWD/build/$build/bench/qv_bench.exe" \
+                "Z:$PWD/build/bench/$corpus" "$level" | tr -d '\r'
+        done
+        qv_wine_stop "$prefix"
+        rm -rf "$prefix"
+    )
+done

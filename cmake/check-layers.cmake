@@ -3,7 +3,7 @@
 #   base     archive/ but the driver: strings, streams, the block reader
 #            and its checksums, the result code and report hooks, the
 #            platform seam
-#   unpack   unpack/: the decoder
+#   unpack   unpack/: the decoder (its input, output and progress are hooks)
 #   driver   archive/extract.*: the extraction driver
 #   install  install/: paths, file system, the two workers, the registry
 #   app      app/: the program; it alone sees resources/resource.h
@@ -15,7 +15,7 @@
 # Usage: cmake -DROOT=<repository> -P check-layers.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed_base base)
-set(allowed_unpack unpack base)
+set(allowed_unpack unpack)
 set(allowed_driver driver unpack base)
 set(allowed_install install driver base)
 set(allowed_app app install driver base resources)

@@ -604,9 +604,9 @@ private:
         if (a.CurrentChannel >= channels) a.CurrentChannel = 0;
         for (size_t i = 0; i < n; ++i) {
             ChannelPredictor& v = a.Pred[a.CurrentChannel];
-            const int32_t predicted = BeginPrediction(v, a.CrossDelta);
+            const int32_t predicted = PredictedByte(v, a.CrossDelta);
             const int32_t delta = (predicted - data[i]) & 0xFF;
-            FinishPrediction(v, a.CrossDelta, predicted, delta);
+            PredictByte(v, a.CrossDelta, delta);
             ++st.Freq[a.CurrentChannel][delta];
             if (++a.CurrentChannel == channels) a.CurrentChannel = 0;
         }

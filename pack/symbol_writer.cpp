@@ -246,9 +246,9 @@ bool WalkTokens(EncoderState& st, const std::vector<Token>& tokens, size_t begin
             case TokenKind::kAudioByte: {
                 const int ch = st.CurrentChannel;
                 ChannelPredictor& v = st.Predictors[ch];
-                const int32_t predicted = BeginPrediction(v, st.CrossDelta);
+                const int32_t predicted = PredictedByte(v, st.CrossDelta);
                 const int32_t delta = (predicted - tok.Value) & 0xFF;
-                FinishPrediction(v, st.CrossDelta, predicted, delta);
+                PredictByte(v, st.CrossDelta, delta);
                 sink.Symbol(ch * kAudioSymbols + delta);
                 st.CurrentChannel = ch + 1 == st.ChannelCount ? 0 : ch + 1;
                 sink.Output(1);

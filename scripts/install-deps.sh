@@ -16,6 +16,7 @@ PACKAGES=(
     cmake ninja-build g++ python3 procps
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     googletest libgtest-dev libbenchmark-dev zlib1g-dev libdeflate-dev
+    libz-mingw-w64-dev
     clang-14 libclang-rt-14-dev
     xvfb xauth xdotool imagemagick
     debootstrap

@@ -83,103 +83,226 @@ static_assert(kSlots.DistanceBase[kDistanceSymbols - 1] + (1 << 16) == 0x100000)
 static_assert(kSlots.LengthBase[kRepeatLengthSymbols - 1] + (1 << 5) == 256);
 static_assert(kSlots.ShortDistanceBase[7] + (1 << 6) == 256);
 
-// One multimedia channel's predictor. Fields in the order of the record.
+// One multimedia channel's predictor, shared by the decoder and the writer.
+//
+// The rule: a byte is the channel's previous byte plus a correction,
+// (W0*H0 + W1*H1 + W2*H2 + W3*H3 + W4*cross) / 8, minus the coded delta,
+// all modulo 256. H0..H3 come from the channel's last four byte deltas d1
+// (newest) to d4: H0 = d1, H1 = d1 - d2, H2 = d2 - d3, H3 = d3 - d4; cross
+// is the last byte delta of any channel. At every 32nd byte of the channel
+// the weight of the term that would have erred least over those 32 bytes
+// moves by one.
+//
+// What the rule needs per byte is less than it says:
+// - Only bits 3..10 of the weighted sum reach the byte, so the new byte
+//   delta follows from the sum alone; the previous byte is added back for
+//   the output byte only. Those bits are the top byte of the sum shifted up
+//   by 21, so the term of cross, the one that waits for the byte just
+//   before (of any channel), costs a multiply, an add and a shift.
+// - The eleven error sums are read only at the 32nd byte. A byte records
+//   its coded delta and the cross delta it saw (the terms follow from the
+//   delta history), and the 32nd sums the window in 16-bit lanes: a sum over
+//   32 bytes stays below 2^16.
 struct ChannelPredictor {
-    int32_t Weights[5];
-    int32_t DeltaHistory[4];
-    int32_t PrevDelta;
-    int32_t ErrorSums[11];
-    int32_t SampleCount;
-    int32_t PrevByte;
+    int32_t Weights[5];    // W0..W4, within -17..16
+    int32_t Factors[4];    // of d1, d2, d3 and d4 (SetFactors)
+    uint32_t CrossFactor;  // W4 << 21
+    int32_t SampleCount;   // bytes of this channel
+    uint8_t PrevByte;      // the channel's last byte
+    // The window: the bytes since the last adaptation, slot SampleCount & 31.
+    int16_t Codes[32];  // the coded delta, 0..255
+    // The four deltas before the window, then the window's own.
+    int16_t Deltas[4 + 32];
+    int16_t Cross[32];  // the cross delta each byte saw
 };
 
-inline int32_t AbsoluteValue(int32_t v) {
-    return v < 0 ? -v : v;
-}
-inline int32_t SignedByte(int32_t v) {
-    return static_cast<int32_t>(static_cast<int8_t>(v & 0xFF));
-}
+constexpr int kErrorCandidates = 11;
 
-// First half of a byte: counts it, shifts the delta history and returns
-// the predicted byte 0..255. Every value here is small (weights -17..16,
-// terms -255..255), so the 32-bit sum cannot overflow.
-inline int32_t BeginPrediction(ChannelPredictor& v, int32_t crossDelta) {
-    // Wraps instead of overflowing on a (theoretical) endless solid stream.
-    v.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v.SampleCount) + 1u);
-    int32_t* h = v.DeltaHistory;
-    const int32_t h0 = v.PrevDelta;
-    const int32_t h1 = v.PrevDelta - h[0];
-    const int32_t h2 = h[1];
-    const int32_t h3 = h[2];
-    h[0] = h0;
-    h[1] = h1;
-    h[2] = h2;
-    h[3] = h3;
+// W0*H0 + W1*H1 + W2*H2 + W3*H3 + W4*cross as factors of d1..d4 and cross.
+inline void SetFactors(ChannelPredictor& v) {
     const int32_t* w = v.Weights;
-    // 8 * PrevByte through unsigned: only its low 8 bits reach bits 3..10.
-    const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(v.PrevByte) * 8u) + w[0] * h0 +
-                      w[1] * h1 + w[2] * h2 + w[3] * h3 + w[4] * crossDelta;
-    return (p >> 3) & 0xFF;
+    v.Factors[0] = w[0] + w[1];
+    v.Factors[1] = w[2] - w[1];
+    v.Factors[2] = w[3] - w[2];
+    v.Factors[3] = -w[3];
+    v.CrossFactor = static_cast<uint32_t>(w[4]) << 21;
 }
 
-// Second half: given the prediction and the coded delta 0..255, updates the
-// error sums, the deltas and (every 32nd byte of the channel) the weights;
-// returns the output byte.
-inline uint8_t FinishPrediction(ChannelPredictor& v, int32_t& crossDelta, int32_t predicted,
-                                int32_t delta) {
-    const int32_t b = predicted - delta;
-    const int32_t e = 8 * SignedByte(delta);
-    const int32_t cross = crossDelta;
-    const int32_t* h = v.DeltaHistory;
-    int32_t* s = v.ErrorSums;
-    // E1..E8 are |e - Hk| and |e + Hk| for k = 0..3, side by side: two
-    // 4-lane additions instead of eight scalar ones.
-    typedef int32_t Lanes __attribute__((vector_size(16)));
-    const Lanes ev = {e, e, e, e};
-    const Lanes negate = {-1, 0, -1, 0};
-    Lanes low = {h[0], h[0], h[1], h[1]};
-    Lanes high = {h[2], h[2], h[3], h[3]};
-    low = ev + ((low ^ negate) - negate);
-    high = ev + ((high ^ negate) - negate);
-    low = (low ^ (low >> 31)) - (low >> 31);
-    high = (high ^ (high >> 31)) - (high >> 31);
-    Lanes sumLow;
-    Lanes sumHigh;
-    std::memcpy(&sumLow, s + 1, sizeof(sumLow));
-    std::memcpy(&sumHigh, s + 5, sizeof(sumHigh));
-    sumLow += low;
-    sumHigh += high;
-    std::memcpy(s + 1, &sumLow, sizeof(sumLow));
-    std::memcpy(s + 5, &sumHigh, sizeof(sumHigh));
-    s[0] += AbsoluteValue(e);
-    s[9] += AbsoluteValue(e - cross);
-    s[10] += AbsoluteValue(e + cross);
+// The byte delta of the channel's next byte for a coded delta of 0..255.
+inline int32_t NextByteDelta(const ChannelPredictor& v, int32_t slot, int32_t cross,
+                             int32_t delta) {
+    const int16_t* d = v.Deltas + slot;  // d[3] is d1, d[0] is d4
+    const int32_t* f = v.Factors;
+    // Signed, so that the compiler keeps the order: d1, of this channel's
+    // byte just before, last.
+    const int32_t own = f[3] * d[0] + f[2] * d[1] + f[1] * d[2] - 8 * delta + f[0] * d[3];
+    const uint32_t sum =
+        (static_cast<uint32_t>(own) << 21) + v.CrossFactor * static_cast<uint32_t>(cross);
+    return static_cast<int32_t>(sum) >> 24;
+}
 
-    const int32_t d = SignedByte(b - v.PrevByte);
-    v.PrevDelta = d;
-    crossDelta = d;
-    v.PrevByte = b;
-    if ((v.SampleCount & 0x1F) == 0) {
-        int best = 0;
-        int32_t least = s[0];
-        s[0] = 0;
-        for (int k = 1; k <= 10; ++k) {
-            if (s[k] < least) {
-                least = s[k];
-                best = k;
-            }
-            s[k] = 0;
-        }
-        if (best != 0) {
-            // Odd candidates subtracted their term: lower its weight; even
-            // ones raise it. Weights stay within -17..16.
-            int32_t& w = v.Weights[(best - 1) / 2];
-            if (best & 1) {
-                if (w >= -16) w -= 1;
-            } else {
-                if (w < 16) w += 1;
-            }
+// The byte the channel predicts next (what a coded delta of 0 gives).
+inline uint8_t PredictedByte(const ChannelPredictor& v, int32_t cross) {
+    return static_cast<uint8_t>(v.PrevByte + NextByteDelta(v, v.SampleCount & 31, cross, 0));
+}
+
+// The error sums of a full window: E0 (no correction), then for each of
+// H0, H1, H2, H3 and cross the term subtracted and added (E1..E10); the
+// lanes past E10 are unused.
+struct ErrorSums {
+    uint16_t E[16];
+};
+
+// Sixteen 16-bit lanes: half a window. Compiled for SSE2 it is two
+// registers, for AVX2 one. (Vectors pass by reference only, so that no
+// calling convention depends on the processor's features.)
+typedef int16_t WindowLanes __attribute__((vector_size(32)));
+typedef uint16_t WindowSums __attribute__((vector_size(32)));
+// Eight sums; signed for the minimum (SSE2 has the signed one only).
+typedef uint16_t SumLanes __attribute__((vector_size(16)));
+typedef int16_t RankLanes __attribute__((vector_size(16)));
+
+template <typename V>
+[[gnu::always_inline]] inline void LoadLanes(V& v, const void* p) {
+    std::memcpy(&v, p, sizeof(v));
+}
+
+// Unsigned sums: 32 terms stay below 2^16, and wrapping is defined.
+[[gnu::always_inline]] inline void AddAbsolute(WindowSums& acc, const WindowLanes& x) {
+    acc += reinterpret_cast<WindowSums>(x < 0 ? -x : x);
+}
+
+// Turns eight vectors into one holding the sums of their lanes (in v[0]):
+// three rounds of adding lane halves in pairs.
+[[gnu::always_inline]] inline void FoldEight(SumLanes* v) {
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        v[k] = __builtin_shufflevector(v[2 * k], v[2 * k + 1], 0, 8, 1, 9, 2, 10, 3, 11) +
+               __builtin_shufflevector(v[2 * k], v[2 * k + 1], 4, 12, 5, 13, 6, 14, 7, 15);
+    }
+#pragma GCC unroll 2
+    for (int k = 0; k < 2; ++k) {
+        v[k] = __builtin_shufflevector(v[2 * k], v[2 * k + 1], 0, 1, 8, 9, 2, 3, 10, 11) +
+               __builtin_shufflevector(v[2 * k], v[2 * k + 1], 4, 5, 12, 13, 6, 7, 14, 15);
+    }
+    v[0] = __builtin_shufflevector(v[0], v[1], 0, 1, 2, 3, 8, 9, 10, 11) +
+           __builtin_shufflevector(v[0], v[1], 4, 5, 6, 7, 12, 13, 14, 15);
+}
+
+// |e -/+ t| fits 16 bits (|e| <= 1024, |t| <= 255).
+[[gnu::always_inline]] inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
+    WindowSums acc[kErrorCandidates] = {};
+#pragma GCC unroll 2
+    for (int h = 0; h < 32; h += 16) {
+        WindowSums codes;
+        WindowLanes d4, d3, d2, d1, cross;
+        LoadLanes(codes, v.Codes + h);
+        LoadLanes(d4, v.Deltas + h);
+        LoadLanes(d3, v.Deltas + h + 1);
+        LoadLanes(d2, v.Deltas + h + 2);
+        LoadLanes(d1, v.Deltas + h + 3);
+        LoadLanes(cross, v.Cross + h);
+        // The coded delta as a signed byte, times 8.
+        const WindowLanes e = (reinterpret_cast<WindowLanes>(codes << 8) >> 8) * 8;
+        const WindowLanes terms[5] = {d1, d1 - d2, d2 - d3, d3 - d4, cross};
+        AddAbsolute(acc[0], e);
+#pragma GCC unroll 5
+        for (int k = 0; k < 5; ++k) {
+            AddAbsolute(acc[2 * k + 1], e - terms[k]);
+            AddAbsolute(acc[2 * k + 2], e + terms[k]);
         }
     }
-    return static_cast<uint8_t>(b & 0xFF);
+    SumLanes halves[16];
+#pragma GCC unroll 16
+    for (int k = 0; k < 16; ++k) {
+        halves[k] = k < kErrorCandidates
+                        ? __builtin_shufflevector(acc[k], acc[k], 0, 1, 2, 3, 4, 5, 6, 7) +
+                              __builtin_shufflevector(acc[k], acc[k], 8, 9, 10, 11, 12, 13, 14, 15)
+                        : SumLanes{};
+    }
+    FoldEight(halves);
+    FoldEight(halves + 8);
+    std::memcpy(sums.E, &halves[0], sizeof(halves[0]));
+    std::memcpy(sums.E + 8, &halves[8], sizeof(halves[8]));
+}
+
+// The least of the lanes, in every lane.
+[[gnu::always_inline]] inline void LeastOfLanes(RankLanes& x) {
+    RankLanes y = __builtin_shufflevector(x, x, 4, 5, 6, 7, 0, 1, 2, 3);
+    x = x < y ? x : y;
+    y = __builtin_shufflevector(x, x, 2, 3, 0, 1, 6, 7, 4, 5);
+    x = x < y ? x : y;
+    y = __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+    x = x < y ? x : y;
+}
+
+// The candidate with the smallest sum; a tie keeps the lower index, so 0
+// (no change) wins unless another is strictly better. Without branches,
+// since which sum is least is anyone's guess. The sums are moved down by
+// 2^15 into signed lanes, keeping their order; the unused lanes get the
+// largest value.
+inline int BestCandidate(const ErrorSums& s) {
+    SumLanes low, high;
+    LoadLanes(low, s.E);
+    LoadLanes(high, s.E + 8);
+    const SumLanes bias = SumLanes{} + 0x8000;
+    const RankLanes lowRank = reinterpret_cast<RankLanes>(low ^ bias);
+    const RankLanes used = {-1, -1, -1, 0, 0, 0, 0, 0};
+    const RankLanes highRank =
+        (reinterpret_cast<RankLanes>(high ^ bias) & used) | (~used & (RankLanes{} + 0x7FFF));
+    RankLanes least = lowRank < highRank ? lowRank : highRank;
+    LeastOfLanes(least);
+    const RankLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
+    const RankLanes none = RankLanes{} + 16;
+    const RankLanes first = lowRank == least ? index : none;
+    const RankLanes second = highRank == least ? index + 8 : none;
+    RankLanes best = first < second ? first : second;
+    LeastOfLanes(best);
+    return best[0];
+}
+
+// Odd candidates subtracted their term: its weight goes down; even ones
+// added it: up. Weights stay within -17..16: a weight moves by one, so the
+// rule's conditions are a clamp.
+inline void MoveWeight(ChannelPredictor& v, int best) {
+    if (best == 0) return;
+    int32_t& w = v.Weights[(best - 1) >> 1];
+    w += best & 1 ? -1 : 1;
+    w = w < -17 ? -17 : (w > 16 ? 16 : w);
+    SetFactors(v);
+}
+
+[[gnu::always_inline]] inline void AdaptWeightsInline(ChannelPredictor& v) {
+    ErrorSums sums;
+    SumWindowErrors(v, sums);
+    MoveWeight(v, BestCandidate(sums));
+    for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
+}
+
+// After the 32nd byte of a window: adapt, and start the next window with
+// the last four deltas as its history. (unpacker.cpp: the same code in the
+// widest lanes the processor has.)
+void AdaptWeights(ChannelPredictor& v);
+
+// The channel's next byte from its coded delta (0..255), at the window slot
+// SampleCount & 31: returns the byte and updates the channel and cross, all
+// but SampleCount and the adaptation that follows the 32nd byte of a window
+// (PredictByte does everything).
+inline uint8_t TakeByte(ChannelPredictor& v, int32_t slot, int32_t& cross, int32_t delta) {
+    const int32_t d = NextByteDelta(v, slot, cross, delta);
+    v.Deltas[4 + slot] = static_cast<int16_t>(d);
+    v.Codes[slot] = static_cast<int16_t>(delta);
+    v.Cross[slot] = static_cast<int16_t>(cross);
+    cross = d;
+    v.PrevByte = static_cast<uint8_t>(v.PrevByte + d);
+    return v.PrevByte;
+}
+
+inline uint8_t PredictByte(ChannelPredictor& v, int32_t& cross, int32_t delta) {
+    const int32_t slot = v.SampleCount & 31;
+    const uint8_t b = TakeByte(v, slot, cross, delta);
+    // Wraps instead of overflowing on a (theoretical) endless solid stream.
+    v.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v.SampleCount) + 1u);
+    if (slot == 31) AdaptWeights(v);
+    return b;
 }

@@ -1,85 +1,52 @@
 // Decoding of method-20 streams.
 //
-// Input: packed bytes come from the archive stream into an 8 KB buffer; bits
-// are taken most significant first; every symbol has a canonical Huffman
-// code whose lengths arrive in code-table blocks inside the stream.
+// Input: packed bytes come through the caller's input into an 8 KB buffer;
+// bits are taken most significant first; every symbol has a canonical
+// Huffman code whose lengths arrive in code-table blocks inside the stream.
 //
-// Output: bytes are produced into a 1 MB circular window and written out in
-// large pieces, each folded into the entry checksum.
+// Output: bytes are produced into a 1 MB circular window and handed to the
+// caller's output in large pieces.
 //
-// Speed: the loop runs one decoding step per output byte or match, exactly
-// as the format defines its steps (progress reports and flushes depend on
-// them). Short codes decode with one table lookup, and matches that neither
-// wrap nor overlap are copied in one piece; both give the same bytes as the
-// plain byte-by-byte rules.
+// The loop runs the format's decoding steps exactly (progress reports and
+// flushes depend on them). Where the tests at the top of the steps can't
+// fire for a while, as in a long multimedia stretch, the steps between run
+// as one tight loop. Short codes decode with one table lookup, and matches
+// that neither wrap nor overlap are copied in one piece; both give the same
+// bytes as the plain rules.
 #include "unpack/unpacker.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "archive/reader.h"
-#include "archive/reports.h"
-#include "archive/streams.h"
+#include "unpack/unpack_steps.h"
 
 Unpacker Unp;
 
+// Whether the processor has AVX2 for the window's error sums (the same
+// code either way, in wider lanes).
+bool WideErrorSums = __builtin_cpu_supports("avx2");
+
 namespace {
 
-#define QV_HOT inline __attribute__((always_inline))
-
-// A read position in the input buffer. The decoding loop keeps one in
-// registers and stores it back into InputPos and BitOffset around the
-// steps that work on those fields.
-struct Cursor {
-    const uint8_t* Buffer;
-    int32_t Pos;
-    int32_t Bit;
-
-    // The next 16 bits: the four bytes at Pos as one big-endian number,
-    // shifted so that bit Bit of the first byte lands in bit 15. The spare
-    // bytes after the buffer keep the fourth byte inside the array.
-    QV_HOT uint32_t Peek() const {
-        const uint8_t* p = Buffer + Pos;
-        const uint32_t bits = static_cast<uint32_t>(p[0]) << 24 |
-                              static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-                              p[3];
-        return (bits >> (16 - Bit)) & 0xFFFF;
-    }
-    QV_HOT void Skip(int32_t n) {
-        const int32_t bits = Bit + n;
-        Pos += bits >> 3;
-        Bit = bits & 7;
-    }
-    // A bit field of n bits (1..16).
-    QV_HOT int32_t Field(int32_t n) {
-        const int32_t value = static_cast<int32_t>(Peek() >> (16 - n));
-        Skip(n);
-        return value;
-    }
-    QV_HOT int32_t Decode(const HuffmanTable& table);
-};
-
-QV_HOT Cursor LoadCursor() {
-    return {Unp.InputBuffer, Unp.InputPos, Unp.BitOffset};
-}
-
-QV_HOT void StoreCursor(const Cursor& c) {
-    Unp.InputPos = c.Pos;
-    Unp.BitOffset = c.Bit;
-}
-
-QV_HOT uint32_t Peek16() {
-    return LoadCursor().Peek();
-}
-
-QV_HOT void Skip(int32_t n) {
-    Cursor c = LoadCursor();
-    c.Skip(n);
-    StoreCursor(c);
+// Realigns the stack: a 32-bit Windows thread's is aligned to 4 bytes only,
+// and vector spills need more.
+__attribute__((target("avx2"), force_align_arg_pointer)) void AdaptWeightsWide(
+    ChannelPredictor& v) {
+    AdaptWeightsInline(v);
 }
 
 }  // namespace
 
+void AdaptWeights(ChannelPredictor& v) {
+    if (WideErrorSums)
+        AdaptWeightsWide(v);
+    else
+        AdaptWeightsInline(v);
+}
+
 namespace {
+
+#define QV_HOT inline __attribute__((always_inline))
 
 // Unsigned arithmetic where a 32-bit count may wrap, so that damaged sizes
 // never reach undefined behaviour.
@@ -87,12 +54,105 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// Bit fields of n bits (1..16), most significant first.
-QV_HOT int32_t ReadField(int32_t n) {
-    Cursor c = LoadCursor();
-    const int32_t value = c.Field(n);
-    StoreCursor(c);
-    return value;
+// The bit reader: up to 63 unread bits of the stream in Bits, the next one
+// in bit 63, fetched from the input buffer eight bytes at a time. The read
+// position is Next * 8 - ValidBits() bits into the buffer; InputPos and
+// BitOffset follow from it whenever the reader hands its position back.
+struct BitReader {
+    const uint8_t* Buffer;
+    int32_t Next;  // first buffer byte not yet counted in Bits
+    // The count of valid bits in Bits (0..63) is its low six bits: a fast
+    // table entry is skipped whole, and its symbol bits above the length
+    // only change the bits above. The bits below the valid ones are 0 or
+    // the true next bits of the stream.
+    uint32_t Count;
+    uint64_t Bits;
+
+    // A refill leaves at least this many valid bits.
+    static constexpr int32_t kMinBits = 56;
+
+    static QV_HOT uint64_t Fetch(const uint8_t* p) {
+        uint64_t v;
+        std::memcpy(&v, p, sizeof(v));
+        return __builtin_bswap64(v);
+    }
+    // Fetches the eight bytes at pos.
+    QV_HOT void Start(const uint8_t* buffer, int32_t pos, int32_t bit) {
+        Buffer = buffer;
+        Next = pos;
+        Count = 0;
+        Bits = 0;
+        Refill();
+        Skip(bit);
+    }
+    QV_HOT int32_t ValidBits() const { return static_cast<int32_t>(Count & kFastLengthMask); }
+    QV_HOT int32_t BitPos() const { return Next * 8 - ValidBits(); }
+    QV_HOT int32_t Pos() const { return BitPos() >> 3; }
+    QV_HOT int32_t Bit() const { return BitPos() & 7; }
+    // Fetches eight bytes, the last one at most kReaderLookahead bytes past
+    // the read position.
+    QV_HOT void Refill() {
+        Bits |= Fetch(Buffer + Next) >> ValidBits();
+        Next += (63 - ValidBits()) >> 3;
+        Count |= kMinBits;
+    }
+    QV_HOT uint32_t Peek16() const { return static_cast<uint32_t>(Bits >> 48); }
+    // Consumes n & 63 bits (n is a bit count or a fast table entry).
+    QV_HOT void Skip(uint32_t n) {
+        Bits <<= n & kFastLengthMask;
+        Count -= n;
+    }
+    // A field of n bits (1..16).
+    QV_HOT int32_t Field(int32_t n) {
+        const int32_t value = static_cast<int32_t>(Bits >> (64 - n));
+        Skip(n);
+        return value;
+    }
+    // One symbol; needs 16 valid bits (what the format's rule peeks).
+    QV_HOT int32_t Decode(const HuffmanTable& table) {
+        int32_t symbol;
+        return TryFast(table, symbol) ? symbol : DecodeSlow(table);
+    }
+    // The format's rule, for the codes without a fast entry: the longer
+    // ones, and a multimedia table's block-change code. (The rule itself
+    // is out of line and sees no reader, so that the reader's fields stay
+    // in registers.)
+    QV_HOT int32_t DecodeSlow(const HuffmanTable& table) {
+        const uint32_t entry = SlowEntry(table, Peek16());
+        Skip(entry);
+        return static_cast<int32_t>(entry >> kFastSymbolShift);
+    }
+    // A code of up to kFastBits bits, when the next one is that short.
+    QV_HOT bool TryFast(const HuffmanTable& table, int32_t& symbol) {
+        const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
+        if (__builtin_expect(fast == kFastSlow, 0)) return false;
+        Skip(fast);
+        symbol = static_cast<int32_t>(static_cast<uint32_t>(fast) >> kFastSymbolShift);
+        return true;
+    }
+    static uint32_t SlowEntry(const HuffmanTable& table, uint32_t peek);
+};
+// Counts and shifts of 0..63 bits fit a fast entry's length field.
+static_assert(kFastLengthMask == 63);
+// A multimedia run reads three codes to a refill (the last one may peek 16
+// bits), a step or a code-length step one refill's worth.
+constexpr int32_t kCodesPerRefill = 3;
+static_assert((kCodesPerRefill - 1) * kMaxCodeLength + 16 <= BitReader::kMinBits);
+static_assert(kMaxStepBits <= BitReader::kMinBits);
+static_assert(kMaxLengthStepBits <= BitReader::kMinBits);
+// Next * 8 is at most the bit offset (7) plus 63 past the read position's
+// byte, and a fetch takes the eight bytes from Next.
+static_assert((7 + 63) / 8 + 7 == kReaderLookahead);
+
+BitReader ReaderAtInput() {
+    BitReader in;
+    in.Start(Unp.InputBuffer, Unp.InputPos, Unp.BitOffset);
+    return in;
+}
+
+void StoreReader(const BitReader& in) {
+    Unp.InputPos = in.Pos();
+    Unp.BitOffset = in.Bit();
 }
 
 // Where the step-top test fires next: at the refill point, or earlier once
@@ -117,10 +177,9 @@ int32_t ReadPacked(uint8_t* destination, int32_t count) {
     Unpacker& u = Unp;
     if (count > u.PackedRemaining) count = u.PackedRemaining;
     // Also refuses a negative remainder (a packed size of 2^31 or more).
-    if (count <= 0) return 0;
-    int32_t got = u.InStream != nullptr ? u.InStream->Read(destination, count) : 0;
-    if (got < 0) got = 0;
-    if (got > count) got = count;
+    if (count <= 0 || u.Input.Function == nullptr) return 0;
+    int32_t got = u.Input.Function(u.Input.Context, destination, count);
+    if (got < 0 || got > count) got = 0;
     u.PackedRemaining -= got;
     u.PackedDelivered += got;
     return got;
@@ -143,11 +202,13 @@ void FillInput(bool first) {
 }
 
 uint32_t PeekBits() {
-    return Peek16();
+    return ReaderAtInput().Peek16();
 }
 
 void SkipBits(int32_t n) {
-    Skip(n);
+    BitReader in = ReaderAtInput();
+    in.Skip(n);
+    StoreReader(in);
 }
 
 // ---------------------------------------------------------------------------
@@ -155,12 +216,13 @@ void SkipBits(int32_t n) {
 
 namespace {
 
-// The reference decoding rule for a peeked f (lowest bit clear), looking at
-// code lengths from firstLength on; gives the symbol and the code length.
-inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t firstLength,
-                              int32_t lastLength, int32_t& length) {
-    int32_t n = firstLength;
-    while (n < lastLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
+// The format's decoding rule for a peeked f (lowest bit clear); gives the
+// symbol and the code length.
+inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length) {
+    // The limits never decrease: past the fast lengths' limit the code is
+    // longer than they are.
+    int32_t n = f < static_cast<uint32_t>(t.LengthLimit[kFastBits]) ? 1 : kFastBits + 1;
+    while (n < kMaxCodeLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
     length = n;
     uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
                      ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
@@ -171,27 +233,39 @@ inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t firstLe
 // One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
 // are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
 // its lowest bit clear is below), so the prefix alone decides whether the
-// code is that short, and then which symbol it is.
+// code is that short, and then which symbol it is: the prefixes of length n
+// run from limit[n-1] to limit[n], and each 2^(kFastBits - n) of them are
+// one index of the rule (past the sorted symbols: the first one). A
+// multimedia table keeps its block-change symbol out of the fast entries,
+// so that a fast hit there is always a byte.
 void BuildFast(HuffmanTable& t) {
-    // The same search as DecodeByLimits over lengths 1..kFastBits, kept
-    // running: prefixes grow, so their code lengths never shrink.
-    int32_t n = 1;
-    for (uint32_t prefix = 0; prefix < (1u << kFastBits); ++prefix) {
-        const uint32_t f = prefix << (16 - kFastBits);
-        if (f >= static_cast<uint32_t>(t.LengthLimit[kFastBits])) {
-            t.Fast[prefix] = kFastSlow;
-            continue;
+    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
+    constexpr uint32_t kPrefixes = 1u << kFastBits;
+    uint32_t prefix = 0;
+    for (int32_t n = 1; n <= kFastBits; ++n) {
+        const uint32_t end =
+            std::min<uint32_t>(kPrefixes, (static_cast<uint32_t>(t.LengthLimit[n]) + 63) >> 6);
+        const uint32_t group = 1u << (kFastBits - n);
+        for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
+            const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
+            const int32_t symbol = t.SortedSymbols[at];
+            const uint16_t entry = symbol != slowSymbol
+                                       ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
+                                       : kFastSlow;
+            const uint32_t stop = std::min(end, prefix + group);
+            for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
         }
-        while (n < kFastBits && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
-        uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
-                         ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
-        if (index >= static_cast<uint32_t>(t.SymbolCount)) index = 0;
-        t.Fast[prefix] = static_cast<uint16_t>(t.SortedSymbols[index] << 4 | n);
     }
+    for (; prefix < kPrefixes; ++prefix) t.Fast[prefix] = kFastSlow;
 }
 
 }  // namespace
 
+// Damage policy: lengths that over- or under-subscribe the code space are
+// built all the same, and decoded by the same rule. A code past the last
+// limit takes 15 bits, and one whose index falls past the sorted symbols
+// decodes as the fixed symbol SortedSymbols[0]; nothing is rejected here.
+// Such an entry decodes to wrong bytes, and its checksum rejects it.
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     int32_t lengthCount[16] = {};
     for (int32_t i = 0; i < count; ++i) lengthCount[lengths[i] & 15] += 1;
@@ -201,7 +275,7 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     int32_t next[16] = {};
     // At most 1028 symbols: acc stays below 2^16 * 1028, no overflow.
     int32_t acc = 0;
-    for (int32_t k = 1; k <= 15; ++k) {
+    for (int32_t k = 1; k <= kMaxCodeLength; ++k) {
         acc = 2 * (acc + lengthCount[k]);
         const int32_t limit = acc << (15 - k);
         table.LengthLimit[k] = limit > 0xFFFF ? 0xFFFF : limit;
@@ -216,116 +290,55 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-QV_HOT int32_t Cursor::Decode(const HuffmanTable& table) {
-    const uint32_t f = Peek() & 0xFFFE;
-    const uint16_t fast = table.Fast[f >> (16 - kFastBits)];
-    if (fast != kFastSlow) {
-        Skip(fast & 15);
-        return fast >> 4;
-    }
-    // Longer codes: the plain rule from length kFastBits + 1 on.
+// The symbol and length of the code in peek, as a fast entry would give them.
+uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
     int32_t length = 0;
-    const int32_t symbol = DecodeByLimits(table, f, kFastBits + 1, 15, length);
-    Skip(length);
+    const int32_t symbol = DecodeByLimits(table, peek & 0xFFFE, length);
+    return static_cast<uint32_t>(symbol) << kFastSymbolShift | static_cast<uint32_t>(length);
+}
+
+int32_t DecodeSymbol(const HuffmanTable& table) {
+    BitReader in = ReaderAtInput();
+    const int32_t symbol = in.Decode(table);
+    StoreReader(in);
     return symbol;
 }
 
 namespace {
 
-// The decoding loop's reader: up to 63 unread bits in a 64-bit word, first
-// bit at bit 63, taken from the input buffer eight bytes at a time. The
-// read position is Next * 8 - Count bits into the buffer, so InputPos and
-// BitOffset follow from it exactly whenever the loop hands them back.
-struct WideCursor {
-    const uint8_t* Buffer;
-    int32_t Next;   // first buffer byte not yet counted in Bits
-    int32_t Count;  // valid bits in Bits, 0..63; the bits below them are 0 or
-                    // the true next bits of the stream
-    uint64_t Bits;
-
-    static QV_HOT uint64_t Load(const uint8_t* p) {
-        uint64_t v;
-        std::memcpy(&v, p, sizeof(v));
-        return __builtin_bswap64(v);
-    }
-    QV_HOT void Start(const uint8_t* buffer, int32_t pos, int32_t bit) {
-        Buffer = buffer;
-        Next = pos + 7;
-        Bits = Load(buffer + pos) << bit;
-        Count = 56 - bit;
-    }
-    QV_HOT int32_t BitPos() const { return Next * 8 - Count; }
-    QV_HOT int32_t Pos() const { return BitPos() >> 3; }
-    QV_HOT int32_t Bit() const { return BitPos() & 7; }
-    // Afterwards at least 56 bits are valid. The bytes loaded lie at most
-    // 15 past the read position, inside the buffer's spare room.
-    QV_HOT void Refill() {
-        Bits |= Load(Buffer + Next) >> Count;
-        Next += (63 - Count) >> 3;
-        Count |= 56;
-    }
-    QV_HOT void Skip(int32_t n) {
-        Bits <<= n;
-        Count -= n;
-    }
-    // n in 1..16; needs n valid bits.
-    QV_HOT int32_t Field(int32_t n) {
-        const int32_t value = static_cast<int32_t>(Bits >> (64 - n));
-        Skip(n);
-        return value;
-    }
-    // Needs 16 valid bits (what the plain reader peeks).
-    QV_HOT int32_t Decode(const HuffmanTable& table) {
-        const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
-        if (fast != kFastSlow) {
-            Skip(fast & 15);
-            return fast >> 4;
-        }
-        const uint32_t f = static_cast<uint32_t>(Bits >> 48) & 0xFFFE;
-        int32_t length = 0;
-        const int32_t symbol = DecodeByLimits(table, f, kFastBits + 1, 15, length);
-        Skip(length);
-        return symbol;
-    }
-};
-
-QV_HOT int32_t Decode(const HuffmanTable& table) {
-    Cursor c = LoadCursor();
-    const int32_t symbol = c.Decode(table);
-    StoreCursor(c);
-    return symbol;
-}
-
-}  // namespace
-
-int32_t DecodeSymbol(const HuffmanTable& table) {
-    return Decode(table);
-}
-
 void ReadCodeTables() {
     Unpacker& u = Unp;
     if (u.InputPos > kRefillTables) FillInput(false);
-    const uint32_t f = PeekBits();
+    BitReader in = ReaderAtInput();
+    const uint32_t f = in.Peek16();
     u.AudioMode = (f & 0x8000) != 0;
     if ((f & 0x4000) == 0) std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
-    SkipBits(2);
+    in.Skip(2);
     int32_t tableSize = kLzTableSize;
     if (u.AudioMode) {
         u.ChannelCount = static_cast<int32_t>((f >> 12) & 3) + 1;
         if (u.CurrentChannel >= u.ChannelCount) u.CurrentChannel = 0;
-        SkipBits(2);
+        in.Skip(2);
         tableSize = kAudioSymbols * u.ChannelCount;
     }
     uint8_t preLengths[kPreSymbols];
-    for (int32_t i = 0; i < kPreSymbols; ++i) preLengths[i] = static_cast<uint8_t>(ReadField(4));
+    for (int32_t i = 0; i < kPreSymbols; ++i) {
+        in.Refill();
+        preLengths[i] = static_cast<uint8_t>(in.Field(4));
+    }
     BuildTable(preLengths, u.PreTable, kPreSymbols);
 
     // Starts as zeros: lengths past the table size are 0 afterwards.
     uint8_t work[kMaxTableSize] = {};
     int32_t i = 0;
     while (i < tableSize) {
-        if (u.InputPos > kRefillLengths) FillInput(false);
-        const int32_t s = DecodeSymbol(u.PreTable);
+        if (in.Pos() > kRefillLengths) {
+            StoreReader(in);
+            FillInput(false);
+            in = ReaderAtInput();
+        }
+        in.Refill();
+        const int32_t s = in.Decode(u.PreTable);
         if (s < 16) {
             work[i] = static_cast<uint8_t>((s + u.PreviousLengths[i]) & 15);
             ++i;
@@ -333,14 +346,15 @@ void ReadCodeTables() {
         }
         int32_t n;
         if (s == kPreRepeatPrevious) {
-            n = ReadField(2) + 3;
+            n = in.Field(2) + 3;
             // At the first position there is no length to repeat: 0.
             for (; n > 0 && i < tableSize; --n, ++i) work[i] = i > 0 ? work[i - 1] : 0;
             continue;
         }
-        n = s == kPreShortZeros ? ReadField(3) + 3 : ReadField(7) + 11;
+        n = s == kPreShortZeros ? in.Field(3) + 3 : in.Field(7) + 11;
         for (; n > 0 && i < tableSize; --n, ++i) work[i] = 0;
     }
+    StoreReader(in);
     if (u.AudioMode) {
         for (int32_t c = 0; c < u.ChannelCount; ++c) {
             BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
@@ -352,22 +366,20 @@ void ReadCodeTables() {
                    kRepeatLengthSymbols);
     }
     std::memcpy(u.PreviousLengths, work, sizeof(work));
+    u.TablesRead = true;
 }
 
 // ---------------------------------------------------------------------------
 // Output
 
-int32_t EmitOutput(const uint8_t* data, int32_t count) {
-    Unpacker& u = Unp;
-    int32_t written = count;
-    if (!u.DiscardOutput) {
-        written = u.OutStream != nullptr ? u.OutStream->Write(data, count) : 0;
-        if (written < 0 || written > count) written = 0;
-    }
-    if (!u.SkipChecksum) {
-        u.EntryChecksum = UpdateChecksum(u.EntryChecksum, data, written, u.ChecksumKind);
-    }
-    return written;
+void EmitOutput(const uint8_t* data, int32_t count) {
+    const Unpacker& u = Unp;
+    if (u.Output.Function != nullptr) u.Output.Function(u.Output.Context, data, count);
+}
+
+void ReportProgress(int32_t outputLeft) {
+    const Unpacker& u = Unp;
+    if (u.Progress.Function != nullptr) u.Progress.Function(u.Progress.Context, outputLeft);
 }
 
 void FlushWindow() {
@@ -383,8 +395,6 @@ void FlushWindow() {
 
 // ---------------------------------------------------------------------------
 // LZ decoding
-
-namespace {
 
 QV_HOT void Copy8(uint8_t* to, const uint8_t* from) {
     uint64_t v;
@@ -402,8 +412,11 @@ QV_HOT void Copy2(uint8_t* to, const uint8_t* from) {
     std::memcpy(to, &v, sizeof(v));
 }
 
-// The match copy on the loop's own copies of WindowPos and OutputLeft.
-QV_HOT void CopyMatchAt(int32_t length, int32_t distance, int32_t& windowPos, int32_t& outputLeft) {
+// A match: records it in the history, then copies length bytes from
+// distance back, one at a time in increasing order with a masked index, or
+// faster where that gives the same bytes. Works on the loop's own copies of
+// WindowPos and OutputLeft.
+QV_HOT void CopyMatch(int32_t length, int32_t distance, int32_t& windowPos, int32_t& outputLeft) {
     Unpacker& u = Unp;
     u.RecentDistances[u.RecentIndex & 3] = distance;
     u.RecentIndex = WrapAdd(u.RecentIndex, 1);
@@ -458,12 +471,6 @@ QV_HOT void CopyMatchAt(int32_t length, int32_t distance, int32_t& windowPos, in
     windowPos = pos;
 }
 
-}  // namespace
-
-void CopyMatch(int32_t length, int32_t distance) {
-    CopyMatchAt(length, distance, Unp.WindowPos, Unp.OutputLeft);
-}
-
 void StartEntry(bool solid) {
     Unpacker& u = Unp;
     u.InputPos = 0;
@@ -478,7 +485,8 @@ void StartEntry(bool solid) {
     u.RecentIndex = 0;
     u.PrevMatchDistance = 0;
     u.PrevMatchLength = 0;
-    std::memset(u.Window, 0, kWindowSize);
+    if (!u.WindowZero) std::memset(u.Window, 0, kWindowSize);
+    u.WindowZero = false;
     std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
     u.WindowPos = 0;
     u.FlushedPos = 0;
@@ -487,223 +495,118 @@ void StartEntry(bool solid) {
 void ReadTrailingTables() {
     Unpacker& u = Unp;
     if (u.InputPos + 5 > u.InputEnd) return;
-    if (u.AudioMode) {
-        if (DecodeSymbol(u.AudioTables[u.CurrentChannel]) == kAudioBlockChange) ReadCodeTables();
-    } else {
-        if (DecodeSymbol(u.LiteralTable) == kSymbolBlockChange) ReadCodeTables();
+    const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
+    if (DecodeSymbol(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
+        ReadCodeTables();
     }
 }
 
-namespace {
-
-QV_HOT uint8_t Predict(int32_t delta) {
-    Unpacker& u = Unp;
-    ChannelPredictor& v = u.Predictors[u.CurrentChannel];
-    int32_t cross = u.CrossDelta;
-    const int32_t predicted = BeginPrediction(v, cross);
-    const uint8_t b = FinishPrediction(v, cross, predicted, delta);
-    u.CrossDelta = cross;
-    return b;
-}
-
-}  // namespace
-
-namespace {
+// ---------------------------------------------------------------------------
+// Multimedia decoding
 
 // Counts the multimedia steps, from the one about to run, whose step tops
 // fire nothing. Called after this step's top; every bound is at least 1.
 QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t outputLeft,
                                int32_t windowPos, int32_t flushedPos) {
-    // Progress fires at the next multiple of 4096 below outputLeft; the
-    // loop ends after outputLeft reaches 0.
-    int32_t n = ((outputLeft - 1) & 0xFFF) + 1;
+    // Progress fires at the next multiple of kProgressInterval below
+    // outputLeft; the loop ends after outputLeft reaches 0.
+    int32_t n = ((outputLeft - 1) & (kProgressInterval - 1)) + 1;
     // Compared without outputLeft + 1, which overflows for an entry of
     // 2^31 bytes (outputLeft 2^31 - 1).
     if (n - 1 > outputLeft) n = outputLeft + 1;
     // The test at the step top stays quiet while the bit position is below
-    // stepCheckBits.
-    const int32_t byInput = (stepCheckBits - 1 - bitPos) / 15 + 1;
+    // stepCheckBits; a multimedia step reads one code.
+    const int32_t byInput = (stepCheckBits - 1 - bitPos) / kMaxCodeLength + 1;
     if (n > byInput) n = byInput;
-    // The flush guard fires once fewer than 270 bytes separate WindowPos
-    // from FlushedPos; equal positions mean nothing waits.
+    // The flush guard fires once fewer than kFlushGuard bytes separate
+    // WindowPos from FlushedPos; equal positions mean nothing waits.
     int32_t gap = (flushedPos - windowPos) & kWindowMask;
     if (gap == 0) gap = kWindowSize;
-    if (n > gap - 269) n = gap - 269;
+    if (n > gap - (kFlushGuard - 1)) n = gap - (kFlushGuard - 1);
     // No masking inside the run: it stops at the window's end.
     if (n > kWindowSize - windowPos) n = kWindowSize - windowPos;
     return n;
 }
 
-// Up to steps multimedia steps with channels predictors; returns the bytes
-// produced and sets change when a block-change symbol ended the run. The
-// predictors live in locals meanwhile, rotated so that local 0 is the
-// current channel: the output stores can't alias them, and the unrolled
-// channel loop indexes them with constants.
-// The same run as AudioRun, on the predictors in place.
-[[maybe_unused]] int32_t AudioRunSmall(WideCursor& in, uint8_t* to, int32_t steps, bool& change) {
-    Unpacker& u = Unp;
-    int32_t channel = u.CurrentChannel;
-    int32_t cross = u.CrossDelta;
-    int32_t k = 0;
-    for (; k < steps; ++k) {
-        in.Refill();
-        const int32_t s = in.Decode(u.AudioTables[channel]);
-        if (s == kAudioBlockChange) {
-            change = true;
-            break;
-        }
-        ChannelPredictor& v = u.Predictors[channel];
-        const int32_t predicted = BeginPrediction(v, cross);
-        to[k] = FinishPrediction(v, cross, predicted, s);
-        if (++channel == u.ChannelCount) channel = 0;
-    }
-    u.CurrentChannel = channel;
-    u.CrossDelta = cross;
-    return k;
+// The window position from which a step top would flush (fewer than
+// kFlushGuard bytes left before FlushedPos, which equal positions are not)
+// or mask; positions below it keep the tops quiet.
+QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
+    const int32_t guard =
+        (flushedPos > windowPos ? flushedPos : flushedPos + kWindowSize) - (kFlushGuard - 1);
+    return guard < kWindowSize ? guard : kWindowSize;
 }
 
-// A channel predictor laid out for a run: the four history terms side by
-// side, and the error sums of subtracting and of adding each term in two
-// four-lane vectors (Minus = E1, E3, E5, E7; Plus = E2, E4, E6, E8), so a
-// byte updates eight sums with a few vector operations. Same values as
-// ChannelPredictor throughout.
-typedef int32_t Lanes __attribute__((vector_size(16)));
-
-struct RunChannel {
-    int32_t W[5];
-    int32_t H0, H1, H2, H3;
-    int32_t PrevDelta;
-    Lanes Minus, Plus;
-    Lanes Rest;  // E0, E9, E10 and an unused lane
-    int32_t Count;
-    int32_t PrevByte;
-
-    QV_HOT void From(const ChannelPredictor& v) {
-        std::memcpy(W, v.Weights, sizeof(W));
-        H0 = v.DeltaHistory[0];
-        H1 = v.DeltaHistory[1];
-        H2 = v.DeltaHistory[2];
-        H3 = v.DeltaHistory[3];
-        PrevDelta = v.PrevDelta;
-        const int32_t* e = v.ErrorSums;
-        Rest = Lanes{e[0], e[9], e[10], 0};
-        Minus = Lanes{e[1], e[3], e[5], e[7]};
-        Plus = Lanes{e[2], e[4], e[6], e[8]};
-        Count = v.SampleCount;
-        PrevByte = v.PrevByte;
-    }
-    QV_HOT void To(ChannelPredictor& v) const {
-        std::memcpy(v.Weights, W, sizeof(W));
-        v.DeltaHistory[0] = H0;
-        v.DeltaHistory[1] = H1;
-        v.DeltaHistory[2] = H2;
-        v.DeltaHistory[3] = H3;
-        v.PrevDelta = PrevDelta;
-        int32_t* e = v.ErrorSums;
-        e[0] = Rest[0];
-        e[9] = Rest[1];
-        e[10] = Rest[2];
-        for (int k = 0; k < 4; ++k) {
-            e[2 * k + 1] = Minus[k];
-            e[2 * k + 2] = Plus[k];
-        }
-        v.SampleCount = Count;
-        v.PrevByte = PrevByte;
-    }
-    // BeginPrediction and FinishPrediction in one.
-    QV_HOT uint8_t Step(int32_t delta, int32_t& cross) {
-        Count = static_cast<int32_t>(static_cast<uint32_t>(Count) + 1u);
-        H3 = H2;
-        H2 = H1;
-        H1 = PrevDelta - H0;
-        H0 = PrevDelta;
-        const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(PrevByte) * 8u) + W[0] * H0 +
-                          W[1] * H1 + W[2] * H2 + W[3] * H3 + W[4] * cross;
-        const int32_t b = ((p >> 3) & 0xFF) - delta;
-        const int32_t e = 8 * SignedByte(delta);
-        const Lanes ev = {e, e, e, e};
-        const Lanes h = {H0, H1, H2, H3};
-        Lanes m = ev - h;
-        Lanes q = ev + h;
-        m = (m ^ (m >> 31)) - (m >> 31);
-        q = (q ^ (q >> 31)) - (q >> 31);
-        Lanes r = ev - Lanes{0, cross, -cross, 0};
-        r = (r ^ (r >> 31)) - (r >> 31);
-        Minus += m;
-        Plus += q;
-        Rest += r;
-        const int32_t d = SignedByte(b - PrevByte);
-        PrevDelta = d;
-        cross = d;
-        PrevByte = b;
-        if ((Count & 0x1F) == 0) Adapt();
-        return static_cast<uint8_t>(b & 0xFF);
-    }
-    void Adapt() {
-        const int32_t sums[11] = {Rest[0], Minus[0], Plus[0], Minus[1], Plus[1], Minus[2],
-                                  Plus[2], Minus[3], Plus[3], Rest[1],  Rest[2]};
-        int best = 0;
-        int32_t least = sums[0];
-        for (int k = 1; k <= 10; ++k) {
-            if (sums[k] < least) {
-                least = sums[k];
-                best = k;
-            }
-        }
-        Rest = Lanes{0, 0, 0, 0};
-        Minus = Lanes{0, 0, 0, 0};
-        Plus = Lanes{0, 0, 0, 0};
-        if (best != 0) {
-            int32_t& w = W[(best - 1) / 2];
-            if (best & 1) {
-                if (w >= -16) w -= 1;
-            } else {
-                if (w < 16) w += 1;
-            }
-        }
-    }
-};
-
+// Up to steps multimedia steps whose step tops would do nothing; returns
+// the bytes produced and sets change when a block-change symbol ended the
+// run. Whole rounds from channel 0 in which no channel fills its window run
+// without the adaptation test, each channel at a constant index; the other
+// steps go one by one.
 template <int Channels>
-QV_HOT int32_t AudioRun(WideCursor& in, uint8_t* to, int32_t steps, bool& change) {
+int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
     Unpacker& u = Unp;
-    const int32_t first = u.CurrentChannel;
-    RunChannel p[Channels];
-    const HuffmanTable* tables[Channels];
-    for (int c = 0; c < Channels; ++c) {
-        const int32_t real = (first + c) % Channels;
-        p[c].From(u.Predictors[real]);
-        tables[c] = &u.AudioTables[real];
-    }
+    ChannelPredictor* const v = u.Predictors;
+    BitReader in = reader;
     int32_t cross = u.CrossDelta;
-    int32_t k = 0;
-    int32_t c = 0;
-    for (;;) {
-        // One byte per channel, in channel order.
-#pragma GCC unroll 4
-        for (c = 0; c < Channels; ++c) {
-            if (k == steps) goto done;
+    int32_t channel = u.CurrentChannel;
+    int32_t n = 0;
+    while (n < steps && !change) {
+        int32_t rounds = channel == 0 ? (steps - n) / Channels : 0;
+        int32_t slot[Channels];
+        for (int c = 0; c < Channels; ++c) {
+            slot[c] = v[c].SampleCount & 31;
+            if (rounds > 31 - slot[c]) rounds = 31 - slot[c];
+        }
+        if (rounds == 0) {
             in.Refill();
-            const int32_t s = in.Decode(*tables[c]);
+            const int32_t s = in.Decode(u.AudioTables[channel]);
             if (s == kAudioBlockChange) {
                 change = true;
-                goto done;
+                break;
             }
-            to[k] = p[c].Step(s, cross);
-            ++k;
+            out[n++] = PredictByte(v[channel], cross, s);
+            if (++channel == Channels) channel = 0;
+            continue;
         }
+        int32_t r = 0;
+        int done = Channels;  // channels that had their byte in the last round
+        for (; r < rounds && done == Channels; ++r) {
+#pragma GCC unroll 4
+            for (done = 0; done < Channels; ++done) {
+                if (done % kCodesPerRefill == 0) in.Refill();
+                int32_t s;
+                if (!in.TryFast(u.AudioTables[done], s)) {
+                    s = in.DecodeSlow(u.AudioTables[done]);
+                    if (s == kAudioBlockChange) {
+                        change = true;
+                        break;
+                    }
+                }
+                out[n++] = TakeByte(v[done], slot[done] + r, cross, s);
+            }
+        }
+        for (int c = 0; c < Channels; ++c) {
+            const int32_t taken = r - (c < done ? 0 : 1);
+            v[c].SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v[c].SampleCount) +
+                                                    static_cast<uint32_t>(taken));
+        }
+        channel = done % Channels;
     }
-done:
-    for (int i = 0; i < Channels; ++i) p[i].To(u.Predictors[(first + i) % Channels]);
-    u.CurrentChannel = (first + c) % Channels;
+    reader = in;
+    u.CurrentChannel = channel;
     u.CrossDelta = cross;
-    return k;
+    return n;
 }
 
 }  // namespace
 
-uint8_t PredictByte(int32_t delta) {
-    return Predict(delta);
+// ---------------------------------------------------------------------------
+// The decoding loop
+
+void ResetUnpacker() {
+    // Every field's fresh value is zero (unpacker.h); no 37 KB temporary on
+    // the stack.
+    std::memset(static_cast<void*>(&Unp), 0, sizeof(Unp));
 }
 
 void UnpackEntry(uint8_t* window, bool solid) {
@@ -716,8 +619,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
     // The loop works on local copies of the busiest fields (the compiler
     // can't keep fields in registers across stores into the window) and
     // hands them back to the fields around every out-of-line step.
-    WideCursor in;
-    in.Start(u.InputBuffer, u.InputPos, u.BitOffset);
+    BitReader in = ReaderAtInput();
     int32_t windowPos = u.WindowPos;
     int32_t outputLeft = WrapAdd(u.OutputLeft, -1);
     // Changed only by the out-of-line steps, so read again after them.
@@ -727,13 +629,12 @@ void UnpackEntry(uint8_t* window, bool solid) {
     bool audioMode = u.AudioMode;
     uint8_t* const out = u.Window;
     auto save = [&] {
-        u.InputPos = in.Pos();
-        u.BitOffset = in.Bit();
+        StoreReader(in);
         u.WindowPos = windowPos;
         u.OutputLeft = outputLeft;
     };
     auto load = [&] {
-        in.Start(u.InputBuffer, u.InputPos, u.BitOffset);
+        in = ReaderAtInput();
         windowPos = u.WindowPos;
         outputLeft = u.OutputLeft;
         stepCheckBits = (u.StepCheckPos + 1) * 8;
@@ -749,11 +650,10 @@ void UnpackEntry(uint8_t* window, bool solid) {
             if (u.InputPos > kRefillStep) FillInput(false);
             load();
         }
-        // One step reads at most 51 bits.
         in.Refill();
-        if ((outputLeft & 0xFFF) == 0) NotifyProgress(outputLeft);
+        if ((outputLeft & (kProgressInterval - 1)) == 0) ReportProgress(outputLeft);
         windowPos &= kWindowMask;
-        if (((flushedPos - windowPos) & kWindowMask) < 270 && flushedPos != windowPos) {
+        if (((flushedPos - windowPos) & kWindowMask) < kFlushGuard && flushedPos != windowPos) {
             save();
             FlushWindow();
             load();
@@ -761,18 +661,11 @@ void UnpackEntry(uint8_t* window, bool solid) {
 
         if (audioMode) {
             // This step and the ones after it, up to the first whose top
-            // would do something (report progress, refill or stop at the
-            // overrun point, flush, mask the window position), run as one
-            // tight loop. Each takes at most 15 bits and gives one byte.
+            // would do something, run as one.
             const int32_t steps =
                 QuietAudioSteps(in.BitPos(), stepCheckBits, outputLeft, windowPos, flushedPos);
             bool change = false;
             int32_t k;
-#if defined(__OPTIMIZE_SIZE__)
-            // Builds for size (the product) take one plain loop for every
-            // channel count instead of four unrolled ones.
-            k = AudioRunSmall(in, out + windowPos, steps, change);
-#else
             switch (u.ChannelCount) {
                 case 1:
                     k = AudioRun<1>(in, out + windowPos, steps, change);
@@ -787,7 +680,6 @@ void UnpackEntry(uint8_t* window, bool solid) {
                     k = AudioRun<4>(in, out + windowPos, steps, change);
                     break;
             }
-#endif
             windowPos += k;
             outputLeft -= k;
             if (change) {
@@ -798,43 +690,60 @@ void UnpackEntry(uint8_t* window, bool solid) {
             continue;
         }
 
-        const int32_t s = in.Decode(u.LiteralTable);
-        if (s < 256) {
-            out[windowPos] = static_cast<uint8_t>(s);
-            windowPos += 1;
-            outputLeft -= 1;
-        } else if (s >= kSymbolMatchFirst) {
-            // Length slot with its extra bits, a distance symbol with its
-            // extra bits, then the far-distance bumps.
-            const int32_t slot = s - kSymbolMatchFirst;
-            int32_t length = kSlots.LengthBase[slot] + 3;
-            if (kSlots.LengthExtraBits[slot] > 0) length += in.Field(kSlots.LengthExtraBits[slot]);
-            const int32_t d = in.Decode(u.DistanceTable);
-            int32_t distance = kSlots.DistanceBase[d] + 1;
-            if (kSlots.DistanceExtraBits[d] > 0) distance += in.Field(kSlots.DistanceExtraBits[d]);
-            if (distance >= kFarDistance2) length += 1;
-            if (distance >= kFarDistance1) length += 1;
-            CopyMatchAt(length, distance, windowPos, outputLeft);
-        } else if (s == kSymbolBlockChange) {
+        // This step and the ones after it, up to the first whose top would
+        // do something, run as one: the tops stay quiet while outputLeft
+        // is above the next progress multiple (or 0), the bit position
+        // below the test point and the window position below both the
+        // window's end and the flush guard.
+        const int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
+        const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
+        bool tables = false;
+        do {
+            in.Refill();
+            const int32_t s = in.Decode(u.LiteralTable);
+            if (s < 256) {
+                out[windowPos] = static_cast<uint8_t>(s);
+                windowPos += 1;
+                outputLeft -= 1;
+            } else if (s >= kSymbolMatchFirst) {
+                // Length slot with its extra bits, a distance symbol with its
+                // extra bits, then the far-distance bumps.
+                const int32_t slot = s - kSymbolMatchFirst;
+                int32_t length = kSlots.LengthBase[slot] + 3;
+                if (kSlots.LengthExtraBits[slot] > 0)
+                    length += in.Field(kSlots.LengthExtraBits[slot]);
+                const int32_t d = in.Decode(u.DistanceTable);
+                int32_t distance = kSlots.DistanceBase[d] + 1;
+                if (kSlots.DistanceExtraBits[d] > 0)
+                    distance += in.Field(kSlots.DistanceExtraBits[d]);
+                if (distance >= kFarDistance2) length += 1;
+                if (distance >= kFarDistance1) length += 1;
+                CopyMatch(length, distance, windowPos, outputLeft);
+            } else if (s == kSymbolBlockChange) {
+                tables = true;
+            } else if (s == kSymbolRepeatMatch) {
+                CopyMatch(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
+            } else if (s < kSymbolShortFirst) {
+                const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                const int32_t r = in.Decode(u.RepeatLengthTable);
+                int32_t length = kSlots.LengthBase[r] + 2;
+                if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
+                if (distance >= kFarDistance2) length += 1;
+                if (distance >= kFarDistance1) length += 1;
+                if (distance >= kRecentNearLimit) length += 1;
+                CopyMatch(length, distance, windowPos, outputLeft);
+            } else {
+                const int32_t k = s - kSymbolShortFirst;
+                const int32_t distance =
+                    kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
+                CopyMatch(2, distance, windowPos, outputLeft);
+            }
+        } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
+                 in.BitPos() < stepCheckBits);
+        if (tables) {
             save();
             ReadCodeTables();
             load();
-        } else if (s == kSymbolRepeatMatch) {
-            CopyMatchAt(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
-        } else if (s < kSymbolShortFirst) {
-            const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
-            const int32_t r = in.Decode(u.RepeatLengthTable);
-            int32_t length = kSlots.LengthBase[r] + 2;
-            if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
-            if (distance >= kFarDistance2) length += 1;
-            if (distance >= kFarDistance1) length += 1;
-            if (distance >= kRecentNearLimit) length += 1;
-            CopyMatchAt(length, distance, windowPos, outputLeft);
-        } else {
-            const int32_t k = s - kSymbolShortFirst;
-            const int32_t distance =
-                kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
-            CopyMatchAt(2, distance, windowPos, outputLeft);
         }
     }
     save();
@@ -844,8 +753,9 @@ void UnpackEntry(uint8_t* window, bool solid) {
 
 void CopyStored() {
     Unpacker& u = Unp;
+    u.WindowZero = false;
     for (;;) {
-        const int32_t got = ReadPacked(u.Window, 0x7F00);
+        const int32_t got = ReadPacked(u.Window, kStoredPiece);
         if (got <= 0) return;
         const int32_t n = got < u.OutputLeft ? got : u.OutputLeft;
         // Nothing is written once the unpacked size is reached, nor for a

@@ -24,12 +24,14 @@ public:
     std::vector<uint8_t> Bytes;
     int32_t Pos = 0;
     bool Openable = true;
+    int64_t BytesRead = 0;  // by every Read since the last Open
 
     bool Open(const AnsiString& name) override {
         if (!Openable || !(name == "#101")) return false;
         IsOpen = true;
         Name = name;
         Pos = 0;
+        BytesRead = 0;
         return true;
     }
     bool Create(const AnsiString&) override { return false; }
@@ -44,6 +46,7 @@ public:
         int32_t n = size - Pos < count ? size - Pos : count;
         std::memcpy(buffer, Bytes.data() + Pos, static_cast<size_t>(n));
         Pos += n;
+        BytesRead += n;
         return n;
     }
     uint32_t Seek(int32_t offset, int32_t origin) override {

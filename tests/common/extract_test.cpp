@@ -5,6 +5,7 @@
 #include "install/paths.h"
 #include "pack/archive_writer.h"
 #include "tests/common/archive_fixture.h"
+#include "tests/common/hostile_archives.h"
 #include "unpack/unpacker.h"
 
 #if !defined(_WIN32)
@@ -104,6 +105,21 @@ TEST_F(Driver, DamagedEntryIsErasedAndTheRunGoesOn) {
     EXPECT_TRUE(Exists("one.txt"));
     EXPECT_FALSE(Exists("two.bin"));
     EXPECT_EQ(Content("three"), kThree);
+}
+
+TEST_F(Driver, FailedWritesFailTheEntryAndLeaveNoFile) {
+    // The decoder's output goes through the driver, which folds into the
+    // checksum only what was written.
+    class Failing : public TMyFileStream {
+    public:
+        int32_t Write(const void*, int32_t) override { return 0; }
+    } failing;
+    TargetStream = &failing;
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_FALSE(Exists("one.txt") || Exists("two.bin") || Exists("three"));
+    EXPECT_EQ(rec.Status.size(), 3u);
+    TargetStream = &target;
 }
 
 TEST_F(Driver, EmptyDestinationPassesTheEntryOver) {
@@ -351,6 +367,47 @@ TEST_F(Driver, WriteFailingPartWayErasesTheEntryAndTheRunGoesOn) {
     EXPECT_EQ(ExtractResult, 3);
     EXPECT_FALSE(Exists("big.bin"));
     EXPECT_EQ(Content("small.txt"), kOne);
+}
+
+TEST_F(Driver, SolidEntryWithNoTablesBeforeItIsDamaged) {
+    ArchiveWriter w;
+    w.Bytes = qvtest::SolidEntryFirst();
+    w.Stored("after", kThree);
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_FALSE(Exists("s"));
+    EXPECT_EQ(Content("after"), kThree);
+    EXPECT_EQ(rec.Asked, (std::vector<std::string>{"s", "after"}));
+    EXPECT_EQ(rec.Status, std::vector<std::string>{"extracting " + dir.Path.string() + "/after"});
+    EXPECT_TRUE(rec.Errors.empty());
+    EXPECT_LE(archive.BytesRead, static_cast<int64_t>(w.Bytes.size()));
+}
+
+TEST_F(Driver, PackedDataBeforeItsOwnHeaderEndsTheWalk) {
+    ArchiveWriter w = Start();
+    w.Stored("first", kOne);
+    FileEntry e;
+    e.HeadFlags = 0;  // no data flag: PackSize is left out of the next block's start
+    e.Name = "back";
+    e.PackSize = static_cast<uint32_t>(w.Bytes.size());
+    w.File(e, {});
+    w.Stored("after", kThree);
+    Run(w.Bytes);
+    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(Content("first"), kOne);
+    EXPECT_FALSE(Exists("back"));
+    EXPECT_FALSE(Exists("after"));
+    EXPECT_EQ(rec.Asked, std::vector<std::string>{"first"});
+    EXPECT_TRUE(rec.Errors.empty());
+
+    // Not a timed test: the work of a run is bounded by the archive, which
+    // is read once (headers, then each entry's data), however its headers
+    // point back.
+    ExtractResult = 0;
+    const std::vector<uint8_t> overlapping = qvtest::OverlappingHeaders(64 * 1024);
+    Run(overlapping);
+    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_LE(archive.BytesRead, static_cast<int64_t>(overlapping.size()));
 }
 
 TEST_F(Driver, WithoutDestinationHookEntriesGoToTheDefault) {

@@ -35,9 +35,12 @@ TEST(Checksums, EightByteStepsAgreeWithTheByteWiseRule) {
         b = static_cast<uint8_t>(seed >> 23);
     }
     // Every start offset (alignment) and every length around the 8-byte
-    // steps and the 40-byte lane blocks (from two blocks on), split at
-    // every place, against one table lookup per byte.
+    // steps, the 40-byte lane blocks (from two blocks on) and the 64- and
+    // 16-byte folding blocks, split at every place, against one table
+    // lookup per byte; folding and table steps alike.
+    const bool folding = CrcByFolding;
     for (int start = 0; start < 8; ++start) {
+        CrcByFolding = folding && start % 2 == 0;
         for (int length = 0; length <= 170; ++length) {
             uint32_t expected = 0xFFFFFFFFu;
             for (int i = 0; i < length; ++i)
@@ -50,6 +53,7 @@ TEST(Checksums, EightByteStepsAgreeWithTheByteWiseRule) {
             }
         }
     }
+    CrcByFolding = folding;
 }
 
 TEST(Checksums, OldChecksumAddsAndRotatesIn16Bits) {

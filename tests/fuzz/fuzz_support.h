@@ -10,19 +10,19 @@
 #include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
-#include "unpack/unpacker.h"
 
 namespace qvfuzz {
 
 // Every process-wide value that one run leaves to the next goes back to
-// what a fresh program has.
+// what a fresh program has: the reader's, the driver's and the decoder's
+// (the reset that every extraction run starts with), and the client's.
 inline void FreshProcessState() {
+    ResetRunState();
     ExtractResult = 0;
     OnErrorText = {};
     OnStatusText = {};
     OnProgress = {};
     OnDestinationName = {};
-    Unp = Unpacker{};
 }
 
 inline void UseAsArchive(const uint8_t* data, size_t size) {

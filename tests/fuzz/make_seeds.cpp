@@ -18,6 +18,7 @@
 
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
+#include "tests/common/hostile_archives.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -160,28 +161,8 @@ std::vector<std::pair<std::string, Bytes>> Archives() {
     old.Raw(std::string("RE~^\x07\x00\x00", 7));
     add("old-format", old);
 
-    // A solid entry first in the run: nothing before it built code tables.
-    w = Start();
-    qvpack::FileEntry solidFirst;
-    solidFirst.Name = "solid";
-    solidFirst.HeadFlags = 0x8010;
-    solidFirst.Method = 0x33;
-    solidFirst.UnpSize = 0x7FFFFF00;
-    w.File(solidFirst, Binary(8));
-    add("solid-first-entry", w);
-
-    // Headers without the has-data flag whose PackSize is their own
-    // position: each one's packed data would be every block before it.
-    w = Start();
-    while (w.Bytes.size() < 40 * 1024) {
-        qvpack::FileEntry back;
-        back.Name = "b";
-        back.HeadFlags = 0;
-        back.Method = 0x33;
-        back.UnpSize = 0x10000000;
-        back.PackSize = static_cast<uint32_t>(w.Bytes.size());
-        w.File(back, {});
-    }
+    seeds.emplace_back("solid-first-entry", qvtest::SolidEntryFirst());
+    w.Bytes = qvtest::OverlappingHeaders(96 * 1024);
     add("data-reaching-back", w);
     return seeds;
 }

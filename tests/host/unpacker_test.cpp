@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "tests/host/unpack_harness.h"
+#include "tests/common/unpack_harness.h"
 
 using qvpack::Block;
 using qvpack::EncodedEntry;
@@ -53,7 +53,7 @@ void RoundTrip(const std::vector<Block>& blocks, Decoder& dec) {
         const std::vector<uint8_t> out =
             dec.Entry(entries[i].Packed, entries[i].UnpackedSize, i != 0);
         ASSERT_EQ(out, expected[i]) << "entry " << i;
-        EXPECT_EQ(dec.Checksum, unptest::Crc(expected[i]));
+        EXPECT_EQ(dec.Out.Checksum, unptest::Crc(expected[i]));
     }
 }
 
@@ -121,9 +121,9 @@ TEST(BitInput, PeekAndSkipTakeBitsMostSignificantFirst) {
 }
 
 TEST(BitInput, ReadPackedNeverPassesThePackedSize) {
-    unptest::BytesIn in;
+    unptest::Source in;
     in.Bytes.assign(100, 7);
-    Unp.InStream = &in;
+    Unp.Input = {unptest::Source::Read, &in};
     uint8_t buf[64];
     Unp.PackedRemaining = 10;
     EXPECT_EQ(ReadPacked(buf, 64), 10);
@@ -136,16 +136,15 @@ TEST(BitInput, ReadPackedNeverPassesThePackedSize) {
     Unp.PackedRemaining = 50;
     EXPECT_EQ(ReadPacked(buf, 0), 0);
     EXPECT_EQ(ReadPacked(buf, -3), 0);
-    Unp.InStream = nullptr;
+    Unp.Input = {};
 }
 
 TEST(BitInput, RefillKeepsThirtyTwoBytesAndMarksAnEmptyRefill) {
-    unptest::BytesIn in;
+    unptest::Source in;
     for (int i = 0; i < 9000; ++i) in.Bytes.push_back(static_cast<uint8_t>(i * 7 + i / 256));
-    Unp.InStream = &in;
+    ResetUnpacker();
+    Unp.Input = {unptest::Source::Read, &in};
     Unp.PackedRemaining = 9000;
-    Unp.PackedDelivered = 0;
-    Unp.BitOffset = 0;
     FillInput(true);
     EXPECT_EQ(Unp.InputEnd, 8192);
     Unp.InputPos = 8170;
@@ -158,7 +157,7 @@ TEST(BitInput, RefillKeepsThirtyTwoBytesAndMarksAnEmptyRefill) {
     FillInput(false);
     EXPECT_EQ(Unp.InputPos, 5);
     EXPECT_EQ(Unp.InputEnd, 5);
-    Unp.InStream = nullptr;
+    Unp.Input = {};
 }
 
 TEST(HuffmanTable, CompleteCodeIsCappedAndItsLastCodeStillDecodes) {
@@ -387,6 +386,10 @@ TEST(LzDecoding, MatchesFromAnEmptyHistoryAndOverlaps) {
     want.insert(want.end(), 13, 'c');
     want.insert(want.end(), 4, 0);
     EXPECT_EQ(dec.Out.Bytes, want);
+    // A second non-solid entry finds the window cleared again, not what the
+    // first one left there.
+    const std::vector<EncodedEntry> e = Encode({Lz({Token::RecentMatch(0, 6)})});
+    EXPECT_EQ(dec.Entry(e[0].Packed, e[0].UnpackedSize, false), std::vector<uint8_t>(6, 0));
 }
 
 TEST(LzDecoding, ZeroSizeEntriesStillReadTablesAndFlush) {
@@ -394,7 +397,6 @@ TEST(LzDecoding, ZeroSizeEntriesStillReadTablesAndFlush) {
     RoundTrip({Lz({})}, dec);
     EXPECT_TRUE(dec.Out.Bytes.empty());
     EXPECT_EQ(dec.Out.Writes, std::vector<int32_t>{0});
-    EXPECT_EQ(dec.Checksum, 0xFFFFFFFFu);
     EXPECT_TRUE(dec.Progress.empty());
     // Zero-size entries in the middle of a solid run.
     RoundTrip({Lz({Token::Literal(1), Token::EntryEnd(), Token::EntryEnd(), Token::Match(5, 1),
@@ -413,66 +415,33 @@ TEST(LzDecoding, ProgressAtMultiplesOf4096UnlessAMatchJumpsOverOne) {
     // A stored copy reports nothing of its own.
 }
 
-TEST(LzDecoding, FailedWritesLeaveTheChecksumUntouched) {
-    BuildCrcTable();  // decoded directly, without the harness that builds it
-    const std::vector<EncodedEntry> e = Encode({Lz({Token::Literal(1), Token::Literal(2)})});
-    Decoder dec;
-    dec.Out.Fail = true;
-    unptest::BytesIn in;
-    in.Bytes = e[0].Packed;
-    unptest::BytesOut out;
-    out.Fail = true;
-    Unp.InStream = &in;
-    Unp.OutStream = &out;
-    Unp.PackedRemaining = static_cast<int32_t>(in.Bytes.size());
-    Unp.OutputLeft = 2;
-    Unp.EntryChecksum = 0xFFFFFFFFu;
-    Unp.ChecksumKind = 2;
-    UnpackEntry(dec.WindowMemory.data(), false);
-    EXPECT_EQ(Unp.EntryChecksum, 0xFFFFFFFFu);
-    EXPECT_EQ(out.Writes, std::vector<int32_t>{2});
-    // Discarding output still counts the bytes, and with the checksum
-    // skipped it stays at its start value.
-    in.Pos = 0;
-    out.Reset();
-    Unp.PackedRemaining = static_cast<int32_t>(in.Bytes.size());
-    Unp.OutputLeft = 2;
-    Unp.DiscardOutput = true;
-    Unp.SkipChecksum = false;
-    UnpackEntry(dec.WindowMemory.data(), false);
-    EXPECT_TRUE(out.Writes.empty());
-    EXPECT_EQ(Unp.EntryChecksum, unptest::Crc({1, 2}));
-    Unp.DiscardOutput = false;
-    Unp.InStream = Unp.OutStream = nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Stored entries
 
 TEST(StoredEntries, CopyStopsWithThePackedDataAndDropsTheExcess) {
     std::vector<uint8_t> window(kWindowSize);
-    unptest::BytesIn in;
+    unptest::Source in;
     for (int i = 0; i < 70000; ++i) in.Bytes.push_back(static_cast<uint8_t>(i * 31));
-    unptest::BytesOut out;
+    unptest::Sink out;
     Unp.Window = window.data();
-    Unp.InStream = &in;
-    Unp.OutStream = &out;
+    Unp.Input = {unptest::Source::Read, &in};
+    Unp.Output = {unptest::Sink::Write, &out};
     Unp.PackedRemaining = 70000;
     Unp.OutputLeft = 40000;
-    Unp.EntryChecksum = 0xFFFFFFFFu;
     CopyStored();
     EXPECT_EQ(in.Pos, 70000u);  // read to the end of the packed data
     EXPECT_EQ(out.Writes, (std::vector<int32_t>{0x7F00, 40000 - 0x7F00}));
     EXPECT_EQ(out.Bytes, std::vector<uint8_t>(in.Bytes.begin(), in.Bytes.begin() + 40000));
     // A size of 2^31 or more writes nothing.
     in.Pos = 0;
-    out.Reset();
+    out = unptest::Sink();
     Unp.PackedRemaining = 1000;
     Unp.OutputLeft = INT32_MIN + 3;
     CopyStored();
     EXPECT_TRUE(out.Writes.empty());
     EXPECT_EQ(Unp.OutputLeft, INT32_MIN + 3);
-    Unp.InStream = Unp.OutStream = nullptr;
+    Unp.Input = {};
+    Unp.Output = {};
 }
 
 // ---------------------------------------------------------------------------
@@ -481,61 +450,62 @@ TEST(StoredEntries, CopyStopsWithThePackedDataAndDropsTheExcess) {
 TEST(Predictor, FreshChannelsPredictTheirPreviousByte) {
     ChannelPredictor v{};
     int32_t cross = 0;
-    int32_t p = BeginPrediction(v, cross);
-    EXPECT_EQ(p, 0);
-    EXPECT_EQ(FinishPrediction(v, cross, p, 1), 0xFF);
-    EXPECT_EQ(v.PrevDelta, -1);
+    EXPECT_EQ(PredictedByte(v, cross), 0);
+    EXPECT_EQ(PredictByte(v, cross, 1), 0xFF);
     EXPECT_EQ(cross, -1);
     ChannelPredictor w{};
     int32_t cross2 = 0;
-    p = BeginPrediction(w, cross2);
-    EXPECT_EQ(FinishPrediction(w, cross2, p, 0), 0);
-    EXPECT_EQ(w.PrevDelta, 0);
+    EXPECT_EQ(PredictByte(w, cross2, 0), 0);
+    EXPECT_EQ(cross2, 0);
     // With all weights 0 each byte is the previous one minus the symbol.
     uint8_t last = 0;
     for (int s : {5, 250, 0, 128, 3}) {
-        p = BeginPrediction(w, cross2);
-        const uint8_t b = FinishPrediction(w, cross2, p, s);
+        EXPECT_EQ(PredictedByte(w, cross2), last);
+        const uint8_t b = PredictByte(w, cross2, s);
         EXPECT_EQ(b, static_cast<uint8_t>(last - s));
         last = b;
     }
 }
 
-TEST(Predictor, WeightsAdaptEvery32ndByteWithClampsAndTies) {
-    // Before the 32nd byte of a channel the sums are set by hand; the byte
-    // itself adds the same to all of them (all terms 0, delta 0).
-    auto adapt = [](std::vector<int32_t> sums, int weight, int32_t start) {
+TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
+    auto moved = [](std::vector<uint16_t> values, int weight, int32_t start) {
+        ErrorSums sums{};
+        std::copy(values.begin(), values.end(), sums.E);
         ChannelPredictor v{};
-        v.SampleCount = 31;
-        for (int k = 0; k < 11; ++k) v.ErrorSums[k] = sums[static_cast<size_t>(k)];
         v.Weights[weight] = start;
-        int32_t cross = 0;
-        const int32_t p = BeginPrediction(v, cross);
-        FinishPrediction(v, cross, p, 0);
-        for (int k = 0; k < 11; ++k) EXPECT_EQ(v.ErrorSums[k], 0);
+        MoveWeight(v, BestCandidate(sums));
         return v.Weights[weight];
     };
-    std::vector<int32_t> sums(11, 1000);
+    std::vector<uint16_t> sums(kErrorCandidates, 1000);
     sums[3] = 10;
-    EXPECT_EQ(adapt(sums, 1, 0), -1);     // odd candidate: lower W1
-    EXPECT_EQ(adapt(sums, 1, -16), -17);  // down to -17
-    EXPECT_EQ(adapt(sums, 1, -17), -17);  // and no further
+    EXPECT_EQ(moved(sums, 1, 0), -1);     // odd candidate: lower W1
+    EXPECT_EQ(moved(sums, 1, -16), -17);  // down to -17
+    EXPECT_EQ(moved(sums, 1, -17), -17);  // and no further
     sums[4] = 5;
-    EXPECT_EQ(adapt(sums, 1, 15), 16);  // even candidate: raise W1
-    EXPECT_EQ(adapt(sums, 1, 16), 16);
+    EXPECT_EQ(moved(sums, 1, 15), 16);  // even candidate: raise W1
+    EXPECT_EQ(moved(sums, 1, 16), 16);
     sums[9] = 5;  // tie between 4 and 9: the lower index wins
-    EXPECT_EQ(adapt(sums, 1, 0), 1);
-    EXPECT_EQ(adapt(sums, 4, 0), 0);
+    EXPECT_EQ(moved(sums, 1, 0), 1);
+    EXPECT_EQ(moved(sums, 4, 0), 0);
     sums[0] = 5;  // E0 not larger than the best: nothing moves
-    EXPECT_EQ(adapt(sums, 1, 0), 0);
-    // Not on the 31st or 33rd byte.
+    EXPECT_EQ(moved(sums, 1, 0), 0);
+    // Sums past 2^15 still count as large: 32 bytes of delta 128 (error
+    // -1024) with a cross delta of 127 give E9 = 32 * 1151.
     ChannelPredictor v{};
-    v.SampleCount = 30;
-    v.ErrorSums[2] = -1000;
-    int32_t cross = 0;
-    FinishPrediction(v, cross, BeginPrediction(v, cross), 0);
-    EXPECT_EQ(v.Weights[0], 0);
-    EXPECT_EQ(v.ErrorSums[2], -1000);
+    for (int j = 0; j < 32; ++j) {
+        v.Codes[j] = 128;
+        v.Cross[j] = 127;
+    }
+    ErrorSums window;
+    SumWindowErrors(v, window);
+    EXPECT_EQ(window.E[0], 32 * 1024);
+    EXPECT_EQ(window.E[9], 32 * 1151);
+    EXPECT_EQ(window.E[10], 32 * 897);
+    EXPECT_EQ(BestCandidate(window), 10);
+    // Above 2^15 every one of them: the least still wins, not an unused lane.
+    for (int k = 0; k < kErrorCandidates; ++k) window.E[k] = static_cast<uint16_t>(40000 - k);
+    window.E[4] = 33000;
+    EXPECT_EQ(BestCandidate(window), 4);
 }
 
 TEST(Predictor, ChannelsInterleaveAndSurviveBlocks) {
@@ -715,7 +685,7 @@ TEST(LargeEntries, MoreThanTheWindowDecodesAcrossTheFlushAndTheWrap) {
     const std::vector<uint8_t> out = dec.Entry(e[0].Packed, e[0].UnpackedSize, false);
     ASSERT_EQ(out.size(), model.Out.size());
     EXPECT_TRUE(out == model.Out);
-    EXPECT_EQ(dec.Checksum, unptest::Crc(model.Out));
+    EXPECT_EQ(dec.Out.Checksum, unptest::Crc(model.Out));
     // One write in the middle, then the two pieces of the wrapped window.
     ASSERT_EQ(dec.Out.Writes.size(), 3u);
     EXPECT_GT(dec.Out.Writes[0], 1048306);
