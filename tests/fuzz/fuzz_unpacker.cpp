@@ -4,6 +4,9 @@
 //              lets it: only once code tables were read;
 //              bits 1, 2: the first, the second entry's UnpSize gets bit 31
 //              (a size of 2^31 or more)
+//              bit 3: the first entry is solid too, so it goes on from the
+//              fresh state, whose tables are all the empty code (the driver
+//              refuses such an entry, the decoder must still end it soon)
 //   bytes 1-3  UnpSize of the first entry, up to 1 MB - 1 (so that the
 //              second entry finds the window at any position)
 //   bytes 4-6  UnpSize of the second entry, likewise
@@ -65,11 +68,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < kHeader || size > 0x7FFFFFFF) return 0;
     qvfuzz::FreshProcessState();
+    // A fresh run's window is all zeros; a solid first entry reads it.
+    std::memset(window, 0, kWindowSize);
+    Unp.WindowZero = true;
     const bool second = (data[0] & 1) != 0;
     Packed in{data + kHeader, static_cast<int32_t>(size - kHeader), 0};
     int32_t first = second ? data[7] | (data[8] << 8) : in.Size;
     if (first > in.Size) first = in.Size;
-    Decode(in, first, SizeAt(data + 1, (data[0] & 2) != 0), false);
+    Decode(in, first, SizeAt(data + 1, (data[0] & 2) != 0), (data[0] & 8) != 0);
     // Whatever the first entry consumed, the second starts at its own data.
     in.Pos = first;
     if (second && Unp.TablesRead) {

@@ -168,12 +168,13 @@ std::vector<std::pair<std::string, Bytes>> Archives() {
 }
 
 // Header of the unpacker target (see fuzz_unpacker.cpp) and packed data.
+constexpr size_t kUnpackerHeader = 9;
 Bytes UnpackerSeed(const std::vector<Bytes>& files) {
     std::vector<qvpack::InputFile> in;
     for (const Bytes& f : files) in.push_back({f.data(), f.size()});
     std::vector<Bytes> packed;
     if (!qvpack::CompressChain(in, {}, packed)) std::exit(1);
-    Bytes seed(9, 0);
+    Bytes seed(kUnpackerHeader, 0);
     seed[0] = files.size() > 1 ? 1 : 0;
     for (size_t i = 0; i < files.size() && i < 2; ++i) {
         for (int b = 0; b < 3; ++b)
@@ -199,6 +200,11 @@ std::vector<std::pair<std::string, Bytes>> SeedsOf(const std::string& target) {
         huge[0] |= 2;
         huge[1] = huge[2] = huge[3] = 0;
         seeds.emplace_back("multimedia-2gb", huge);
+        // A solid first entry of 2^31 bytes on never-read tables: each code
+        // takes 15 bits, so a few packed bytes end it.
+        Bytes solidFirst(kUnpackerHeader + 7, 0);
+        solidFirst[0] = 2 | 8;
+        seeds.emplace_back("solid-first-entry", solidFirst);
     } else if (target == "roundtrip") {
         const std::pair<const char*, Bytes> contents[] = {{"text", Text(3000)},
                                                           {"binary", Binary(2000)},
