@@ -20,7 +20,6 @@
 #include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
-#include "install/paths.h"
 #include "pack/discard_stream.h"
 #include "tools/qvarc_add.h"
 
