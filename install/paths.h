@@ -1,7 +1,6 @@
-// Path-name helpers shared by the workers and the registry writer. Byte
-// strings, one byte per character; DirectoryPart and FileNamePart come with
-// the strings (archive/ansi_string.h), the extraction driver splits names
-// too.
+// Path-name helpers of the workers and the registry writer. Byte strings,
+// one byte per character. DirectoryPart and FileNamePart live with the
+// strings (archive/ansi_string.h): the extraction driver splits names too.
 #pragma once
 
 #include "archive/ansi_string.h"
