@@ -1,8 +1,8 @@
 // The extraction driver: extracts every entry of the archive "ARC" "#101"
 // into the files that the client's destination hook names (without one:
-// beside the running program), checks each
-// entry's checksum, stamps and closes each file and erases broken ones.
-// The outcome is ExtractResult (archive/reports.h).
+// beside the running program), checks each entry's checksum, stamps and
+// closes each file and erases broken ones. The outcome is ExtractResult
+// (archive/reports.h).
 #pragma once
 
 #include <cstdint>
