@@ -142,6 +142,14 @@ TEST(Qvarc, FailuresGiveTheResultCodeAndTheTexts) {
 
     // A folder that does not exist: every entry lacks a destination.
     EXPECT_EQ(Qvarc(dir, "x main.arc no/such/dir").Status, 11);
+
+    // An input of 2 GB (sparse, never read) can't be an entry: refused, no archive.
+    Save(dir.File("big.bin"), {});
+    fs::resize_file(dir.File("big.bin"), 0x80000000ull);
+    Outcome big = Qvarc(dir, "a -m0 big.arc big.bin");
+    EXPECT_EQ(big.Status, 2);
+    EXPECT_NE(big.Err.find("larger than 2 GB - 1 bytes"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir.Path / "big.arc"));
 }
 
 TEST(Qvarc, UsageAndHelp) {
