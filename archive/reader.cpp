@@ -116,7 +116,20 @@ inline uint32_t Fold64(const uint32_t (&t)[8][256], uint64_t w) {
 }  // namespace
 
 #if defined(__x86_64__) || defined(__i386__)
-bool CrcByFolding = __builtin_cpu_supports("pclmul");
+namespace {
+
+// Asked of the processor itself (feature bit 1 of leaf 1's ecx): the
+// compiler's own query brings a run-time library part several times the
+// size of the folding code.
+bool ProcessorHasCarrylessMultiply() {
+    unsigned a, b, c, d;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1), "c"(0));
+    return (c & 2) != 0;
+}
+
+}  // namespace
+
+bool CrcByFolding = ProcessorHasCarrylessMultiply();
 
 namespace {
 

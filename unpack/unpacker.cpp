@@ -20,13 +20,30 @@
 
 #include "unpack/unpack_steps.h"
 
-Unpacker Unp;
-
-// Whether the processor has AVX2 for the window's error sums (the same
-// code either way, in wider lanes).
-bool WideErrorSums = __builtin_cpu_supports("avx2");
+constinit Unpacker Unp{};
 
 namespace {
+
+// AVX2 (leaf 7, ebx bit 5), and the system saves its registers: it has
+// enabled (OSXSAVE, leaf 1, ecx bit 27) the vector state in XCR0 (bits 1
+// and 2). Asked of the processor itself: the compiler's own query brings a
+// run-time library part larger than the code it would choose.
+bool ProcessorHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned a, b, c, d;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0), "c"(0));
+    if (a < 7) return false;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1), "c"(0));
+    if ((c & (1u << 27)) == 0) return false;
+    unsigned xcr0, high;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(high) : "c"(0));
+    if ((xcr0 & 6) != 6) return false;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(7), "c"(0));
+    return (b & (1u << 5)) != 0;
+#else
+    return false;
+#endif
+}
 
 // Realigns the stack: a 32-bit Windows thread's is aligned to 4 bytes only,
 // and vector spills need more.
@@ -36,6 +53,8 @@ __attribute__((target("avx2"), force_align_arg_pointer)) void AdaptWeightsWide(
 }
 
 }  // namespace
+
+bool WideErrorSums = ProcessorHasAvx2();
 
 void AdaptWeights(ChannelPredictor& v) {
     if (WideErrorSums)
@@ -540,17 +559,17 @@ QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
 // run. Whole rounds from channel 0 in which no channel fills its window run
 // without the adaptation test, each channel at a constant index; the other
 // steps go one by one.
-template <int Channels>
 int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
     Unpacker& u = Unp;
     ChannelPredictor* const v = u.Predictors;
     BitReader in = reader;
     int32_t cross = u.CrossDelta;
     int32_t channel = u.CurrentChannel;
+    const int Channels = u.ChannelCount;
     int32_t n = 0;
     while (n < steps && !change) {
         int32_t rounds = channel == 0 ? (steps - n) / Channels : 0;
-        int32_t slot[Channels];
+        int32_t slot[kMaxChannels];
         for (int c = 0; c < Channels; ++c) {
             slot[c] = v[c].SampleCount & 31;
             if (rounds > 31 - slot[c]) rounds = 31 - slot[c];
@@ -663,21 +682,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
             const int32_t steps =
                 QuietAudioSteps(in.BitPos(), stepCheckBits, outputLeft, windowPos, flushedPos);
             bool change = false;
-            int32_t k;
-            switch (u.ChannelCount) {
-                case 1:
-                    k = AudioRun<1>(in, out + windowPos, steps, change);
-                    break;
-                case 2:
-                    k = AudioRun<2>(in, out + windowPos, steps, change);
-                    break;
-                case 3:
-                    k = AudioRun<3>(in, out + windowPos, steps, change);
-                    break;
-                default:
-                    k = AudioRun<4>(in, out + windowPos, steps, change);
-                    break;
-            }
+            const int32_t k = AudioRun(in, out + windowPos, steps, change);
             windowPos += k;
             outputLeft -= k;
             if (change) {
@@ -703,39 +708,45 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 out[windowPos] = static_cast<uint8_t>(s);
                 windowPos += 1;
                 outputLeft -= 1;
-            } else if (s >= kSymbolMatchFirst) {
+                continue;
+            }
+            // Every kind of match ends in the one copy below.
+            int32_t length;
+            int32_t distance;
+            if (s >= kSymbolMatchFirst) {
                 // Length slot with its extra bits, a distance symbol with its
                 // extra bits, then the far-distance bumps.
                 const int32_t slot = s - kSymbolMatchFirst;
-                int32_t length = kSlots.LengthBase[slot] + 3;
+                length = kSlots.LengthBase[slot] + 3;
                 if (kSlots.LengthExtraBits[slot] > 0)
                     length += in.Field(kSlots.LengthExtraBits[slot]);
                 const int32_t d = in.Decode(u.DistanceTable);
-                int32_t distance = kSlots.DistanceBase[d] + 1;
+                distance = kSlots.DistanceBase[d] + 1;
                 if (kSlots.DistanceExtraBits[d] > 0)
                     distance += in.Field(kSlots.DistanceExtraBits[d]);
                 if (distance >= kFarDistance2) length += 1;
                 if (distance >= kFarDistance1) length += 1;
-                CopyMatch(length, distance, windowPos, outputLeft);
             } else if (s == kSymbolBlockChange) {
                 tables = true;
+                break;
             } else if (s == kSymbolRepeatMatch) {
-                CopyMatch(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
+                length = u.PrevMatchLength;
+                distance = u.PrevMatchDistance;
             } else if (s < kSymbolShortFirst) {
-                const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
                 const int32_t r = in.Decode(u.RepeatLengthTable);
-                int32_t length = kSlots.LengthBase[r] + 2;
+                length = kSlots.LengthBase[r] + 2;
                 if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
                 if (distance >= kFarDistance2) length += 1;
                 if (distance >= kFarDistance1) length += 1;
                 if (distance >= kRecentNearLimit) length += 1;
-                CopyMatch(length, distance, windowPos, outputLeft);
             } else {
                 const int32_t k = s - kSymbolShortFirst;
-                const int32_t distance =
+                distance =
                     kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
-                CopyMatch(2, distance, windowPos, outputLeft);
+                length = 2;
             }
+            CopyMatch(length, distance, windowPos, outputLeft);
         } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
                  in.BitPos() < stepCheckBits);
         if (tables) {
