@@ -73,29 +73,40 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// The bit reader: up to 63 unread bits of the stream in Bits, the next one
-// in bit 63, fetched from the input buffer eight bytes at a time. The read
-// position is Next * 8 - ValidBits() bits into the buffer; InputPos and
-// BitOffset follow from it whenever the reader hands its position back.
+// The bit reader's container: a machine word, so that a 32-bit build
+// keeps the bits in one register and shifts them in one instruction.
+using BitWord = std::size_t;
+constexpr int32_t kWordBits = 8 * sizeof(BitWord);
+static_assert(kWordBits == 32 || kWordBits == 64);
+
+// The bit reader: up to kWordBits - 1 unread bits of the stream in Bits,
+// the next one in the top bit, fetched from the input buffer a word at a
+// time. The read position is Next * 8 - ValidBits() bits into the buffer;
+// InputPos and BitOffset follow from it whenever the reader hands its
+// position back.
 struct BitReader {
     const uint8_t* Buffer;
     int32_t Next;  // first buffer byte not yet counted in Bits
-    // The count of valid bits in Bits (0..63) is its low six bits: a fast
-    // table entry is skipped whole, and its symbol bits above the length
-    // only change the bits above. The bits below the valid ones are 0 or
-    // the true next bits of the stream.
+    // The count of valid bits in Bits (below kWordBits) is its low six
+    // bits: a fast table entry is skipped whole, and its symbol bits above
+    // the length only change the bits above. The bits below the valid ones
+    // are 0 or the true next bits of the stream.
     uint32_t Count;
-    uint64_t Bits;
+    BitWord Bits;
 
-    // A refill leaves at least this many valid bits.
-    static constexpr int32_t kMinBits = 56;
+    // A refill leaves at least this many valid bits: all but the bits of
+    // the partly counted byte.
+    static constexpr int32_t kMinBits = kWordBits - 8;
 
-    static QV_HOT uint64_t Fetch(const uint8_t* p) {
-        uint64_t v;
+    static QV_HOT BitWord Fetch(const uint8_t* p) {
+        BitWord v;
         std::memcpy(&v, p, sizeof(v));
-        return __builtin_bswap64(v);
+        if constexpr (kWordBits == 64)
+            return __builtin_bswap64(v);
+        else
+            return __builtin_bswap32(v);
     }
-    // Fetches the eight bytes at pos.
+    // Fetches the word at pos.
     QV_HOT void Start(const uint8_t* buffer, int32_t pos, int32_t bit) {
         Buffer = buffer;
         Next = pos;
@@ -108,14 +119,23 @@ struct BitReader {
     QV_HOT int32_t BitPos() const { return Next * 8 - ValidBits(); }
     QV_HOT int32_t Pos() const { return BitPos() >> 3; }
     QV_HOT int32_t Bit() const { return BitPos() & 7; }
-    // Fetches eight bytes, the last one at most kReaderLookahead bytes past
-    // the read position.
+    // Fetches a word, its last byte at most kReaderLookahead bytes past the
+    // read position. The valid bits become kMinBits plus those of the
+    // partly counted byte, which is what setting kMinBits's bits gives.
     QV_HOT void Refill() {
         Bits |= Fetch(Buffer + Next) >> ValidBits();
-        Next += (63 - ValidBits()) >> 3;
+        Next += (kWordBits - 1 - ValidBits()) >> 3;
         Count |= kMinBits;
     }
-    QV_HOT uint32_t Peek16() const { return static_cast<uint32_t>(Bits >> 48); }
+    // Inside an LZ step, before reading `needed` more bits when `read` may
+    // have been read since the step's refill: refills when one refill does
+    // not cover both (never in a 64-bit reader, whose refill covers a whole
+    // step).
+    template <int32_t read, int32_t needed>
+    QV_HOT void RefillAfter() {
+        if constexpr (read + needed > kMinBits) Refill();
+    }
+    QV_HOT uint32_t Peek16() const { return static_cast<uint32_t>(Bits >> (kWordBits - 16)); }
     // Consumes n & 63 bits (n is a bit count or a fast table entry).
     QV_HOT void Skip(uint32_t n) {
         Bits <<= n & kFastLengthMask;
@@ -123,7 +143,7 @@ struct BitReader {
     }
     // A field of n bits (1..16).
     QV_HOT int32_t Field(int32_t n) {
-        const int32_t value = static_cast<int32_t>(Bits >> (64 - n));
+        const int32_t value = static_cast<int32_t>(Bits >> (kWordBits - n));
         Skip(n);
         return value;
     }
@@ -143,7 +163,7 @@ struct BitReader {
     }
     // A code of up to kFastBits bits, when the next one is that short.
     QV_HOT bool TryFast(const HuffmanTable& table, int32_t& symbol) {
-        const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
+        const uint16_t fast = table.Fast[Bits >> (kWordBits - kFastBits)];
         if (__builtin_expect(fast == kFastSlow, 0)) return false;
         Skip(fast);
         symbol = static_cast<int32_t>(static_cast<uint32_t>(fast) >> kFastSymbolShift);
@@ -151,17 +171,21 @@ struct BitReader {
     }
     static uint32_t SlowEntry(const HuffmanTable& table, uint32_t peek);
 };
-// Counts and shifts of 0..63 bits fit a fast entry's length field.
-static_assert(kFastLengthMask == 63);
-// A multimedia run reads three codes to a refill (the last one may peek 16
-// bits), a step or a code-length step one refill's worth.
-constexpr int32_t kCodesPerRefill = 3;
-static_assert((kCodesPerRefill - 1) * kMaxCodeLength + 16 <= BitReader::kMinBits);
-static_assert(kMaxStepBits <= BitReader::kMinBits);
+// Valid-bit counts fit a fast entry's length field, and no skip or field
+// (at most 16 bits) shifts by a whole word.
+static_assert(kWordBits - 1 <= kFastLengthMask && 16 < kWordBits);
+// A multimedia run reads as many codes to a refill as leave 16 bits for
+// the last one's peek; a code-length step takes one refill's worth.
+constexpr int32_t kCodesPerRefill = (BitReader::kMinBits - 16) / kMaxCodeLength + 1;
+static_assert(kCodesPerRefill == (kWordBits == 64 ? 3 : 1));
 static_assert(kMaxLengthStepBits <= BitReader::kMinBits);
-// Next * 8 is at most the bit offset (7) plus 63 past the read position's
-// byte, and a fetch takes the eight bytes from Next.
-static_assert((7 + 63) / 8 + 7 == kReaderLookahead);
+// Next * 8 is at most the bit offset (7) plus kWordBits - 1 past the read
+// position's byte, and a fetch takes the word from Next.
+static_assert((7 + kWordBits - 1) / 8 + static_cast<int32_t>(sizeof(BitWord)) - 1 <=
+              kReaderLookahead);
+// The refills inside an LZ step fetch no later than the code-length
+// refill point, the latest that the input buffer's spare bytes allow for.
+static_assert(PosAfter(kRefillStep, kMaxStepBits) <= kRefillLengths);
 
 BitReader ReaderAtInput() {
     BitReader in;
@@ -701,6 +725,10 @@ void UnpackEntry(uint8_t* window, bool solid) {
         const int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
         const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
         bool tables = false;
+        // The most extra bits of a length and of a short distance: the reads
+        // between refills of a 32-bit reader (RefillAfter).
+        constexpr int32_t kLengthExtra = kSlots.LengthExtraBits[kRepeatLengthSymbols - 1];
+        constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
         do {
             in.Refill();
             const int32_t s = in.Decode(u.LiteralTable);
@@ -718,10 +746,13 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 // extra bits, then the far-distance bumps.
                 const int32_t slot = s - kSymbolMatchFirst;
                 length = kSlots.LengthBase[slot] + 3;
+                in.RefillAfter<kMaxCodeLength, kLengthExtra>();
                 if (kSlots.LengthExtraBits[slot] > 0)
                     length += in.Field(kSlots.LengthExtraBits[slot]);
+                in.RefillAfter<kMaxCodeLength + kLengthExtra, 16>();
                 const int32_t d = in.Decode(u.DistanceTable);
                 distance = kSlots.DistanceBase[d] + 1;
+                in.RefillAfter<2 * kMaxCodeLength + kLengthExtra, 16>();
                 if (kSlots.DistanceExtraBits[d] > 0)
                     distance += in.Field(kSlots.DistanceExtraBits[d]);
                 if (distance >= kFarDistance2) length += 1;
@@ -734,14 +765,17 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 distance = u.PrevMatchDistance;
             } else if (s < kSymbolShortFirst) {
                 distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                in.RefillAfter<kMaxCodeLength, 16>();
                 const int32_t r = in.Decode(u.RepeatLengthTable);
                 length = kSlots.LengthBase[r] + 2;
+                in.RefillAfter<2 * kMaxCodeLength, kLengthExtra>();
                 if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
                 if (distance >= kFarDistance2) length += 1;
                 if (distance >= kFarDistance1) length += 1;
                 if (distance >= kRecentNearLimit) length += 1;
             } else {
                 const int32_t k = s - kSymbolShortFirst;
+                in.RefillAfter<kMaxCodeLength, kShortExtra>();
                 distance =
                     kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
                 length = 2;
