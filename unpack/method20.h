@@ -155,8 +155,9 @@ struct ErrorSums {
 // Every value fits 16 bits: |e -/+ t| <= 1024 + 255, and 32 of them stay
 // below 2^16 (unsigned, so that a wrap would be defined). The candidates'
 // loop is unrolled, so that the loop over the bytes is one that the
-// compiler vectorises.
-inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
+// compiler vectorises; always inlined, so that the AVX2 copy of the
+// adaptation has it in AVX2 at any optimisation level.
+[[gnu::always_inline]] inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
     uint16_t acc[kErrorCandidates] = {};
     for (int j = 0; j < 32; ++j) {
         const int16_t* d = v.Deltas + j;  // d[3] is d1, d[0] is d4
