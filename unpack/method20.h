@@ -155,9 +155,8 @@ struct ErrorSums {
 // Every value fits 16 bits: |e -/+ t| <= 1024 + 255, and 32 of them stay
 // below 2^16 (unsigned, so that a wrap would be defined). The candidates'
 // loop is unrolled, so that the loop over the bytes is one that the
-// compiler vectorises; always inlined, so that the AVX2 copy of the
-// adaptation has it in AVX2 at any optimisation level.
-[[gnu::always_inline]] inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
+// compiler vectorises where the build has vector lanes.
+inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
     uint16_t acc[kErrorCandidates] = {};
     for (int j = 0; j < 32; ++j) {
         const int16_t* d = v.Deltas + j;  // d[3] is d1, d[0] is d4
@@ -199,16 +198,8 @@ inline void MoveWeight(ChannelPredictor& v, int best) {
     SetFactors(v);
 }
 
-[[gnu::always_inline]] inline void AdaptWeightsInline(ChannelPredictor& v) {
-    ErrorSums sums;
-    SumWindowErrors(v, sums);
-    MoveWeight(v, BestCandidate(sums));
-    for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
-}
-
 // After the 32nd byte of a window: adapt, and start the next window with
-// the last four deltas as its history. (unpacker.cpp: the same code also
-// compiled for AVX2, taken where the processor has it.)
+// the last four deltas as its history (multimedia.cpp).
 void AdaptWeights(ChannelPredictor& v);
 
 // The channel's next byte from its coded delta (0..255), at the window slot
