@@ -17,16 +17,21 @@ int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
     BitReader in = reader;
     int32_t cross = u.CrossDelta;
     int32_t channel = u.CurrentChannel;
+    // Locals: the output bytes may alias the record, which would otherwise
+    // be read again after every byte.
+    const int32_t channels = u.ChannelCount;
+    ChannelPredictor* const predictors = u.Predictors;
+    const HuffmanTable* const tables = u.AudioTables;
     int32_t n = 0;
     while (n < steps) {
         if (n % kCodesPerRefill == 0) in.Refill();
-        const int32_t s = in.Decode(u.AudioTables[channel]);
+        const int32_t s = in.Decode(tables[channel]);
         if (s == kAudioBlockChange) {
             change = true;
             break;
         }
-        out[n++] = PredictByte(u.Predictors[channel], cross, s);
-        if (++channel == u.ChannelCount) channel = 0;
+        out[n++] = PredictByte(predictors[channel], cross, s);
+        if (++channel == channels) channel = 0;
     }
     reader = in;
     u.CurrentChannel = channel;
