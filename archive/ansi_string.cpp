@@ -177,3 +177,24 @@ AnsiString operator+(const char* a, const AnsiString& b) {
     r += b;
     return r;
 }
+
+namespace {
+
+// Index just past the last name-split character, or 0 when there is none.
+size_t AfterLastSplit(const AnsiString& path) {
+    for (size_t i = path.size(); i > 0; --i) {
+        const char c = path[i - 1];
+        if (c == '/' || c == ':' || c == '\\') return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+AnsiString DirectoryPart(const AnsiString& path) {
+    return path.Substr(0, AfterLastSplit(path));
+}
+
+AnsiString FileNamePart(const AnsiString& path) {
+    return path.Substr(AfterLastSplit(path));
+}

@@ -64,3 +64,9 @@ private:
 AnsiString operator+(const AnsiString& a, const AnsiString& b);
 AnsiString operator+(const AnsiString& a, const char* b);
 AnsiString operator+(const char* a, const AnsiString& b);
+
+// The parts of a path name around its last '/', ':' or '\': up to and
+// including it (empty when there is none), and what follows it (the whole
+// name when there is none).
+AnsiString DirectoryPart(const AnsiString& path);
+AnsiString FileNamePart(const AnsiString& path);

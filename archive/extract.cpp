@@ -2,13 +2,13 @@
 
 #include <cstdlib>
 
+#include "archive/platform.h"
 #include "archive/reports.h"
 #include "unpack/unpacker.h"
 
 TMyFileStream* TargetStream = nullptr;
 uint8_t* Window = nullptr;
 EntryOutput Output;
-Hook<DestinationNameHook> DefaultDestination;
 
 namespace {
 
@@ -54,10 +54,10 @@ bool VersionSupported(const FileHeaderRecord& h) {
 }  // namespace
 
 AnsiString GetDestinationName(const AnsiString& entryName) {
-    const Hook<DestinationNameHook>& hook =
-        OnDestinationName.Function != nullptr ? OnDestinationName : DefaultDestination;
+    if (OnDestinationName.Function == nullptr)
+        return DirectoryPart(ModuleFileName()) + FileNamePart(entryName);
     AnsiString destination;
-    if (hook.Function != nullptr) hook.Function(hook.Context, entryName, destination);
+    OnDestinationName.Function(OnDestinationName.Context, entryName, destination);
     return destination;
 }
 

@@ -1,7 +1,8 @@
 // The extraction driver: extracts every entry of the archive "ARC" "#101"
-// into the files that the client's destination hook names, checks each
-// entry's checksum, stamps and closes each file and erases broken ones.
-// The outcome is ExtractResult (archive/reports.h).
+// into the files that the client's destination hook names (without one:
+// beside the running program), checks each entry's checksum, stamps and
+// closes each file and erases broken ones. The outcome is ExtractResult
+// (archive/reports.h).
 #pragma once
 
 #include <cstdint>
@@ -36,11 +37,6 @@ struct EntryOutput {
     uint32_t EntryChecksum = 0;
 };
 extern EntryOutput Output;
-// Where an entry goes when OnDestinationName is not installed. The driver
-// knows no folders: the installation layer offers the usual default, the
-// entry's last name component beside the running program
-// (DestinationBesideProgram, install/paths.h), for the client to install.
-// Not installed either: the path is empty and the entry is passed over.
-extern Hook<DestinationNameHook> DefaultDestination;
-// OnDestinationName's answer, else DefaultDestination's.
+// OnDestinationName's answer; without that hook, the entry's last name
+// component in the running program's folder.
 AnsiString GetDestinationName(const AnsiString& entryName);

@@ -20,7 +20,6 @@
 #include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
-#include "install/paths.h"
 #include "pack/discard_stream.h"
 #include "tools/qvarc_add.h"
 
@@ -64,9 +63,16 @@ bool RegisterArchive(const char* path) {
     return true;
 }
 
-void PrintLine(void* stream, const char* text) {
-    std::fputs(text, static_cast<FILE*>(stream));
-    std::fputc('\n', static_cast<FILE*>(stream));
+void PrintLine(void*, const char* text) {
+    std::fputs(text, stdout);
+    std::fputc('\n', stdout);
+}
+
+// After what the run printed so far, also when both streams go to one file.
+void PrintError(void*, const char* text) {
+    std::fflush(stdout);
+    std::fputs(text, stderr);
+    std::fputc('\n', stderr);
 }
 
 void PrintProgress(void*, int32_t done, int32_t total) {
@@ -81,7 +87,7 @@ void DestinationInDir(void*, const AnsiString& entryName, AnsiString& destinatio
 
 int List(const char* path) {
     BuildCrcTable();
-    OnErrorText = {PrintLine, stderr};
+    OnErrorText = {PrintError, nullptr};
     if (!RegisterArchive(path)) return kExtractNoResource;
     TMyResourceStream stream;
     ArchiveStream = &stream;
@@ -112,8 +118,8 @@ int List(const char* path) {
 
 int Extract(bool testOnly, bool progress, const char* path, const char* dir) {
     BuildCrcTable();
-    OnErrorText = {PrintLine, stderr};
-    OnStatusText = {PrintLine, stdout};
+    OnErrorText = {PrintError, nullptr};
+    OnStatusText = {PrintLine, nullptr};
     if (progress) OnProgress = {PrintProgress, nullptr};
     gDestinationDir = dir;
     OnDestinationName = {DestinationInDir, nullptr};

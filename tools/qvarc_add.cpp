@@ -29,8 +29,12 @@ int Usage() {
     return 64;
 }
 
-// Reads a regular file whole; refuses what the format's 32-bit sizes
-// can't describe.
+// The reader and the driver take sizes and positions as signed 32-bit
+// numbers: an entry or an archive of 2 GB or more would be written but could
+// never be extracted.
+constexpr uint64_t kLargestArchive = 0x7FFFFFFF;
+
+// Reads a regular file whole; refuses what an entry can't hold.
 bool ReadInput(const char* path, std::vector<uint8_t>& out) {
     struct stat st;
     if (stat(path, &st) != 0) {
@@ -41,8 +45,8 @@ bool ReadInput(const char* path, std::vector<uint8_t>& out) {
         std::fprintf(stderr, "qvarc: cannot read %s: not a regular file\n", path);
         return false;
     }
-    if (static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFull) {
-        std::fprintf(stderr, "qvarc: %s is larger than 4 GB - 1 bytes, which an entry can't hold\n",
+    if (static_cast<uint64_t>(st.st_size) > kLargestArchive) {
+        std::fprintf(stderr, "qvarc: %s is larger than 2 GB - 1 bytes, which an entry can't hold\n",
                      path);
         return false;
     }
@@ -153,6 +157,11 @@ int RunAdd(int argc, char** argv) {
         const double ratio = contents[k].empty() ? 100.0 : 100.0 * data.size() / contents[k].size();
         std::printf("%s: %zu -> %zu (%.1f%%)%s\n", names[k].c_str(), contents[k].size(),
                     data.size(), ratio, packed[k].Stored ? " stored" : "");
+    }
+    if (writer.Bytes.size() > kLargestArchive) {
+        std::fprintf(stderr, "qvarc: %s would be larger than 2 GB - 1 bytes, which can't be read\n",
+                     archive.c_str());
+        return 2;
     }
     if (!WriteAtomically(archive, writer.Bytes)) return 2;
     std::printf("%s: %llu -> %zu bytes\n", archive.c_str(),

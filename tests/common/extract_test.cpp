@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "archive/platform.h"
-#include "install/paths.h"
 #include "pack/archive_writer.h"
 #include "tests/common/archive_fixture.h"
 #include "tests/common/hostile_archives.h"
@@ -303,21 +302,13 @@ TEST_F(Driver, PackedDataBeforeItsOwnHeaderEndsTheWalk) {
     EXPECT_LE(archive.BytesRead, static_cast<int64_t>(overlapping.size()));
 }
 
-TEST_F(Driver, WithoutDestinationHookEntriesGoToTheDefault) {
+TEST_F(Driver, WithoutHooksEntriesGoBesideTheProgram) {
     Recorder::Uninstall();
     ArchiveWriter w = Start();
     const std::string name = qvtest::UniqueName("beside");
     w.Stored("some/folder\\" + name, kOne);
-    AnsiString expected = BesideProgram(name.c_str());
-    // No default either: the entry is passed over.
+    const AnsiString expected = DirectoryPart(ModuleFileName()) + name.c_str();
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 11);
-    EXPECT_FALSE(fs::exists(expected.c_str()));
-
-    ExtractResult = 0;
-    DefaultDestination = {DestinationBesideProgram, nullptr};
-    Run(w.Bytes);
-    DefaultDestination = {};
     EXPECT_EQ(ExtractResult, 0);
     EXPECT_EQ(ReadAll(expected.c_str()), kOne);
     fs::remove(expected.c_str());

@@ -29,10 +29,11 @@ std::string Text(const std::string& path) {
     return std::string(b.begin(), b.end());
 }
 
-Outcome Qvarc(const ScratchDir& dir, const std::string& args) {
+// merged: standard error goes into Out too, as a log file or pipe takes both.
+Outcome Qvarc(const ScratchDir& dir, const std::string& args, bool merged = false) {
     std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
     std::string cmd = "cd '" + dir.Path.string() + "' && '" QV_QVARC "' " + args + " >'" + out +
-                      "' 2>'" + err + "'";
+                      "' 2>" + (merged ? "&1" : "'" + err + "'");
     int raw = std::system(cmd.c_str());
     Outcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text(out), Text(err)};
     fs::remove(out);
@@ -127,6 +128,9 @@ TEST(Qvarc, FailuresGiveTheResultCodeAndTheTexts) {
     EXPECT_EQ(x.Err, "Broken header\nUnexpected end of file\n");
     EXPECT_TRUE(fs::exists(dir.Path / "o" / "a"));
     EXPECT_FALSE(fs::exists(dir.Path / "o" / "b"));
+    // Into one file, the texts keep the order of the run.
+    EXPECT_EQ(Qvarc(dir, "x cut.arc o", true).Out,
+              "Broken header\nextracting o/a\nextracting o/b\nUnexpected end of file\n");
 
     std::vector<uint8_t> header = w.Bytes;
     header[b + 3] ^= 0x02;  // a flag bit of b's header
@@ -138,6 +142,14 @@ TEST(Qvarc, FailuresGiveTheResultCodeAndTheTexts) {
 
     // A folder that does not exist: every entry lacks a destination.
     EXPECT_EQ(Qvarc(dir, "x main.arc no/such/dir").Status, 11);
+
+    // An input of 2 GB (sparse, never read) can't be an entry: refused, no archive.
+    Save(dir.File("big.bin"), {});
+    fs::resize_file(dir.File("big.bin"), 0x80000000ull);
+    Outcome big = Qvarc(dir, "a -m0 big.arc big.bin");
+    EXPECT_EQ(big.Status, 2);
+    EXPECT_NE(big.Err.find("larger than 2 GB - 1 bytes"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir.Path / "big.arc"));
 }
 
 TEST(Qvarc, UsageAndHelp) {
