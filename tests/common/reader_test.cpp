@@ -26,7 +26,7 @@ TEST(Checksums, Crc32CheckValueAndIncrementalUpdate) {
     EXPECT_EQ(~UpdateCrc32(0xFFFFFFFFu, all.data(), 256), qvpack::Crc32(all));
 }
 
-TEST(Checksums, EightByteStepsAgreeWithTheByteWiseRule) {
+TEST(Checksums, FoldingAndTableStepsAgreeWithTheByteWiseRule) {
     BuildCrcTable();
     std::vector<uint8_t> data(400);
     uint32_t seed = 12345;
