@@ -11,20 +11,39 @@
 #include <cstdlib>
 #include <new>
 
-// libgcc: runs the static constructors, which register their objects'
-// destructors with atexit.
-extern "C" void __main();
-
 // The start-up code's atexit: the C runtime's own list, which exit runs.
 extern "C" int __cdecl atexit(void(__cdecl* function)()) {
     return _onexit(reinterpret_cast<_onexit_t>(function)) != nullptr ? 0 : -1;
 }
 
+// The linker's lists of static constructors and destructors: -1, the
+// functions, 0.
+extern "C" void (*__CTOR_LIST__[])();
+extern "C" void (*__DTOR_LIST__[])();
+
+namespace {
+
+void RunStaticDestructors() {
+    for (void (**f)() = __DTOR_LIST__ + 1; *f != nullptr; ++f) (*f)();
+}
+
+// As libgcc's __main, without its unwind tables: the constructors last
+// first (they register their objects' destructors with atexit), then the
+// list of destructors at exit.
+void RunStaticConstructors() {
+    int count = 0;
+    while (__CTOR_LIST__[count + 1] != nullptr) ++count;
+    for (; count > 0; --count) __CTOR_LIST__[count]();
+    atexit(RunStaticDestructors);
+}
+
+}  // namespace
+
 // The program's entry point (the linker's default name for a GUI program).
 // As the start-up code would: constructors, WinMain, then exit with its
 // result, which runs the destructors.
 extern "C" void WinMainCRTStartup() {
-    __main();
+    RunStaticConstructors();
     char noCommandLine[] = "";
     std::exit(WinMain(GetModuleHandleA(nullptr), nullptr, noCommandLine, SW_SHOWDEFAULT));
 }
@@ -44,6 +63,12 @@ void __verbose_terminate_handler() {
     EndProcessNow();
 }
 }  // namespace __gnu_cxx
+
+// The tag of the non-throwing new, which would otherwise come with
+// libstdc++'s new-handler and its unwind tables.
+namespace std {
+const nothrow_t nothrow{};
+}  // namespace std
 
 // Called by a virtual call on a half-built or half-destroyed object.
 extern "C" void __cxa_pure_virtual() {

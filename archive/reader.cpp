@@ -1,6 +1,5 @@
 #include "archive/reader.h"
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,8 +22,6 @@ TAbstractStream* ArchiveStream = nullptr;
 bool (*RunBufferRefused)(size_t size) = nullptr;
 
 uint32_t CrcTable[256];
-uint32_t CrcSlices[8][256];
-uint32_t CrcLanes[8][256];
 
 namespace {
 
@@ -82,43 +79,23 @@ void BuildCrcTable() {
         for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
         CrcTable[i] = c;
     }
-    // Both derived sets hold the step of one byte followed by zero bytes:
-    // CrcSlices[k][b] by k of them (eight bytes then fold in with eight
-    // independent lookups), CrcLanes[k][b] by the rest of its 8-byte word
-    // and the words of the other lanes (see UpdateCrc32).
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = CrcTable[i];
-        for (int zeros = 0; zeros <= 8 * kCrcLanes - 1; ++zeros) {
-            if (zeros < 8) CrcSlices[zeros][i] = c;
-            if (zeros >= 8 * (kCrcLanes - 1)) CrcLanes[zeros - 8 * (kCrcLanes - 1)][i] = c;
-            c = CrcTable[c & 0xFF] ^ (c >> 8);
-        }
-    }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
 namespace {
 
-// Words are read little-endian, as the CRC takes the bytes: first byte in
-// the low bits.
-static_assert(std::endian::native == std::endian::little);
-inline uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof(v));
-    return v;
-}
-
-// The CRC step over the eight bytes of w (w already holds the state in its
-// low four bytes).
-inline uint32_t Fold64(const uint32_t (&t)[8][256], uint64_t w) {
-    return t[7][w & 0xFF] ^ t[6][(w >> 8) & 0xFF] ^ t[5][(w >> 16) & 0xFF] ^
-           t[4][(w >> 24) & 0xFF] ^ t[3][(w >> 32) & 0xFF] ^ t[2][(w >> 40) & 0xFF] ^
-           t[1][(w >> 48) & 0xFF] ^ t[0][w >> 56];
+// Asked of the processor itself (feature bit 1 of leaf 1's ecx): the
+// compiler's own query brings a run-time library part several times the
+// size of the folding code.
+bool ProcessorHasCarrylessMultiply() {
+    unsigned a, b, c, d;
+    __asm__("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1), "c"(0));
+    return (c & 2) != 0;
 }
 
 }  // namespace
 
-#if defined(__x86_64__) || defined(__i386__)
-bool CrcByFolding = __builtin_cpu_supports("pclmul");
+bool CrcByFolding = ProcessorHasCarrylessMultiply();
 
 namespace {
 
@@ -194,31 +171,8 @@ uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count) {
         count -= done;
     }
 #endif
-    // Long runs go in blocks of kCrcLanes 8-byte words, word j of every
-    // block feeding lane j: the lanes are independent chains the processor
-    // runs side by side. A lane's step carries its word across the whole
-    // block (CrcLanes), so its state lines up with its word of the next
-    // block; the last block folds the lanes into one CRC word by word.
-    constexpr int32_t kBlock = 8 * kCrcLanes;
-    if (count >= 2 * kBlock) {
-        uint32_t lane0 = crc, lane1 = 0, lane2 = 0, lane3 = 0, lane4 = 0;
-        const int32_t blocks = count / kBlock;
-        for (int32_t b = 1; b < blocks; ++b, p += kBlock) {
-            lane0 = Fold64(CrcLanes, Load64(p) ^ lane0);
-            lane1 = Fold64(CrcLanes, Load64(p + 8) ^ lane1);
-            lane2 = Fold64(CrcLanes, Load64(p + 16) ^ lane2);
-            lane3 = Fold64(CrcLanes, Load64(p + 24) ^ lane3);
-            lane4 = Fold64(CrcLanes, Load64(p + 32) ^ lane4);
-        }
-        crc = Fold64(CrcSlices, Load64(p) ^ lane0);
-        crc = Fold64(CrcSlices, Load64(p + 8) ^ lane1 ^ crc);
-        crc = Fold64(CrcSlices, Load64(p + 16) ^ lane2 ^ crc);
-        crc = Fold64(CrcSlices, Load64(p + 24) ^ lane3 ^ crc);
-        crc = Fold64(CrcSlices, Load64(p + 32) ^ lane4 ^ crc);
-        p += kBlock;
-        count -= blocks * kBlock;
-    }
-    for (; count >= 8; count -= 8, p += 8) crc = Fold64(CrcSlices, Load64(p) ^ crc);
+    // What folding leaves (and everything without it): a table step per
+    // byte.
     for (int32_t i = 0; i < count; ++i) crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
     return crc;
 }

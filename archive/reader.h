@@ -76,12 +76,6 @@ extern uint8_t* ScanBuffer;  // only held inside DetectArchive's scan
 extern TAbstractStream* ArchiveStream;
 
 extern uint32_t CrcTable[256];
-// Derived from CrcTable by BuildCrcTable for folding in eight bytes at a
-// time: the step of a byte followed by k zero bytes (CrcSlices), and by the
-// rest of a word of one of kCrcLanes interleaved lanes (CrcLanes).
-constexpr int kCrcLanes = 5;  // UpdateCrc32 spells the five lanes out
-extern uint32_t CrcSlices[8][256];
-extern uint32_t CrcLanes[8][256];
 
 // Whether long runs take the CRC by carry-less multiplication: set at
 // start-up when the processor has it; else (and for the rest of a run)

@@ -101,8 +101,9 @@ static_assert(kSlots.ShortDistanceBase[7] + (1 << 6) == 256);
 //   before (of any channel), costs a multiply, an add and a shift.
 // - The eleven error sums are read only at the 32nd byte. A byte records
 //   its coded delta and the cross delta it saw (the terms follow from the
-//   delta history), and the 32nd sums the window in 16-bit lanes: a sum over
-//   32 bytes stays below 2^16.
+//   delta history), and the 32nd sums the window in 16-bit values (a sum
+//   over 32 bytes stays below 2^16), which the compiler adds up eight or
+//   sixteen bytes at a time where the processor has vector lanes.
 struct ChannelPredictor {
     int32_t Weights[5];    // W0..W4, within -17..16
     int32_t Factors[4];    // of d1, d2, d3 and d4 (SetFactors)
@@ -115,8 +116,6 @@ struct ChannelPredictor {
     int16_t Deltas[4 + 32];
     int16_t Cross[32];  // the cross delta each byte saw
 };
-
-constexpr int kErrorCandidates = 11;
 
 // W0*H0 + W1*H1 + W2*H2 + W3*H3 + W4*cross as factors of d1..d4 and cross.
 inline void SetFactors(ChannelPredictor& v) {
@@ -147,118 +146,45 @@ inline uint8_t PredictedByte(const ChannelPredictor& v, int32_t cross) {
 }
 
 // The error sums of a full window: E0 (no correction), then for each of
-// H0, H1, H2, H3 and cross the term subtracted and added (E1..E10); the
-// lanes past E10 are unused.
+// H0, H1, H2, H3 and cross the term subtracted and added (E1..E10).
+constexpr int kErrorCandidates = 11;
 struct ErrorSums {
-    uint16_t E[16];
+    uint16_t E[kErrorCandidates];
 };
 
-// Sixteen 16-bit lanes: half a window. Compiled for SSE2 it is two
-// registers, for AVX2 one. (Vectors pass by reference only, so that no
-// calling convention depends on the processor's features.)
-typedef int16_t WindowLanes __attribute__((vector_size(32)));
-typedef uint16_t WindowSums __attribute__((vector_size(32)));
-// Eight sums; signed for the minimum (SSE2 has the signed one only).
-typedef uint16_t SumLanes __attribute__((vector_size(16)));
-typedef int16_t RankLanes __attribute__((vector_size(16)));
-
-template <typename V>
-[[gnu::always_inline]] inline void LoadLanes(V& v, const void* p) {
-    std::memcpy(&v, p, sizeof(v));
-}
-
-// Unsigned sums: 32 terms stay below 2^16, and wrapping is defined.
-[[gnu::always_inline]] inline void AddAbsolute(WindowSums& acc, const WindowLanes& x) {
-    acc += reinterpret_cast<WindowSums>(x < 0 ? -x : x);
-}
-
-// Turns eight vectors into one holding the sums of their lanes (in v[0]):
-// three rounds of adding lane halves in pairs.
-[[gnu::always_inline]] inline void FoldEight(SumLanes* v) {
-#pragma GCC unroll 4
-    for (int k = 0; k < 4; ++k) {
-        v[k] = __builtin_shufflevector(v[2 * k], v[2 * k + 1], 0, 8, 1, 9, 2, 10, 3, 11) +
-               __builtin_shufflevector(v[2 * k], v[2 * k + 1], 4, 12, 5, 13, 6, 14, 7, 15);
-    }
-#pragma GCC unroll 2
-    for (int k = 0; k < 2; ++k) {
-        v[k] = __builtin_shufflevector(v[2 * k], v[2 * k + 1], 0, 1, 8, 9, 2, 3, 10, 11) +
-               __builtin_shufflevector(v[2 * k], v[2 * k + 1], 4, 5, 12, 13, 6, 7, 14, 15);
-    }
-    v[0] = __builtin_shufflevector(v[0], v[1], 0, 1, 2, 3, 8, 9, 10, 11) +
-           __builtin_shufflevector(v[0], v[1], 4, 5, 6, 7, 12, 13, 14, 15);
-}
-
-// |e -/+ t| fits 16 bits (|e| <= 1024, |t| <= 255).
-[[gnu::always_inline]] inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
-    WindowSums acc[kErrorCandidates] = {};
-#pragma GCC unroll 2
-    for (int h = 0; h < 32; h += 16) {
-        WindowSums codes;
-        WindowLanes d4, d3, d2, d1, cross;
-        LoadLanes(codes, v.Codes + h);
-        LoadLanes(d4, v.Deltas + h);
-        LoadLanes(d3, v.Deltas + h + 1);
-        LoadLanes(d2, v.Deltas + h + 2);
-        LoadLanes(d1, v.Deltas + h + 3);
-        LoadLanes(cross, v.Cross + h);
+// Every value fits 16 bits: |e -/+ t| <= 1024 + 255, and 32 of them stay
+// below 2^16 (unsigned, so that a wrap would be defined). The candidates'
+// loop is unrolled, so that the loop over the bytes is one that the
+// compiler vectorises where the build has vector lanes.
+inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
+    uint16_t acc[kErrorCandidates] = {};
+    for (int j = 0; j < 32; ++j) {
+        const int16_t* d = v.Deltas + j;  // d[3] is d1, d[0] is d4
         // The coded delta as a signed byte, times 8.
-        const WindowLanes e = (reinterpret_cast<WindowLanes>(codes << 8) >> 8) * 8;
-        const WindowLanes terms[5] = {d1, d1 - d2, d2 - d3, d3 - d4, cross};
-        AddAbsolute(acc[0], e);
+        const int16_t e = static_cast<int16_t>(static_cast<int8_t>(v.Codes[j]) * 8);
+        const int16_t terms[5] = {d[3], static_cast<int16_t>(d[3] - d[2]),
+                                  static_cast<int16_t>(d[2] - d[1]),
+                                  static_cast<int16_t>(d[1] - d[0]), v.Cross[j]};
+        acc[0] = static_cast<uint16_t>(acc[0] + (e < 0 ? -e : e));
 #pragma GCC unroll 5
         for (int k = 0; k < 5; ++k) {
-            AddAbsolute(acc[2 * k + 1], e - terms[k]);
-            AddAbsolute(acc[2 * k + 2], e + terms[k]);
+            const int16_t minus = static_cast<int16_t>(e - terms[k]);
+            const int16_t plus = static_cast<int16_t>(e + terms[k]);
+            acc[2 * k + 1] = static_cast<uint16_t>(acc[2 * k + 1] + (minus < 0 ? -minus : minus));
+            acc[2 * k + 2] = static_cast<uint16_t>(acc[2 * k + 2] + (plus < 0 ? -plus : plus));
         }
     }
-    SumLanes halves[16];
-#pragma GCC unroll 16
-    for (int k = 0; k < 16; ++k) {
-        halves[k] = k < kErrorCandidates
-                        ? __builtin_shufflevector(acc[k], acc[k], 0, 1, 2, 3, 4, 5, 6, 7) +
-                              __builtin_shufflevector(acc[k], acc[k], 8, 9, 10, 11, 12, 13, 14, 15)
-                        : SumLanes{};
-    }
-    FoldEight(halves);
-    FoldEight(halves + 8);
-    std::memcpy(sums.E, &halves[0], sizeof(halves[0]));
-    std::memcpy(sums.E + 8, &halves[8], sizeof(halves[8]));
-}
-
-// The least of the lanes, in every lane.
-[[gnu::always_inline]] inline void LeastOfLanes(RankLanes& x) {
-    RankLanes y = __builtin_shufflevector(x, x, 4, 5, 6, 7, 0, 1, 2, 3);
-    x = x < y ? x : y;
-    y = __builtin_shufflevector(x, x, 2, 3, 0, 1, 6, 7, 4, 5);
-    x = x < y ? x : y;
-    y = __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
-    x = x < y ? x : y;
+    std::memcpy(sums.E, acc, sizeof(acc));
 }
 
 // The candidate with the smallest sum; a tie keeps the lower index, so 0
-// (no change) wins unless another is strictly better. Without branches,
-// since which sum is least is anyone's guess. The sums are moved down by
-// 2^15 into signed lanes, keeping their order; the unused lanes get the
-// largest value.
+// (no change) wins unless another is strictly better.
 inline int BestCandidate(const ErrorSums& s) {
-    SumLanes low, high;
-    LoadLanes(low, s.E);
-    LoadLanes(high, s.E + 8);
-    const SumLanes bias = SumLanes{} + 0x8000;
-    const RankLanes lowRank = reinterpret_cast<RankLanes>(low ^ bias);
-    const RankLanes used = {-1, -1, -1, 0, 0, 0, 0, 0};
-    const RankLanes highRank =
-        (reinterpret_cast<RankLanes>(high ^ bias) & used) | (~used & (RankLanes{} + 0x7FFF));
-    RankLanes least = lowRank < highRank ? lowRank : highRank;
-    LeastOfLanes(least);
-    const RankLanes index = {0, 1, 2, 3, 4, 5, 6, 7};
-    const RankLanes none = RankLanes{} + 16;
-    const RankLanes first = lowRank == least ? index : none;
-    const RankLanes second = highRank == least ? index + 8 : none;
-    RankLanes best = first < second ? first : second;
-    LeastOfLanes(best);
-    return best[0];
+    int best = 0;
+    for (int k = 1; k < kErrorCandidates; ++k) {
+        if (s.E[k] < s.E[best]) best = k;
+    }
+    return best;
 }
 
 // Odd candidates subtracted their term: its weight goes down; even ones
@@ -272,16 +198,8 @@ inline void MoveWeight(ChannelPredictor& v, int best) {
     SetFactors(v);
 }
 
-[[gnu::always_inline]] inline void AdaptWeightsInline(ChannelPredictor& v) {
-    ErrorSums sums;
-    SumWindowErrors(v, sums);
-    MoveWeight(v, BestCandidate(sums));
-    for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
-}
-
 // After the 32nd byte of a window: adapt, and start the next window with
-// the last four deltas as its history. (unpacker.cpp: the same code in the
-// widest lanes the processor has.)
+// the last four deltas as its history (multimedia.cpp).
 void AdaptWeights(ChannelPredictor& v);
 
 // The channel's next byte from its coded delta (0..255), at the window slot

@@ -13,7 +13,3 @@ uint32_t PeekBits();
 void SkipBits(int32_t n);
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count);
 int32_t DecodeSymbol(const HuffmanTable& table);
-
-// Set at start-up when the processor can sum error windows in AVX2 lanes;
-// tests clear it to run the baseline lanes too.
-extern bool WideErrorSums;

@@ -18,141 +18,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "unpack/decoder_parts.h"
 #include "unpack/unpack_steps.h"
 
-Unpacker Unp;
-
-// Whether the processor has AVX2 for the window's error sums (the same
-// code either way, in wider lanes).
-bool WideErrorSums = __builtin_cpu_supports("avx2");
+constinit Unpacker Unp{};
 
 namespace {
-
-// Realigns the stack: a 32-bit Windows thread's is aligned to 4 bytes only,
-// and vector spills need more.
-__attribute__((target("avx2"), force_align_arg_pointer)) void AdaptWeightsWide(
-    ChannelPredictor& v) {
-    AdaptWeightsInline(v);
-}
-
-}  // namespace
-
-void AdaptWeights(ChannelPredictor& v) {
-    if (WideErrorSums)
-        AdaptWeightsWide(v);
-    else
-        AdaptWeightsInline(v);
-}
-
-namespace {
-
-#define QV_HOT inline __attribute__((always_inline))
 
 // Unsigned arithmetic where a 32-bit count may wrap, so that damaged sizes
 // never reach undefined behaviour.
 inline int32_t WrapAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-// The bit reader: up to 63 unread bits of the stream in Bits, the next one
-// in bit 63, fetched from the input buffer eight bytes at a time. The read
-// position is Next * 8 - ValidBits() bits into the buffer; InputPos and
-// BitOffset follow from it whenever the reader hands its position back.
-struct BitReader {
-    const uint8_t* Buffer;
-    int32_t Next;  // first buffer byte not yet counted in Bits
-    // The count of valid bits in Bits (0..63) is its low six bits: a fast
-    // table entry is skipped whole, and its symbol bits above the length
-    // only change the bits above. The bits below the valid ones are 0 or
-    // the true next bits of the stream.
-    uint32_t Count;
-    uint64_t Bits;
-
-    // A refill leaves at least this many valid bits.
-    static constexpr int32_t kMinBits = 56;
-
-    static QV_HOT uint64_t Fetch(const uint8_t* p) {
-        uint64_t v;
-        std::memcpy(&v, p, sizeof(v));
-        return __builtin_bswap64(v);
-    }
-    // Fetches the eight bytes at pos.
-    QV_HOT void Start(const uint8_t* buffer, int32_t pos, int32_t bit) {
-        Buffer = buffer;
-        Next = pos;
-        Count = 0;
-        Bits = 0;
-        Refill();
-        Skip(bit);
-    }
-    QV_HOT int32_t ValidBits() const { return static_cast<int32_t>(Count & kFastLengthMask); }
-    QV_HOT int32_t BitPos() const { return Next * 8 - ValidBits(); }
-    QV_HOT int32_t Pos() const { return BitPos() >> 3; }
-    QV_HOT int32_t Bit() const { return BitPos() & 7; }
-    // Fetches eight bytes, the last one at most kReaderLookahead bytes past
-    // the read position.
-    QV_HOT void Refill() {
-        Bits |= Fetch(Buffer + Next) >> ValidBits();
-        Next += (63 - ValidBits()) >> 3;
-        Count |= kMinBits;
-    }
-    QV_HOT uint32_t Peek16() const { return static_cast<uint32_t>(Bits >> 48); }
-    // Consumes n & 63 bits (n is a bit count or a fast table entry).
-    QV_HOT void Skip(uint32_t n) {
-        Bits <<= n & kFastLengthMask;
-        Count -= n;
-    }
-    // A field of n bits (1..16).
-    QV_HOT int32_t Field(int32_t n) {
-        const int32_t value = static_cast<int32_t>(Bits >> (64 - n));
-        Skip(n);
-        return value;
-    }
-    // One symbol; needs 16 valid bits (what the format's rule peeks).
-    QV_HOT int32_t Decode(const HuffmanTable& table) {
-        int32_t symbol;
-        return TryFast(table, symbol) ? symbol : DecodeSlow(table);
-    }
-    // The format's rule, for the codes without a fast entry: the longer
-    // ones, and a multimedia table's block-change code. (The rule itself
-    // is out of line and sees no reader, so that the reader's fields stay
-    // in registers.)
-    QV_HOT int32_t DecodeSlow(const HuffmanTable& table) {
-        const uint32_t entry = SlowEntry(table, Peek16());
-        Skip(entry);
-        return static_cast<int32_t>(entry >> kFastSymbolShift);
-    }
-    // A code of up to kFastBits bits, when the next one is that short.
-    QV_HOT bool TryFast(const HuffmanTable& table, int32_t& symbol) {
-        const uint16_t fast = table.Fast[Bits >> (64 - kFastBits)];
-        if (__builtin_expect(fast == kFastSlow, 0)) return false;
-        Skip(fast);
-        symbol = static_cast<int32_t>(static_cast<uint32_t>(fast) >> kFastSymbolShift);
-        return true;
-    }
-    static uint32_t SlowEntry(const HuffmanTable& table, uint32_t peek);
-};
-// Counts and shifts of 0..63 bits fit a fast entry's length field.
-static_assert(kFastLengthMask == 63);
-// A multimedia run reads three codes to a refill (the last one may peek 16
-// bits), a step or a code-length step one refill's worth.
-constexpr int32_t kCodesPerRefill = 3;
-static_assert((kCodesPerRefill - 1) * kMaxCodeLength + 16 <= BitReader::kMinBits);
-static_assert(kMaxStepBits <= BitReader::kMinBits);
-static_assert(kMaxLengthStepBits <= BitReader::kMinBits);
-// Next * 8 is at most the bit offset (7) plus 63 past the read position's
-// byte, and a fetch takes the eight bytes from Next.
-static_assert((7 + 63) / 8 + 7 == kReaderLookahead);
-
-BitReader ReaderAtInput() {
-    BitReader in;
-    in.Start(Unp.InputBuffer, Unp.InputPos, Unp.BitOffset);
-    return in;
-}
-
-void StoreReader(const BitReader& in) {
-    Unp.InputPos = in.Pos();
-    Unp.BitOffset = in.Bit();
 }
 
 // Where the step-top test fires next: at the refill point, or earlier once
@@ -212,7 +88,7 @@ void SkipBits(int32_t n) {
 }
 
 // ---------------------------------------------------------------------------
-// Huffman tables
+// Huffman decoding of the codes without a fast entry
 
 namespace {
 
@@ -230,65 +106,7 @@ inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length
     return t.SortedSymbols[index];
 }
 
-// One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
-// are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
-// its lowest bit clear is below), so the prefix alone decides whether the
-// code is that short, and then which symbol it is: the prefixes of length n
-// run from limit[n-1] to limit[n], and each 2^(kFastBits - n) of them are
-// one index of the rule (past the sorted symbols: the first one). A
-// multimedia table keeps its block-change symbol out of the fast entries,
-// so that a fast hit there is always a byte.
-void BuildFast(HuffmanTable& t) {
-    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
-    constexpr uint32_t kPrefixes = 1u << kFastBits;
-    uint32_t prefix = 0;
-    for (int32_t n = 1; n <= kFastBits; ++n) {
-        const uint32_t end =
-            std::min<uint32_t>(kPrefixes, (static_cast<uint32_t>(t.LengthLimit[n]) + 63) >> 6);
-        const uint32_t group = 1u << (kFastBits - n);
-        for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
-            const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
-            const int32_t symbol = t.SortedSymbols[at];
-            const uint16_t entry = symbol != slowSymbol
-                                       ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
-                                       : kFastSlow;
-            const uint32_t stop = std::min(end, prefix + group);
-            for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
-        }
-    }
-    for (; prefix < kPrefixes; ++prefix) t.Fast[prefix] = kFastSlow;
-}
-
 }  // namespace
-
-// Damage policy: lengths that over- or under-subscribe the code space are
-// built all the same, and decoded by the same rule. A code past the last
-// limit takes 15 bits, and one whose index falls past the sorted symbols
-// decodes as the fixed symbol SortedSymbols[0]; nothing is rejected here.
-// Such an entry decodes to wrong bytes, and its checksum rejects it.
-void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
-    int32_t lengthCount[16] = {};
-    for (int32_t i = 0; i < count; ++i) lengthCount[lengths[i] & 15] += 1;
-    lengthCount[0] = 0;
-    table.LengthLimit[0] = 0;
-    table.LengthStart[0] = 0;
-    int32_t next[16] = {};
-    // At most 1028 symbols: acc stays below 2^16 * 1028, no overflow.
-    int32_t acc = 0;
-    for (int32_t k = 1; k <= kMaxCodeLength; ++k) {
-        acc = 2 * (acc + lengthCount[k]);
-        const int32_t limit = acc << (15 - k);
-        table.LengthLimit[k] = limit > 0xFFFF ? 0xFFFF : limit;
-        table.LengthStart[k] = table.LengthStart[k - 1] + lengthCount[k - 1];
-        next[k] = table.LengthStart[k];
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t len = lengths[i] & 15;
-        if (len != 0) table.SortedSymbols[next[len]++] = i;
-    }
-    table.SymbolCount = count;
-    BuildFast(table);
-}
 
 // The symbol and length of the code in peek, as a fast entry would give them.
 uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
@@ -297,85 +115,10 @@ uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
     return static_cast<uint32_t>(symbol) << kFastSymbolShift | static_cast<uint32_t>(length);
 }
 
-int32_t DecodeSymbol(const HuffmanTable& table) {
-    BitReader in = ReaderAtInput();
-    const int32_t symbol = in.Decode(table);
-    StoreReader(in);
-    return symbol;
-}
-
-namespace {
-
-void ReadCodeTables() {
-    Unpacker& u = Unp;
-    if (u.InputPos > kRefillTables) FillInput(false);
-    BitReader in = ReaderAtInput();
-    const uint32_t f = in.Peek16();
-    u.AudioMode = (f & 0x8000) != 0;
-    if ((f & 0x4000) == 0) std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
-    in.Skip(2);
-    int32_t tableSize = kLzTableSize;
-    if (u.AudioMode) {
-        u.ChannelCount = static_cast<int32_t>((f >> 12) & 3) + 1;
-        if (u.CurrentChannel >= u.ChannelCount) u.CurrentChannel = 0;
-        in.Skip(2);
-        tableSize = kAudioSymbols * u.ChannelCount;
-    }
-    uint8_t preLengths[kPreSymbols];
-    for (int32_t i = 0; i < kPreSymbols; ++i) {
-        in.Refill();
-        preLengths[i] = static_cast<uint8_t>(in.Field(4));
-    }
-    BuildTable(preLengths, u.PreTable, kPreSymbols);
-
-    // Starts as zeros: lengths past the table size are 0 afterwards.
-    uint8_t work[kMaxTableSize] = {};
-    int32_t i = 0;
-    while (i < tableSize) {
-        if (in.Pos() > kRefillLengths) {
-            StoreReader(in);
-            FillInput(false);
-            in = ReaderAtInput();
-        }
-        in.Refill();
-        const int32_t s = in.Decode(u.PreTable);
-        if (s < 16) {
-            work[i] = static_cast<uint8_t>((s + u.PreviousLengths[i]) & 15);
-            ++i;
-            continue;
-        }
-        int32_t n;
-        if (s == kPreRepeatPrevious) {
-            n = in.Field(2) + 3;
-            // At the first position there is no length to repeat: 0.
-            for (; n > 0 && i < tableSize; --n, ++i) work[i] = i > 0 ? work[i - 1] : 0;
-            continue;
-        }
-        n = s == kPreShortZeros ? in.Field(3) + 3 : in.Field(7) + 11;
-        for (; n > 0 && i < tableSize; --n, ++i) work[i] = 0;
-    }
-    StoreReader(in);
-    if (u.AudioMode) {
-        for (int32_t c = 0; c < u.ChannelCount; ++c) {
-            BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
-        }
-    } else {
-        BuildTable(work, u.LiteralTable, kLiteralSymbols);
-        BuildTable(work + kLiteralSymbols, u.DistanceTable, kDistanceSymbols);
-        BuildTable(work + kLiteralSymbols + kDistanceSymbols, u.RepeatLengthTable,
-                   kRepeatLengthSymbols);
-    }
-    std::memcpy(u.PreviousLengths, work, sizeof(work));
-    u.TablesRead = true;
-}
-
 // ---------------------------------------------------------------------------
 // Output
 
-void EmitOutput(const uint8_t* data, int32_t count) {
-    const Unpacker& u = Unp;
-    if (u.Output.Function != nullptr) u.Output.Function(u.Output.Context, data, count);
-}
+namespace {
 
 void ReportProgress(int32_t outputLeft) {
     const Unpacker& u = Unp;
@@ -471,36 +214,6 @@ QV_HOT void CopyMatch(int32_t length, int32_t distance, int32_t& windowPos, int3
     windowPos = pos;
 }
 
-void StartEntry(bool solid) {
-    Unpacker& u = Unp;
-    u.InputPos = 0;
-    u.BitOffset = 0;
-    u.PackedDelivered = 0;
-    u.InputBase = 0;
-    if (solid) return;
-    u.CrossDelta = 0;
-    u.CurrentChannel = 0;
-    std::memset(u.Predictors, 0, sizeof(u.Predictors));
-    std::memset(u.RecentDistances, 0, sizeof(u.RecentDistances));
-    u.RecentIndex = 0;
-    u.PrevMatchDistance = 0;
-    u.PrevMatchLength = 0;
-    if (!u.WindowZero) std::memset(u.Window, 0, kWindowSize);
-    u.WindowZero = false;
-    std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
-    u.WindowPos = 0;
-    u.FlushedPos = 0;
-}
-
-void ReadTrailingTables() {
-    Unpacker& u = Unp;
-    if (u.InputPos + 5 > u.InputEnd) return;
-    const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
-    if (DecodeSymbol(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
-        ReadCodeTables();
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Multimedia decoding
 
@@ -535,67 +248,6 @@ QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
     const int32_t guard =
         (flushedPos > windowPos ? flushedPos : flushedPos + kWindowSize) - (kFlushGuard - 1);
     return guard < kWindowSize ? guard : kWindowSize;
-}
-
-// Up to steps multimedia steps whose step tops would do nothing; returns
-// the bytes produced and sets change when a block-change symbol ended the
-// run. Whole rounds from channel 0 in which no channel fills its window run
-// without the adaptation test, each channel at a constant index; the other
-// steps go one by one.
-template <int Channels>
-int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
-    Unpacker& u = Unp;
-    ChannelPredictor* const v = u.Predictors;
-    BitReader in = reader;
-    int32_t cross = u.CrossDelta;
-    int32_t channel = u.CurrentChannel;
-    int32_t n = 0;
-    while (n < steps && !change) {
-        int32_t rounds = channel == 0 ? (steps - n) / Channels : 0;
-        int32_t slot[Channels];
-        for (int c = 0; c < Channels; ++c) {
-            slot[c] = v[c].SampleCount & 31;
-            if (rounds > 31 - slot[c]) rounds = 31 - slot[c];
-        }
-        if (rounds == 0) {
-            in.Refill();
-            const int32_t s = in.Decode(u.AudioTables[channel]);
-            if (s == kAudioBlockChange) {
-                change = true;
-                break;
-            }
-            out[n++] = PredictByte(v[channel], cross, s);
-            if (++channel == Channels) channel = 0;
-            continue;
-        }
-        int32_t r = 0;
-        int done = Channels;  // channels that had their byte in the last round
-        for (; r < rounds && done == Channels; ++r) {
-#pragma GCC unroll 4
-            for (done = 0; done < Channels; ++done) {
-                if (done % kCodesPerRefill == 0) in.Refill();
-                int32_t s;
-                if (!in.TryFast(u.AudioTables[done], s)) {
-                    s = in.DecodeSlow(u.AudioTables[done]);
-                    if (s == kAudioBlockChange) {
-                        change = true;
-                        break;
-                    }
-                }
-                out[n++] = TakeByte(v[done], slot[done] + r, cross, s);
-            }
-        }
-        for (int c = 0; c < Channels; ++c) {
-            const int32_t taken = r - (c < done ? 0 : 1);
-            v[c].SampleCount = static_cast<int32_t>(static_cast<uint32_t>(v[c].SampleCount) +
-                                                    static_cast<uint32_t>(taken));
-        }
-        channel = done % Channels;
-    }
-    reader = in;
-    u.CurrentChannel = channel;
-    u.CrossDelta = cross;
-    return n;
 }
 
 }  // namespace
@@ -665,21 +317,11 @@ void UnpackEntry(uint8_t* window, bool solid) {
             const int32_t steps =
                 QuietAudioSteps(in.BitPos(), stepCheckBits, outputLeft, windowPos, flushedPos);
             bool change = false;
-            int32_t k;
-            switch (u.ChannelCount) {
-                case 1:
-                    k = AudioRun<1>(in, out + windowPos, steps, change);
-                    break;
-                case 2:
-                    k = AudioRun<2>(in, out + windowPos, steps, change);
-                    break;
-                case 3:
-                    k = AudioRun<3>(in, out + windowPos, steps, change);
-                    break;
-                default:
-                    k = AudioRun<4>(in, out + windowPos, steps, change);
-                    break;
-            }
+            // Through a copy, so that the loop's reader itself never has
+            // its address taken and stays in registers.
+            BitReader reader = in;
+            const int32_t k = AudioRun(reader, out + windowPos, steps, change);
+            in = reader;
             windowPos += k;
             outputLeft -= k;
             if (change) {
@@ -698,6 +340,10 @@ void UnpackEntry(uint8_t* window, bool solid) {
         const int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
         const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
         bool tables = false;
+        // The most extra bits of a length and of a short distance: the reads
+        // between refills of a 32-bit reader (RefillAfter).
+        constexpr int32_t kLengthExtra = kSlots.LengthExtraBits[kRepeatLengthSymbols - 1];
+        constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
         do {
             in.Refill();
             const int32_t s = in.Decode(u.LiteralTable);
@@ -705,39 +351,51 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 out[windowPos] = static_cast<uint8_t>(s);
                 windowPos += 1;
                 outputLeft -= 1;
-            } else if (s >= kSymbolMatchFirst) {
+                continue;
+            }
+            // Every kind of match ends in the one copy below.
+            int32_t length;
+            int32_t distance;
+            if (s >= kSymbolMatchFirst) {
                 // Length slot with its extra bits, a distance symbol with its
                 // extra bits, then the far-distance bumps.
                 const int32_t slot = s - kSymbolMatchFirst;
-                int32_t length = kSlots.LengthBase[slot] + 3;
+                length = kSlots.LengthBase[slot] + 3;
+                in.RefillAfter<kMaxCodeLength, kLengthExtra>();
                 if (kSlots.LengthExtraBits[slot] > 0)
                     length += in.Field(kSlots.LengthExtraBits[slot]);
+                in.RefillAfter<kMaxCodeLength + kLengthExtra, 16>();
                 const int32_t d = in.Decode(u.DistanceTable);
-                int32_t distance = kSlots.DistanceBase[d] + 1;
+                distance = kSlots.DistanceBase[d] + 1;
+                in.RefillAfter<2 * kMaxCodeLength + kLengthExtra, 16>();
                 if (kSlots.DistanceExtraBits[d] > 0)
                     distance += in.Field(kSlots.DistanceExtraBits[d]);
                 if (distance >= kFarDistance2) length += 1;
                 if (distance >= kFarDistance1) length += 1;
-                CopyMatch(length, distance, windowPos, outputLeft);
             } else if (s == kSymbolBlockChange) {
                 tables = true;
+                break;
             } else if (s == kSymbolRepeatMatch) {
-                CopyMatch(u.PrevMatchLength, u.PrevMatchDistance, windowPos, outputLeft);
+                length = u.PrevMatchLength;
+                distance = u.PrevMatchDistance;
             } else if (s < kSymbolShortFirst) {
-                const int32_t distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                in.RefillAfter<kMaxCodeLength, 16>();
                 const int32_t r = in.Decode(u.RepeatLengthTable);
-                int32_t length = kSlots.LengthBase[r] + 2;
+                length = kSlots.LengthBase[r] + 2;
+                in.RefillAfter<2 * kMaxCodeLength, kLengthExtra>();
                 if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
                 if (distance >= kFarDistance2) length += 1;
                 if (distance >= kFarDistance1) length += 1;
                 if (distance >= kRecentNearLimit) length += 1;
-                CopyMatch(length, distance, windowPos, outputLeft);
             } else {
                 const int32_t k = s - kSymbolShortFirst;
-                const int32_t distance =
+                in.RefillAfter<kMaxCodeLength, kShortExtra>();
+                distance =
                     kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
-                CopyMatch(2, distance, windowPos, outputLeft);
+                length = 2;
             }
+            CopyMatch(length, distance, windowPos, outputLeft);
         } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
                  in.BitPos() < stepCheckBits);
         if (tables) {
@@ -749,18 +407,4 @@ void UnpackEntry(uint8_t* window, bool solid) {
     save();
     ReadTrailingTables();
     FlushWindow();
-}
-
-void CopyStored() {
-    Unpacker& u = Unp;
-    u.WindowZero = false;
-    for (;;) {
-        const int32_t got = ReadPacked(u.Window, kStoredPiece);
-        if (got <= 0) return;
-        const int32_t n = got < u.OutputLeft ? got : u.OutputLeft;
-        // Nothing is written once the unpacked size is reached, nor for a
-        // size of 2^31 or more (a negative count).
-        if (n > 0) EmitOutput(u.Window, n);
-        if (u.OutputLeft >= 0) u.OutputLeft -= n;
-    }
 }

@@ -51,9 +51,10 @@ static_assert(kRefillLengths + 1 >= kInputSize - kInputKeep);
 static_assert(PosAfter(kRefillStep, kMaxStepBits) < kInputSize);
 static_assert(PosAfter(kRefillTables, kMaxTableHeadBits) < kInputSize);
 static_assert(PosAfter(kRefillLengths, kMaxLengthStepBits) < kInputSize);
-// The bit reader fetches eight bytes at a time and may fetch up to 15 bytes
-// past the read position. The latest read position that fetches is the
-// code-length refill point; the buffer has spare bytes up to there.
+// The bit reader fetches a machine word (at most eight bytes) at a time and
+// may fetch up to 15 bytes past the read position. The latest read
+// position that fetches is the code-length refill point; the buffer has
+// spare bytes up to there.
 constexpr int32_t kReaderLookahead = 15;
 constexpr int32_t kInputSpare = kRefillLengths + kReaderLookahead + 1 - kInputSize;
 static_assert(kRefillStep < kRefillLengths && kRefillTables < kRefillLengths);

@@ -26,7 +26,7 @@ TEST(Checksums, Crc32CheckValueAndIncrementalUpdate) {
     EXPECT_EQ(~UpdateCrc32(0xFFFFFFFFu, all.data(), 256), qvpack::Crc32(all));
 }
 
-TEST(Checksums, EightByteStepsAgreeWithTheByteWiseRule) {
+TEST(Checksums, FoldingAndTableStepsAgreeWithTheByteWiseRule) {
     BuildCrcTable();
     std::vector<uint8_t> data(400);
     uint32_t seed = 12345;
@@ -34,10 +34,9 @@ TEST(Checksums, EightByteStepsAgreeWithTheByteWiseRule) {
         seed = seed * 1103515245u + 12345u;
         b = static_cast<uint8_t>(seed >> 23);
     }
-    // Every start offset (alignment) and every length around the 8-byte
-    // steps, the 40-byte lane blocks (from two blocks on) and the 64- and
+    // Every start offset (alignment) and every length around the 64- and
     // 16-byte folding blocks, split at every place, against one table
-    // lookup per byte; folding and table steps alike.
+    // lookup per byte; with folding and with the table steps alone.
     const bool folding = CrcByFolding;
     for (int start = 0; start < 8; ++start) {
         CrcByFolding = folding && start % 2 == 0;

@@ -362,11 +362,6 @@ struct Entry {
 // firstSolid (then it decodes with tables no block has set), the rest solid.
 void Compare(const std::vector<Entry>& entries, int32_t chunk, const std::string& what,
              bool firstSolid = false) {
-    // Every other comparison adapts the weights in the baseline lanes where
-    // the processor would take the wide ones.
-    static const bool kWide = WideErrorSums;
-    static int comparisons = 0;
-    WideErrorSums = kWide && comparisons++ % 2 == 0;
     unptest::Decoder real;
     PlainDecoder plain;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -381,7 +376,6 @@ void Compare(const std::vector<Entry>& entries, int32_t chunk, const std::string
         ASSERT_EQ(real.Out.Checksum, expected.Checksum) << what << ", entry " << i;
         ASSERT_EQ(expected.StepsWithoutInput, 0) << what << ", entry " << i;
     }
-    WideErrorSums = kWide;
 }
 
 std::vector<Entry> FromEncoded(const std::vector<EncodedEntry>& encoded) {

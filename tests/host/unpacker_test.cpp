@@ -502,7 +502,7 @@ TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     EXPECT_EQ(window.E[9], 32 * 1151);
     EXPECT_EQ(window.E[10], 32 * 897);
     EXPECT_EQ(BestCandidate(window), 10);
-    // Above 2^15 every one of them: the least still wins, not an unused lane.
+    // Above 2^15 every one of them: the least still wins.
     for (int k = 0; k < kErrorCandidates; ++k) window.E[k] = static_cast<uint16_t>(40000 - k);
     window.E[4] = 33000;
     EXPECT_EQ(BestCandidate(window), 4);

@@ -1,0 +1,184 @@
+// What runs once per code-table block or per entry, not per byte: building
+// the decode tables from code lengths, reading a code-table block, an
+// entry's start and its trailing block, the copy of a stored entry.
+#include <algorithm>
+#include <cstring>
+
+#include "unpack/decoder_parts.h"
+#include "unpack/unpack_steps.h"
+
+namespace {
+
+// One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
+// are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
+// its lowest bit clear is below), so the prefix alone decides whether the
+// code is that short, and then which symbol it is: the prefixes of length n
+// run from limit[n-1] to limit[n], and each 2^(kFastBits - n) of them are
+// one index of the rule (past the sorted symbols: the first one). A
+// multimedia table keeps its block-change symbol out of the fast entries,
+// so that a fast hit there is always a byte.
+void BuildFast(HuffmanTable& t) {
+    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
+    constexpr uint32_t kPrefixes = 1u << kFastBits;
+    uint32_t prefix = 0;
+    for (int32_t n = 1; n <= kFastBits; ++n) {
+        const uint32_t end =
+            std::min<uint32_t>(kPrefixes, (static_cast<uint32_t>(t.LengthLimit[n]) + 63) >> 6);
+        const uint32_t group = 1u << (kFastBits - n);
+        for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
+            const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
+            const int32_t symbol = t.SortedSymbols[at];
+            const uint16_t entry = symbol != slowSymbol
+                                       ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
+                                       : kFastSlow;
+            const uint32_t stop = std::min(end, prefix + group);
+            for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
+        }
+    }
+    for (; prefix < kPrefixes; ++prefix) t.Fast[prefix] = kFastSlow;
+}
+
+}  // namespace
+
+// Damage policy: lengths that over- or under-subscribe the code space are
+// built all the same, and decoded by the same rule. A code past the last
+// limit takes 15 bits, and one whose index falls past the sorted symbols
+// decodes as the fixed symbol SortedSymbols[0]; nothing is rejected here.
+// Such an entry decodes to wrong bytes, and its checksum rejects it.
+void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
+    int32_t lengthCount[16] = {};
+    for (int32_t i = 0; i < count; ++i) lengthCount[lengths[i] & 15] += 1;
+    lengthCount[0] = 0;
+    table.LengthLimit[0] = 0;
+    table.LengthStart[0] = 0;
+    int32_t next[16] = {};
+    // At most 1028 symbols: acc stays below 2^16 * 1028, no overflow.
+    int32_t acc = 0;
+    for (int32_t k = 1; k <= kMaxCodeLength; ++k) {
+        acc = 2 * (acc + lengthCount[k]);
+        const int32_t limit = acc << (15 - k);
+        table.LengthLimit[k] = limit > 0xFFFF ? 0xFFFF : limit;
+        table.LengthStart[k] = table.LengthStart[k - 1] + lengthCount[k - 1];
+        next[k] = table.LengthStart[k];
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t len = lengths[i] & 15;
+        if (len != 0) table.SortedSymbols[next[len]++] = i;
+    }
+    table.SymbolCount = count;
+    BuildFast(table);
+}
+
+int32_t DecodeSymbol(const HuffmanTable& table) {
+    BitReader in = ReaderAtInput();
+    const int32_t symbol = in.Decode(table);
+    StoreReader(in);
+    return symbol;
+}
+
+void ReadCodeTables() {
+    Unpacker& u = Unp;
+    if (u.InputPos > kRefillTables) FillInput(false);
+    BitReader in = ReaderAtInput();
+    const uint32_t f = in.Peek16();
+    u.AudioMode = (f & 0x8000) != 0;
+    if ((f & 0x4000) == 0) std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
+    in.Skip(2);
+    int32_t tableSize = kLzTableSize;
+    if (u.AudioMode) {
+        u.ChannelCount = static_cast<int32_t>((f >> 12) & 3) + 1;
+        if (u.CurrentChannel >= u.ChannelCount) u.CurrentChannel = 0;
+        in.Skip(2);
+        tableSize = kAudioSymbols * u.ChannelCount;
+    }
+    uint8_t preLengths[kPreSymbols];
+    for (int32_t i = 0; i < kPreSymbols; ++i) {
+        in.Refill();
+        preLengths[i] = static_cast<uint8_t>(in.Field(4));
+    }
+    BuildTable(preLengths, u.PreTable, kPreSymbols);
+
+    // Starts as zeros: lengths past the table size are 0 afterwards.
+    uint8_t work[kMaxTableSize] = {};
+    int32_t i = 0;
+    while (i < tableSize) {
+        if (in.Pos() > kRefillLengths) {
+            StoreReader(in);
+            FillInput(false);
+            in = ReaderAtInput();
+        }
+        in.Refill();
+        const int32_t s = in.Decode(u.PreTable);
+        if (s < 16) {
+            work[i] = static_cast<uint8_t>((s + u.PreviousLengths[i]) & 15);
+            ++i;
+            continue;
+        }
+        int32_t n;
+        if (s == kPreRepeatPrevious) {
+            n = in.Field(2) + 3;
+            // At the first position there is no length to repeat: 0.
+            for (; n > 0 && i < tableSize; --n, ++i) work[i] = i > 0 ? work[i - 1] : 0;
+            continue;
+        }
+        n = s == kPreShortZeros ? in.Field(3) + 3 : in.Field(7) + 11;
+        for (; n > 0 && i < tableSize; --n, ++i) work[i] = 0;
+    }
+    StoreReader(in);
+    if (u.AudioMode) {
+        for (int32_t c = 0; c < u.ChannelCount; ++c) {
+            BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
+        }
+    } else {
+        BuildTable(work, u.LiteralTable, kLiteralSymbols);
+        BuildTable(work + kLiteralSymbols, u.DistanceTable, kDistanceSymbols);
+        BuildTable(work + kLiteralSymbols + kDistanceSymbols, u.RepeatLengthTable,
+                   kRepeatLengthSymbols);
+    }
+    std::memcpy(u.PreviousLengths, work, sizeof(work));
+    u.TablesRead = true;
+}
+
+void StartEntry(bool solid) {
+    Unpacker& u = Unp;
+    u.InputPos = 0;
+    u.BitOffset = 0;
+    u.PackedDelivered = 0;
+    u.InputBase = 0;
+    if (solid) return;
+    u.CrossDelta = 0;
+    u.CurrentChannel = 0;
+    std::memset(u.Predictors, 0, sizeof(u.Predictors));
+    std::memset(u.RecentDistances, 0, sizeof(u.RecentDistances));
+    u.RecentIndex = 0;
+    u.PrevMatchDistance = 0;
+    u.PrevMatchLength = 0;
+    if (!u.WindowZero) std::memset(u.Window, 0, kWindowSize);
+    u.WindowZero = false;
+    std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
+    u.WindowPos = 0;
+    u.FlushedPos = 0;
+}
+
+void ReadTrailingTables() {
+    Unpacker& u = Unp;
+    if (u.InputPos + 5 > u.InputEnd) return;
+    const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
+    if (DecodeSymbol(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
+        ReadCodeTables();
+    }
+}
+
+void CopyStored() {
+    Unpacker& u = Unp;
+    u.WindowZero = false;
+    for (;;) {
+        const int32_t got = ReadPacked(u.Window, kStoredPiece);
+        if (got <= 0) return;
+        const int32_t n = got < u.OutputLeft ? got : u.OutputLeft;
+        // Nothing is written once the unpacked size is reached, nor for a
+        // size of 2^31 or more (a negative count).
+        if (n > 0) EmitOutput(u.Window, n);
+        if (u.OutputLeft >= 0) u.OutputLeft -= n;
+    }
+}

@@ -1,0 +1,40 @@
+// Multimedia decoding: the runs of multimedia steps, and the predictor's
+// adaptation, which the writer in pack/ shares.
+#include "unpack/decoder_parts.h"
+
+void AdaptWeights(ChannelPredictor& v) {
+    ErrorSums sums;
+    SumWindowErrors(v, sums);
+    MoveWeight(v, BestCandidate(sums));
+    for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
+}
+
+// Step by step, as the rule reads: a code of the channel's table, its byte,
+// the next channel. (The caller has made sure that no step top in the run
+// would do anything.)
+int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
+    Unpacker& u = Unp;
+    BitReader in = reader;
+    int32_t cross = u.CrossDelta;
+    int32_t channel = u.CurrentChannel;
+    // Locals: the output bytes may alias the record, which would otherwise
+    // be read again after every byte.
+    const int32_t channels = u.ChannelCount;
+    ChannelPredictor* const predictors = u.Predictors;
+    const HuffmanTable* const tables = u.AudioTables;
+    int32_t n = 0;
+    while (n < steps) {
+        if (n % kCodesPerRefill == 0) in.Refill();
+        const int32_t s = in.Decode(tables[channel]);
+        if (s == kAudioBlockChange) {
+            change = true;
+            break;
+        }
+        out[n++] = PredictByte(predictors[channel], cross, s);
+        if (++channel == channels) channel = 0;
+    }
+    reader = in;
+    u.CurrentChannel = channel;
+    u.CrossDelta = cross;
+    return n;
+}
