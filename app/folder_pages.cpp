@@ -10,7 +10,16 @@
 #include "install/registry.h"
 #include "resources/resource.h"
 
+// Shown by both pages on Next for a folder text that IsUsableFolderText
+// refuses.
+static const char kUnusableFolderText[] =
+    "The folder name is too long or contains a character that folder names can't have "
+    "(* ? \" < > | or a colon after the drive letter). Please select another path.";
+
 bool IsExistingDirectory(const AnsiString& path) {
+    // A text the file system can't hold names no folder; as a search
+    // pattern it could still match one.
+    if (!IsUsableFolderText(path)) return false;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
@@ -105,6 +114,9 @@ static INT_PTR FolderNext(HWND page) {
                           "another path.",
                           MB_ICONWARNING);
     }
+    if (!IsUsableFolderText(Setup.installDir)) {
+        return StayOnPage(page, kUnusableFolderText, MB_ICONWARNING);
+    }
     if (IsLocalFixedDisk(Setup.installDir)) return FALSE;
     if (MessageBoxA(page,
                     "Warning: Folder path is not on local fixed disk. Setup may fail. Do you "
@@ -163,6 +175,15 @@ static INT_PTR GroupActivate(HWND page) {
     return Answer(page, kSkipPage);
 }
 
+// The group text is checked as the folder it will become.
+static INT_PTR GroupNext(HWND page) {
+    if (!Setup.createShortcuts ||
+        IsUsableFolderText(FindProgramsFolder() + "\\" + GetItemText(page, IDC_GROUP_EDIT))) {
+        return FALSE;
+    }
+    return StayOnPage(page, kUnusableFolderText, MB_ICONWARNING);
+}
+
 static INT_PTR GroupLeave(HWND page) {
     Setup.groupPath = FindProgramsFolder() + "\\" + GetItemText(page, IDC_GROUP_EDIT);
     return Answer(page, FALSE);
@@ -209,6 +230,8 @@ INT_PTR CALLBACK ProgramGroupPageProc(HWND page, UINT message, WPARAM wParam, LP
     switch (NotifyCode(message, lParam)) {
         case PSN_SETACTIVE:
             return GroupActivate(page);
+        case PSN_WIZNEXT:
+            return GroupNext(page);
         case PSN_KILLACTIVE:
             return GroupLeave(page);
         case PSN_QUERYCANCEL:

@@ -1,6 +1,10 @@
 // The program body: single-instance guard, owner window, previous
 // installation, the wizard, and the hand-over of the new screen saver to
 // the system's display settings. Every way out ends with exit code 0.
+#include <windows.h>
+
+#include <objbase.h>
+
 #include <cstddef>
 
 #include "app/setup_state.h"
@@ -109,17 +113,22 @@ static void RunWizard(HWND owner) {
     header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
     PropertySheetA(&header);
 
-    SendMessageA(owner, WM_CLOSE, 0, 0);
-    // screenSaverPath is final only once no worker runs.
+    // A worker that still runs (the user left with Cancel) is waited for
+    // while the owner window still guards against a second copy, which
+    // would otherwise install beside it; screenSaverPath is final only then.
     ReleaseWorkersAfterWizard();
+    SendMessageA(owner, WM_CLOSE, 0, 0);
     if (Setup.launchConfiguration) LaunchConfiguration();
     if (richEdit != nullptr) FreeLibrary(richEdit);
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     HWND owner = CreateMainWindow();
+    // The folder browser needs an apartment-threaded COM on this thread.
+    bool com = SUCCEEDED(CoInitialize(nullptr));
     ReadPreviousInstallation();
     RunWizard(owner);
     DestroyWindow(owner);
+    if (com) CoUninitialize();
     return 0;
 }

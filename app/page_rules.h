@@ -13,6 +13,25 @@ inline bool IsDriveRootText(const AnsiString& path) {
     return path.size() == 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
+// Longest folder text the installation accepts (247): the system creates
+// no folder whose path leaves no room for an 8.3 file name (12 characters)
+// and the zero in a path buffer.
+constexpr size_t kFolderTextLimit = kPathBuffer - 12 - 1;
+
+// True when the file system can hold path as a folder: not longer than
+// kFolderTextLimit, no wildcard or other character that names can't have
+// (which could also match an existing folder by pattern), and ':' only as
+// a drive letter's.
+inline bool IsUsableFolderText(const AnsiString& path) {
+    if (path.size() > kFolderTextLimit) return false;
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c < 0x20 || std::strchr("*?\"<>|", c) != nullptr) return false;
+        if (c == ':' && i != 1) return false;
+    }
+    return true;
+}
+
 // A browsed folder loses one trailing separator (D:\ becomes D:) so that
 // appending "\Quorvel" never doubles it.
 inline AnsiString WithoutTrailingSeparator(const AnsiString& path) {

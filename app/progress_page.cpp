@@ -53,6 +53,12 @@ static INT_PTR StartAttempt(HWND page) {
     if (Setup.filesWorker != nullptr && !Setup.filesWorker->folderFailed) return FALSE;
     Setup.installationFinished = true;
     Setup.launchConfiguration = false;
+    // The install-folder page would pass itself over again for a previous
+    // folder that exists but can't be used, and the attempt would fail
+    // again and again. From now on it shows, with that folder in its edit
+    // box (put there when the page passed itself over), so the user can
+    // choose another one.
+    Setup.keepPreviousDir = false;
     MessageBoxA(page, "Can't create specified folder. Please check your choice and try again.",
                 "Quorvel Setup Error", MB_ICONWARNING);
     return Answer(page, IDD_INSTALL_DIR);

@@ -5,7 +5,7 @@
 // demangled type name and brings the whole demangler with it; the standard
 // operator new reports failure with an exception and brings the exception
 // machinery. The product uses neither exceptions nor type names, so these
-// versions over malloc/free and abort keep the program small.
+// versions over malloc/free keep the program small.
 #include <windows.h>
 
 #include <cstdlib>
@@ -48,10 +48,19 @@ extern "C" void WinMainCRTStartup() {
     std::exit(WinMain(GetModuleHandleA(nullptr), nullptr, noCommandLine, SW_SHOWDEFAULT));
 }
 
+// The program's one way out of a broken state: at once, with the exit code
+// of every other way out (0), and without running the exit-time clean-up,
+// which could wait forever on a lock that another thread holds or act on
+// the broken state itself.
+[[noreturn]] static void EndProcessNow() {
+    TerminateProcess(GetCurrentProcess(), 0);
+    ExitProcess(0);  // not reached: the call above ends this thread too
+}
+
 namespace __gnu_cxx {
 // Replaces libstdc++'s verbose handler, which std::terminate uses by default.
 void __verbose_terminate_handler() {
-    std::abort();
+    EndProcessNow();
 }
 }  // namespace __gnu_cxx
 
@@ -63,14 +72,14 @@ const nothrow_t nothrow{};
 
 // Called by a virtual call on a half-built or half-destroyed object.
 extern "C" void __cxa_pure_virtual() {
-    std::abort();
+    EndProcessNow();
 }
 
-// Out of memory is not recoverable in a setup program; failing loudly beats
-// running on with a null object.
+// Out of memory is not recoverable in a setup program; ending beats running
+// on with a null object.
 static void* Allocate(std::size_t size) {
     void* block = std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) std::abort();
+    if (block == nullptr) EndProcessNow();
     return block;
 }
 

@@ -85,7 +85,7 @@ void ExtractArchive() {
         ArchiveStream->Close();
         return;
     }
-    Window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+    Window = TakeRunBuffer(kWindowSize);
     if (Window == nullptr) {
         ExtractResult = kExtractNoMemory;
         return;
@@ -95,7 +95,7 @@ void ExtractArchive() {
     Unp.Output = {WriteOutput, &Output};
     Unp.Progress = {Progress, nullptr};
     Unp.Window = Window;
-    Unp.WindowZero = true;  // calloc
+    Unp.WindowZero = true;  // TakeRunBuffer zero-fills it
 
     const bool oldFormat = ArchiveFormat == 1;
     for (;;) {

@@ -19,6 +19,8 @@ uint32_t HeaderCrcAcc = 0;
 uint8_t* ScanBuffer = nullptr;
 TAbstractStream* ArchiveStream = nullptr;
 
+bool (*RunBufferRefused)(size_t size) = nullptr;
+
 uint32_t CrcTable[256];
 
 namespace {
@@ -190,6 +192,11 @@ uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t
     return UpdateCrc32(start, data, count);
 }
 
+uint8_t* TakeRunBuffer(size_t size) {
+    if (RunBufferRefused != nullptr && RunBufferRefused(size)) return nullptr;
+    return static_cast<uint8_t*>(std::calloc(size, 1));
+}
+
 int32_t ParseHeader(uint8_t type) {
     // Zero-filled, so that the fields of a short read are defined.
     uint8_t b[kFileFixed] = {};
@@ -263,7 +270,7 @@ bool DetectArchive() {
         ArchiveFormat = 2;
         if (ParseHeader(kMainHeadType) != kMainFixed) return false;
     } else {
-        ScanBuffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
+        ScanBuffer = TakeRunBuffer(kScanBufferSize);
         if (ScanBuffer == nullptr) return false;
         int32_t scanBase = ArchiveStream->Position();
         int32_t count = ArchiveStream->Read(ScanBuffer, kScanReadSize);

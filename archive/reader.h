@@ -2,6 +2,7 @@
 // the block walk, and the two checksums of the system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "archive/ansi_string.h"
@@ -89,6 +90,13 @@ uint32_t UpdateChecksum(uint32_t start, const void* data, int32_t count, int32_t
 // Clears the reader's state to that of a fresh process and frees ScanBuffer
 // (ArchiveStream and CrcTable stay).
 void ResetReader();
+// The run's two large buffers, the decoder window and the signature-scan
+// buffer, come from TakeRunBuffer: zero-filled, released with std::free,
+// nullptr when memory is short. Tests make one fail through
+// RunBufferRefused (asked with the size); unset, it costs one test.
+extern bool (*RunBufferRefused)(size_t size);
+uint8_t* TakeRunBuffer(size_t size);
+
 bool DetectArchive();
 int32_t ParseHeader(uint8_t type);
 int32_t FindNextBlock(int32_t request);

@@ -109,6 +109,13 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
     }
     if (directory.empty() || !IsPathSeparator(directory[directory.size() - 1])) directory += "\\";
     AnsiString name = FileNamePart(entryName);
+    // Without its folder parts a name can still reach out of the folder
+    // ("..") or open a device ("NUL"): such an entry is not written.
+    if (!IsPlainFileName(name)) {
+        destination = AnsiString();
+        if (screenSaver) self->record->screenSaverPath = destination;
+        return;
+    }
     destination = directory + name;
 
     HANDLE existing = CreateFileA(destination.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -4,6 +4,8 @@
 // it alive while a worker runs.
 #pragma once
 
+#include <atomic>
+
 #include "archive/ansi_string.h"
 
 // All sent with SendMessageA (the worker waits for the page); wParam is 0.
@@ -21,6 +23,8 @@ struct InstallRecord {
     // thread after WM_SETUP_FILES_DONE arrived or after the wizard closed.
     AnsiString screenSaverPath;
     // Raised on the user-interface thread when the user leaves the wizard
-    // while the file worker runs; the worker then writes no further entry.
-    volatile bool cancelRequested = false;
+    // while the file worker runs; the worker thread reads it before every
+    // entry and then writes no further one. The one value both threads
+    // touch at any time.
+    std::atomic<bool> cancelRequested{false};
 };

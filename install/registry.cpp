@@ -141,6 +141,15 @@ bool WriteShellFolder(const AnsiString& relativeGroup) {
     return true;
 }
 
+void RemoveShellFolder() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    RegDeleteValueA(key, "ShellFolder");
+    RegCloseKey(key);
+}
+
 AnsiString FindProgramsFolder() {
     AnsiString result;
     if (LOBYTE(LOWORD(GetVersion())) < 4) return result;

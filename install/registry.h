@@ -29,6 +29,9 @@ void WriteRegistryString(HKEY key, const char* valueName, const AnsiString& text
 bool WriteInstallEntries(const AnsiString& installDir, const InstallRecord& results);
 // Product key "ShellFolder". True when the key could be created or opened.
 bool WriteShellFolder(const AnsiString& relativeGroup);
+// Removes the product key's "ShellFolder", so that an older run's group
+// does not mislead the next update when this run's has no relative path.
+void RemoveShellFolder();
 // The all-users Programs folder, else the current user's; empty if unknown.
 AnsiString FindProgramsFolder();
 // "ProgramFilesDir", or empty.

@@ -85,12 +85,14 @@ TProcessShortsThread::TProcessShortsThread(HWND page, const AnsiString& groupPat
         shortcutDir = folder;
         AnsiString programs = FindProgramsFolder();
         // Outside the Programs folder a relative path means nothing: the
-        // next run would find no group by it, so none is recorded.
+        // next run would find no group by it, so none is recorded, and an
+        // older run's is removed.
         if (IsBelow(folder, programs)) {
             groupRelativePath = folder.Substr(programs.size() + 1, kPathBuffer);
             WriteShellFolder(groupRelativePath);
         } else {
             groupRelativePath = AnsiString();
+            RemoveShellFolder();
         }
         auto body = [](void* self) { static_cast<TProcessShortsThread*>(self)->MakeShortcuts(); };
         if (thread.Start(body, this)) return;

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds everything and runs every test through CTest, preset by preset:
 # the host tests (one CTest test per GoogleTest case), the same under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then for the shipped i686
+# AddressSanitizer + UndefinedBehaviorSanitizer, a fuzzing run of 15 s per
+# target (scripts/fuzz.sh, one CTest test), then for the shipped i686
 # product (win32, under Wine's WoW64 mode) and for its x86_64 twin (win64)
 # every Wine runner tests/*/run-wine*.sh (one CTest test each: the Windows
 # unit tests, the installation tests, the screen saver, the end-to-end runs
@@ -14,7 +15,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 LOGS=$ROOT/build/test-logs
-PRESETS=(host host-asan win32 win64)
+PRESETS=(host host-asan fuzz win32 win64)
 if ! bash scripts/install-deps.sh; then
     echo "install-deps failed"
     echo "0 passed, 1 failed"
@@ -39,6 +40,7 @@ run_preset() {
 }
 run_preset host
 run_preset host-asan
+run_preset fuzz
 # The two Windows builds at once, each one runner at a time: the runners
 # wait on Wine and on the screen far more than they compute.
 run_preset win32 &

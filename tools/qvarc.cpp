@@ -22,6 +22,7 @@
 #include "archive/reports.h"
 #include "pack/discard_stream.h"
 #include "tools/qvarc_add.h"
+#include "tools/qvarc_list.h"
 
 namespace {
 
@@ -91,29 +92,9 @@ int List(const char* path) {
     if (!RegisterArchive(path)) return kExtractNoResource;
     TMyResourceStream stream;
     ArchiveStream = &stream;
-    // The same walk as the extraction driver's.
-    if (!stream.Open("#101")) {
-        ExtractResult = kExtractNoResource;
-    } else if (!DetectArchive()) {
-        ExtractResult = kExtractNotArchive;
-    } else {
-        stream.Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
-        while (FindNextBlock(kSubBlockSearch | kFileHeadType) > 0) {
-            if (BlockHeader.HeadType == kFileHeadType) {
-                const FileHeaderRecord& h = FileHeader;
-                std::printf("%u %u %u %x %08x %x %x ", static_cast<unsigned>(h.UnpSize),
-                            static_cast<unsigned>(h.PackSize), static_cast<unsigned>(h.UnpVer),
-                            static_cast<unsigned>(h.Method), static_cast<unsigned>(h.FileCrc),
-                            static_cast<unsigned>(h.HeadFlags), static_cast<unsigned>(h.FileAttr));
-                std::fwrite(h.FileName.c_str(), 1, h.FileName.size(), stdout);
-                std::fputc('\n', stdout);
-            }
-            SeekOrEnd(NextBlockStart);
-        }
-    }
-    stream.Close();
+    int result = ListEntries(stdout);
     ArchiveStream = nullptr;
-    return ExtractResult;
+    return result;
 }
 
 int Extract(bool testOnly, bool progress, const char* path, const char* dir) {

@@ -224,7 +224,9 @@ QV_HOT int32_t QuietAudioSteps(int32_t bitPos, int32_t stepCheckBits, int32_t ou
     // Progress fires at the next multiple of kProgressInterval below
     // outputLeft; the loop ends after outputLeft reaches 0.
     int32_t n = ((outputLeft - 1) & (kProgressInterval - 1)) + 1;
-    if (n > outputLeft + 1) n = outputLeft + 1;
+    // Compared without outputLeft + 1, which overflows for an entry of
+    // 2^31 bytes (outputLeft 2^31 - 1).
+    if (n - 1 > outputLeft) n = outputLeft + 1;
     // The test at the step top stays quiet while the bit position is below
     // stepCheckBits; a multimedia step reads one code.
     const int32_t byInput = (stepCheckBits - 1 - bitPos) / kMaxCodeLength + 1;

@@ -56,6 +56,9 @@ const char* const kDone =
 const char* const kFilesError =
     "Warning: Error(s) encountered while creating files. Some of Quorvel elements will not "
     "work properly.";
+const char* const kUnusableFolder =
+    "The folder name is too long or contains a character that folder names can't have "
+    "(* ? \" < > | or a colon after the drive letter). Please select another path.";
 const char* const kOverwrite =
     "The same or newer file exists. Do you wish to overwrite it and following files?";
 
@@ -551,6 +554,15 @@ void FolderChecks(const std::string& exe) {
     Answer(setup, "Quorvel Setup", "Please enter the folder to install Quorvel into.", IDOK,
            "empty folder");
     WaitPage(sheet, 2, "stays after empty");
+    // Texts the file system can't hold; a pattern that matches the
+    // existing "C:\Program Files" among them.
+    for (const std::string& text : {std::string("C:\\Prog*"), std::string("C:\\a|b"),
+                                    std::string("C:\\") + std::string(250, 'q')}) {
+        SetItem(sheet, IDC_FOLDER_EDIT, text);
+        Press(sheet, PSBTN_NEXT);
+        Answer(setup, "Quorvel Setup", kUnusableFolder, IDOK, "unusable " + text.substr(0, 12));
+        WaitPage(sheet, 2, "stays after an unusable text");
+    }
     SetItem(sheet, IDC_FOLDER_EDIT, "D:\\Quorvel");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", warning, IDNO, "removable, No");
@@ -561,6 +573,10 @@ void FolderChecks(const std::string& exe) {
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", warning, IDYES, "removable, Yes");
     WaitPage(sheet, 3, "Yes goes on");
+    SetItem(sheet, IDC_GROUP_EDIT, "Quorvel?");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup", kUnusableFolder, IDOK, "unusable group");
+    WaitPage(sheet, 3, "stays after an unusable group");
     Press(sheet, PSBTN_CANCEL);
     Answer(setup, "Quorvel Setup", kConfirmExit, IDCANCEL, "cancel on page 4, withdrawn");
     WaitPage(sheet, 3, "wizard stays open");
@@ -692,6 +708,10 @@ void CancelDuringFiles(const std::string& exe) {
     // The program still waits for its worker, which waits for the answer.
     Check(WaitForSingleObject(setup.process.hProcess, 500) == WAIT_TIMEOUT,
           "program waits for the worker");
+    // Meanwhile the single-instance guard still holds.
+    Setup second;
+    Check(second.Start(exe), "second copy starts");
+    CheckEq(second.WaitExit(10000), 0, "second copy exits at once while the worker runs");
     if (IsWindow(question.window)) PostMessageA(GetDlgItem(question.window, IDYES), BM_CLICK, 0, 0);
     CheckEq(setup.WaitExit(), 0, "exit code");
     int kept = 0;
@@ -699,6 +719,94 @@ void CancelDuringFiles(const std::string& exe) {
         if (!HasStamp(Destination(e, kDefaultDir))) ++kept;
     CheckEq(kept + 1 >= static_cast<int>(manifest.size()), true,
             "no entry after the question written (" + std::to_string(kept) + " kept)");
+    CheckNotLaunched();
+}
+
+// The previous folder still exists but can't be used (hidden): the
+// failure, then the install-folder page with that folder, for good; a new
+// folder there installs (the group page still passes itself over).
+void UpdateUnusableFolder(const std::string& exe) {
+    Check(SetFileAttributesA(kDefaultDir, FILE_ATTRIBUTE_HIDDEN) != 0 &&
+              (GetFileAttributesA(kDefaultDir) & FILE_ATTRIBUTE_HIDDEN) != 0,
+          "hide the previous folder");
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Next(sheet, 1, "licence");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup Error",
+           "Can't create specified folder. Please check your choice and try again.", IDOK,
+           "folder failure");
+    if (!WaitPage(sheet, 2, "the install-folder page shows after the failure")) return;
+    CheckEq(Item(sheet, IDC_FOLDER_EDIT), kDefaultDir, "the failed folder in the edit box");
+    Press(sheet, PSBTN_BACK);
+    WaitPage(sheet, 1, "back to the licence");
+    Next(sheet, 2, "the install-folder page shows for the rest of the run");
+    SetItem(sheet, IDC_FOLDER_EDIT, "C:\\Moved\\Quorvel");
+    Next(sheet, 4, "group page passed over, progress");
+    // The screen saver in the Windows directory is the previous one's.
+    Answer(setup, "creating: " + FileName(ScreenSaverName()), kOverwrite, IDYES,
+           "overwrite question");
+    CheckFinished(sheet);
+    Close(setup, sheet);
+    CheckFiles("C:\\Moved\\Quorvel");
+    CheckReg(kProductKey, "InstallDir", "C:\\Moved\\Quorvel");
+    CheckLaunched();
+}
+
+// Two existing files that this program holds open, older than the release
+// stamp so that nobody is asked: one shared for nobody (the setup can't
+// even look at it), one shared for reading (it can look but not write).
+// The one error warning, both left as they were, every other file
+// installed. (A read-only file is no such case here: Wine, running as root,
+// lets it be written.)
+void LockedFiles(const std::string& exe) {
+    std::string dir = kDefaultDir;
+    CreateDirectoryA(dir.c_str(), nullptr);
+    const struct {
+        std::string path;
+        DWORD share;
+    } held[] = {{dir + "\\" + FileName(manifest.front().name), 0},
+                {dir + "\\" + FileName(manifest.back().name), FILE_SHARE_READ}};
+    FILETIME old = {};
+    SYSTEMTIME st = {1990, 1, 0, 1, 0, 0, 0, 0};
+    SystemTimeToFileTime(&st, &old);
+    std::vector<HANDLE> handles;
+    for (const auto& h : held) {
+        Check(h.path.find(".scr") == std::string::npos, "not the screen saver: " + h.path);
+        HANDLE f = CreateFileA(h.path.c_str(), GENERIC_READ | GENERIC_WRITE, h.share, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+        Check(f != INVALID_HANDLE_VALUE, "hold " + h.path + " open");
+        DWORD written = 0;
+        WriteFile(f, "old", 3, &written, nullptr);
+        SetFileTime(f, nullptr, nullptr, &old);
+        handles.push_back(f);
+    }
+
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
+    Next(sheet, 3, "group");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup Error", kFilesError, IDOK, "files error warning");
+    CheckFinished(sheet);
+    Check(setup.Box() == nullptr, "no further message");
+    Close(setup, sheet);
+    for (HANDLE f : handles) CloseHandle(f);
+    for (const Entry& e : manifest) {
+        std::string path = Destination(e, dir);
+        bool wasHeld = path == held[0].path || path == held[1].path;
+        FILETIME t;
+        long long size = -1;
+        FileTimes(path, t, size);
+        if (wasHeld)
+            CheckEq(size, 3LL, "left as it was: " + path);
+        else
+            Check(HasStamp(path) && size == e.size, "installed: " + path);
+    }
+    CheckReg(kProductKey, "InstallDir", dir);
     CheckNotLaunched();
 }
 
@@ -867,6 +975,10 @@ int main(int argc, char** argv) {
         CancelEarly(exe);
     else if (scenario == "cancel-files")
         CancelDuringFiles(exe);
+    else if (scenario == "update-unusable")
+        UpdateUnusableFolder(exe);
+    else if (scenario == "locked-files")
+        LockedFiles(exe);
     else if (scenario == "second-copy")
         SecondCopy(exe);
     else if (scenario == "blocked-cancel")

@@ -37,8 +37,9 @@ qv_e2e_manifest "$QV_BUILD/payload" "$MANIFEST"
 
 PASSED=0
 FAILED=0
-SCENARIOS=(first update update-backward overwrite-yes overwrite-no cancel-files browse
-           no-shortcuts folder-checks blocked-folder blocked-cancel cancel-early second-copy)
+SCENARIOS=(first update update-backward update-unusable overwrite-yes overwrite-no cancel-files
+           browse no-shortcuts folder-checks blocked-folder blocked-cancel cancel-early second-copy
+           locked-files)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a SCENARIOS <<<"$QV_E2E_ONLY"
 
 # Prefix of a scenario: a fresh copy of the template, or of the prefix the

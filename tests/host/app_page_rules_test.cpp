@@ -18,6 +18,19 @@ TEST(PageRules, OnlyThreeCharacterDriveRootsAreRoots) {
     EXPECT_FALSE(IsDriveRootText(""));
 }
 
+TEST(PageRules, FolderTextMustBeHoldableByTheFileSystem) {
+    EXPECT_TRUE(IsUsableFolderText("C:\\Program Files\\Quorvel"));
+    EXPECT_TRUE(IsUsableFolderText("\\\\srv\\share\\Q"));
+    EXPECT_TRUE(IsUsableFolderText(""));  // refused elsewhere, with its own words
+    for (const char* bad :
+         {"C:\\Prog*", "C:\\Q?", "C:\\\"Q\"", "C:\\<Q>", "C:\\a|b", "C:\\a:b", ":Q", "C:\\a\tb"}) {
+        EXPECT_FALSE(IsUsableFolderText(bad)) << bad;
+    }
+    std::string longest = "C:\\" + std::string(kFolderTextLimit - 3, 'a');
+    EXPECT_TRUE(IsUsableFolderText(longest.c_str()));
+    EXPECT_FALSE(IsUsableFolderText((longest + "a").c_str()));
+}
+
 TEST(PageRules, BrowsedFolderLosesOneTrailingSeparator) {
     EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\").c_str()), "D:");
     EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\Apps").c_str()), "D:\\Apps");

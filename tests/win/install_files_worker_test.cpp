@@ -116,6 +116,26 @@ TEST_F(FilesWorkerTest, DestinationsFollowTheNameAndTheScreenSaverRule) {
     EXPECT_EQ(std::string(results.screenSaverPath.c_str()), windows + "\\QvTest.scr.txt");
 }
 
+TEST_F(FilesWorkerTest, HostileEntryNamesStayInTheFolderAndOpenNoDevice) {
+    qvtest::ScratchDir base("hostile");
+    qvtest::RecordingWindow page;
+    TProcessFilesThread worker(page.hwnd(), "", results);
+    worker.targetFolder = base.path().c_str();
+    for (const char* name :
+         {"", "dir\\", ".", "..", "a\\..", "...", " .", "CON", "nul", "NUL.txt", "aux .log", "Com1",
+          "LPT9.x.y", "prn", "CONIN$", "conout$.txt", "x.scr\\NUL"}) {
+        EXPECT_EQ(Resolve(worker, name), "") << name;
+    }
+    EXPECT_TRUE(results.screenSaverPath.empty());
+    for (const char* name : {"..\\..\\x", "C:\\x", "\\\\server\\share\\x", "C:x", "a:b/x", "/x"}) {
+        EXPECT_EQ(Resolve(worker, name), base / "x") << name;
+    }
+    // Only whole device names are devices.
+    for (const char* name : {"CONSOLE", "nul1", "COM0", "LPT", "x.CON", ".x"}) {
+        EXPECT_EQ(Resolve(worker, name), base / name) << name;
+    }
+}
+
 TEST_F(FilesWorkerTest, OneQuestionForSameOrNewerFilesAnsweredYes) {
     qvtest::ScratchDir base("yes");
     qvtest::RecordingWindow page;

@@ -101,6 +101,25 @@ private:
     std::string old_;
 };
 
+// No key can be created below parent while this lives: parent is made
+// anew as a volatile key, which takes no lasting subkeys. The parent is
+// deleted again at the end (the prefix is the test run's own).
+class BlockedParent {
+public:
+    explicit BlockedParent(const char* parent) : parent_(parent) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, parent);
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, parent, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+        }
+    }
+    ~BlockedParent() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, parent_); }
+
+private:
+    const char* parent_;
+};
+
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override { DeleteTestKeys(); }
@@ -170,6 +189,33 @@ TEST_F(RegistryTest, WithoutAScreenSaverFileNoApplicationPathIsWritten) {
               "\"C:\\Quorvel\\QVRemove.exe\"");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"), "<missing>");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir"), "C:\\Quorvel");
+}
+
+TEST_F(RegistryTest, AKeyThatCannotBeCreatedLeavesTheOthersWritten) {
+    results.screenSaverPath = "C:\\WINDOWS\\Sample.scr";
+    results.installedDir = "C:\\Quorvel";
+    const struct {
+        const char* parent;
+        const char* key;
+        const char* value;
+        const char* content;
+    } keys[] = {
+        {"SOFTWARE\\Tembra", kProductKey, "InstallDir", "C:\\Quorvel"},
+        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths", kAppPathKey, "Path",
+         "C:\\Quorvel"},
+        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", kUninstallKey, "DisplayName",
+         "Quorvel screen saver"},
+    };
+    for (const auto& blocked : keys) {
+        DeleteTestKeys();
+        BlockedParent block(blocked.parent);
+        EXPECT_FALSE(WriteInstallEntries("C:\\Quorvel", results)) << blocked.key;
+        for (const auto& k : keys) {
+            EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, k.key, k.value),
+                      &k == &blocked ? "<no key>" : k.content)
+                << "with " << blocked.key << " blocked";
+        }
+    }
 }
 
 TEST_F(RegistryTest, ShellFolderIsWrittenToTheProductKey) {

@@ -132,13 +132,15 @@ TEST_F(ShortcutWorkerTest, ReinstallReplacesOldLinksAndEmptyScreenSaverLeavesNoI
     qvtest::WriteFile(group / "Quorvel Help.Lnk", "old");
     qvtest::WriteFile(group / "Quorvel Settings.Lnk", "old");
     results.screenSaverPath = "";
+    WriteShellFolder("Older Group");
 
     qvtest::RecordingWindow page;
     int folderFailed = -1;
     Run(group.path(), page, folderFailed);
     EXPECT_EQ(folderFailed, 0);
     EXPECT_EQ(page.Count(WM_SETUP_DONE), 1u);
-    // A group outside the Programs folder has no meaningful relative path.
+    // A group outside the Programs folder has no meaningful relative path;
+    // an older run's value goes.
     EXPECT_EQ(std::string(groupRelativePath.c_str()), "");
     EXPECT_EQ(ShellFolderValue(), "<missing>");
 

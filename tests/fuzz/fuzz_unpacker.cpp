@@ -1,0 +1,85 @@
+// The Unpacker alone on raw packed data. The first 9 bytes pick the run:
+//   byte 0     bit 0: a second entry follows that continues the first
+//              (solid), with its window, tables and history, as the driver
+//              lets it: only once code tables were read;
+//              bits 1, 2: the first, the second entry's UnpSize gets bit 31
+//              (a size of 2^31 or more)
+//              bit 3: the first entry is solid too, so it goes on from the
+//              fresh state, whose tables are all the empty code (the driver
+//              refuses such an entry, the decoder must still end it soon)
+//   bytes 1-3  UnpSize of the first entry, up to 1 MB - 1 (so that the
+//              second entry finds the window at any position)
+//   bytes 4-6  UnpSize of the second entry, likewise
+//   bytes 7-8  packed bytes of the first entry; the second gets the rest
+// Every method version that reaches the Unpacker (16 to 20) decodes alike;
+// the version only matters to the driver, which the extraction target
+// covers.
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/fuzz/fuzz_support.h"
+#include "unpack/unpacker.h"
+
+namespace {
+
+constexpr size_t kHeader = 9;
+uint8_t* window = nullptr;
+
+struct Packed {
+    const uint8_t* Data;
+    int32_t Size;
+    int32_t Pos;
+};
+
+int32_t ReadPacked(void* context, uint8_t* to, int32_t count) {
+    Packed& in = *static_cast<Packed*>(context);
+    const int32_t n = count < in.Size - in.Pos ? count : in.Size - in.Pos;
+    if (n <= 0) return 0;
+    std::memcpy(to, in.Data + in.Pos, static_cast<size_t>(n));
+    in.Pos += n;
+    return n;
+}
+
+void Discard(void*, const uint8_t*, int32_t) {}
+
+int32_t SizeAt(const uint8_t* p, bool huge) {
+    uint32_t size = (p[0] | (p[1] << 8) | (p[2] << 16)) & 0xFFFFF;
+    return static_cast<int32_t>(huge ? size | 0x80000000u : size);
+}
+
+void Decode(Packed& in, int32_t packed, int32_t unpacked, bool solid) {
+    Unp.Input = {ReadPacked, &in};
+    Unp.Output = {Discard, nullptr};
+    Unp.Window = window;
+    Unp.PackedRemaining = packed;
+    Unp.OutputLeft = unpacked;
+    UnpackEntry(window, solid);
+    Unp.Input = {};
+    Unp.Output = {};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < kHeader || size > 0x7FFFFFFF) return 0;
+    qvfuzz::FreshProcessState();
+    // A fresh run's window is all zeros; a solid first entry reads it.
+    std::memset(window, 0, kWindowSize);
+    Unp.WindowZero = true;
+    const bool second = (data[0] & 1) != 0;
+    Packed in{data + kHeader, static_cast<int32_t>(size - kHeader), 0};
+    int32_t first = second ? data[7] | (data[8] << 8) : in.Size;
+    if (first > in.Size) first = in.Size;
+    Decode(in, first, SizeAt(data + 1, (data[0] & 2) != 0), (data[0] & 8) != 0);
+    // Whatever the first entry consumed, the second starts at its own data.
+    in.Pos = first;
+    if (second && Unp.TablesRead) {
+        Decode(in, in.Size - first, SizeAt(data + 4, (data[0] & 4) != 0), true);
+    }
+    return 0;
+}

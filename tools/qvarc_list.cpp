@@ -1,0 +1,29 @@
+#include "tools/qvarc_list.h"
+
+#include "archive/reader.h"
+#include "archive/reports.h"
+
+int32_t ListEntries(std::FILE* out) {
+    // The same walk as the extraction driver's.
+    if (!ArchiveStream->Open("#101")) {
+        ExtractResult = kExtractNoResource;
+    } else if (!DetectArchive()) {
+        ExtractResult = kExtractNotArchive;
+    } else {
+        ArchiveStream->Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
+        while (FindNextBlock(kSubBlockSearch | kFileHeadType) > 0) {
+            if (BlockHeader.HeadType == kFileHeadType) {
+                const FileHeaderRecord& h = FileHeader;
+                std::fprintf(out, "%u %u %u %x %08x %x %x ", static_cast<unsigned>(h.UnpSize),
+                             static_cast<unsigned>(h.PackSize), static_cast<unsigned>(h.UnpVer),
+                             static_cast<unsigned>(h.Method), static_cast<unsigned>(h.FileCrc),
+                             static_cast<unsigned>(h.HeadFlags), static_cast<unsigned>(h.FileAttr));
+                std::fwrite(h.FileName.c_str(), 1, h.FileName.size(), out);
+                std::fputc('\n', out);
+            }
+            SeekOrEnd(NextBlockStart);
+        }
+    }
+    ArchiveStream->Close();
+    return ExtractResult;
+}
