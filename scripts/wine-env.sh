@@ -109,11 +109,6 @@ r=$QV_WINE_ROOT
 fail() { echo "wine-env.sh: $1" >&2; exit 125; }
 mount -t proc proc "$r/proc" && mount -t sysfs sysfs "$r/sys" && mount --rbind /dev "$r/dev" ||
     fail "cannot mount /proc, /sys, /dev into $r"
-IFS=:
-for d in $QV_WINE_BINDS; do
-    mkdir -p "$r$d" && mount --rbind "$d" "$r$d" || fail "cannot mount $d into $r"
-done
-unset IFS
 mount --bind "$QV_WINE_DIR/tmp" "$r/tmp" || fail "cannot mount a /tmp into $r"
 # X servers listen on abstract sockets, which the chroot shares; some only
 # on the socket files.
@@ -121,6 +116,13 @@ if [ -d /tmp/.X11-unix ]; then
     mkdir -p "$r/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" ||
         fail "cannot mount /tmp/.X11-unix into $r"
 fi
+# The work folders after the private /tmp, which would otherwise hide a
+# checkout below /tmp.
+IFS=:
+for d in $QV_WINE_BINDS; do
+    mkdir -p "$r$d" && mount --rbind "$d" "$r$d" || fail "cannot mount $d into $r"
+done
+unset IFS
 exec chroot "$r" /usr/bin/env -i PATH=/usr/bin:/bin HOME="$HOME" WINEPREFIX="$WINEPREFIX" \
     WINEDEBUG="$WINEDEBUG" WINEDLLOVERRIDES="$WINEDLLOVERRIDES" LANG="${LANG:-C.UTF-8}" \
     ${DISPLAY:+DISPLAY="$DISPLAY"} ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} ${TZ:+TZ="$TZ"} "$@"
