@@ -41,6 +41,7 @@
 #                   of PREFIX as NAME (a stand-in for a system component)
 #   qv_wine_gtest NAME EXE       runs a GoogleTest program in a fresh prefix NAME,
 #                   shows its output and ends with "N passed, M failed"
+#   qv_gtest_result LOG STATUS   the same output and line for a run made otherwise
 #   qv_fail MESSAGE              says why the runner cannot run, prints
 #                   "0 passed, 1 failed" and exits with 1
 # Prefixes share their DLL folders (system32, syswow64) with the template as
@@ -204,7 +205,7 @@ qv_wine_system_file() {
 # qv_wine_gtest NAME EXE (a program that fails without naming a failed test
 # counts as one failure; its prefix goes afterwards).
 qv_wine_gtest() {
-    local name=$1 exe=$2 prefix log status passed failed
+    local name=$1 exe=$2 prefix log status
     [ -f "$exe" ] || qv_fail "missing $exe (build the $QV_BUILD_NAME preset)"
     prefix=$(qv_wine_prefix "$name") || qv_fail "could not make the prefix $name"
     log=$QV_WINE_DIR/$name.log
@@ -212,6 +213,14 @@ qv_wine_gtest() {
     status=$?
     qv_wine_stop "$prefix"
     rm -rf "$prefix"
+    qv_gtest_result "$log" "$status"
+}
+
+# qv_gtest_result LOG STATUS: prints a test program's log and its count
+# line; an exit status that is not 0 without a named failed test, or no
+# test at all, counts as one failure.
+qv_gtest_result() {
+    local log=$1 status=$2 passed failed
     tr -d '\r' <"$log"
     passed=$(tr -d '\r' <"$log" | grep -c '^\[       OK \]')
     failed=$(tr -d '\r' <"$log" | grep -c '^\[  FAILED  \] .*(')

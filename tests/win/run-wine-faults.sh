@@ -20,10 +20,4 @@ _qv_wine "$prefix" 30 /usr/lib/wine/wineserver -p10
 status=$?
 qv_wine_stop "$prefix"
 rm -rf "$prefix"
-tr -d '\r' <"$log"
-passed=$(tr -d '\r' <"$log" | grep -c '^\[       OK \]')
-failed=$(tr -d '\r' <"$log" | grep -c '^\[  FAILED  \] .*(')
-[ "$status" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
-[ "$passed" -eq 0 ] && [ "$failed" -eq 0 ] && failed=1
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+qv_gtest_result "$log" "$status"
