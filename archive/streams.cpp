@@ -182,3 +182,18 @@ int32_t TMyResourceStream::Position() {
 int32_t TMyResourceStream::Size() {
     return ResSize;
 }
+
+bool IsPartialFileName(const AnsiString& name) {
+    AnsiString last = FileNamePart(name);
+    const size_t prefix = sizeof kPartialPrefix - 1, suffix = sizeof kPartialSuffix - 1;
+    if (last.size() <= prefix + suffix) return false;
+    auto same = [](const char* a, const char* b, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+            if (lower(a[i]) != lower(b[i])) return false;
+        }
+        return true;
+    };
+    return same(last.c_str(), kPartialPrefix, prefix) &&
+           same(last.c_str() + last.size() - suffix, kPartialSuffix, suffix);
+}

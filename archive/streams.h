@@ -83,6 +83,16 @@ public:
     int32_t Size() override;
 };
 
+// An entry is written to a temporary file beside its destination and moved
+// over it only once it is checked. The temporary name starts with "~qv" and
+// ends in ".tmp", so that what a killed run left behind is recognisably ours
+// and can be cleaned up (the uninstaller does so in its folder).
+constexpr char kPartialPrefix[] = "~qv";
+constexpr char kPartialSuffix[] = ".tmp";
+// True when the last component of name has that pattern (letters compared
+// without case, as the file system does).
+bool IsPartialFileName(const AnsiString& name);
+
 // The release stamp as an MS-DOS date and time, read as local time.
 struct DosStamp {
     uint16_t Date;
