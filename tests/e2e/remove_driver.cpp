@@ -117,7 +117,8 @@ Installation ReadInstallation() {
 // of its own, and both go at the next restart, the copy first.
 void CheckTemporaryCopies() {
     std::vector<std::string> folders = List(TempFolder(), "QVR*.tmp");
-    Check(folders.size() <= 1, "at most one temporary copy, found " + std::to_string(folders.size()));
+    Check(folders.size() <= 1,
+          "at most one temporary copy, found " + std::to_string(folders.size()));
     for (const std::string& name : folders) {
         std::string folder = TempFolder() + "\\" + name, copy = folder + "\\QVRemove.exe";
         CheckEq(List(folder).size(), size_t{1}, "files in the copy's folder " + folder);
