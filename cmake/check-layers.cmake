@@ -7,6 +7,8 @@
 #   driver   archive/extract.*: the extraction driver
 #   install  install/: paths, file system, the two workers, the registry
 #   app      app/: the program; it alone sees resources/resource.h
+# product_version.h, which the build makes from the version (cmake/
+# version.cmake), depends on nothing: install, app and remove may use it.
 # Beside them: pack/ (archive writer and compressor) uses base and unpack;
 # tools/ uses everything but app/; payload/saver/ stands alone;
 # payload/remove/ uses install and base. Tests and
@@ -17,18 +19,20 @@ cmake_minimum_required(VERSION 3.25)
 set(allowed_base base)
 set(allowed_unpack unpack)
 set(allowed_driver driver unpack base)
-set(allowed_install install driver base)
-set(allowed_app app install driver base resources)
+set(allowed_install install driver base version)
+set(allowed_app app install driver base resources version)
 set(allowed_pack pack unpack base)
 set(allowed_tools tools pack install driver unpack base)
 set(allowed_saver saver)
-set(allowed_remove remove install base)
+set(allowed_remove remove install base version)
 set(allowed_resources resources)
 
 # The layer of a path relative to ROOT, or "" for files outside the layers.
 function(layer_of path out)
     if(path MATCHES "^archive/extract\\.")
         set(layer driver)
+    elseif(path STREQUAL "product_version.h")
+        set(layer version)
     elseif(path MATCHES "^archive/")
         set(layer base)
     elseif(path MATCHES "^(unpack|install|app|pack|tools|resources)/")

@@ -40,7 +40,11 @@ if(WIN32)
         # Nothing throws and nothing asks a type's name: no exception
         # runtime, no type information, no unwind tables.
         $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
-        -fno-asynchronous-unwind-tables -fno-unwind-tables)
+        -fno-asynchronous-unwind-tables -fno-unwind-tables
+        # The same bytes wherever the sources lie: a path that reaches the
+        # program (__FILE__ in an assertion) is written relative to them.
+        -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+        -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
     if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
         target_compile_options(qv_product INTERFACE
             # 32-bit Windows promises a 4-byte aligned stack and no more; the
@@ -61,8 +65,11 @@ endif()
 function(qv_shipped_executable target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_ENTRY" "" "")
     if(WIN32)
-        # Drop unreferenced sections; strip the symbols.
-        target_link_options(${target} PRIVATE -Wl,--gc-sections -s)
+        # Drop unreferenced sections; strip the symbols. No build time in
+        # the header (its time stamp stays 0): the same sources give the
+        # same bytes on any day. The linker writes the header's checksum
+        # over the final, stripped bytes.
+        target_link_options(${target} PRIVATE -Wl,--gc-sections -s -Wl,--no-insert-timestamp)
         if(arg_OWN_ENTRY)
             # Without the start-up code nothing would apply runtime
             # pseudo-relocations: the link fails if one were needed.

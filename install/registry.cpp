@@ -2,6 +2,7 @@
 
 #include "archive/path_buffer.h"
 #include "install/paths.h"
+#include "product_version.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ bool WriteInstallEntries(const AnsiString& installDir, const InstallRecord& resu
     if (!results.screenSaverPath.empty()) {
         WriteRegistryString(key, "DisplayIcon", results.screenSaverPath);
     }
-    WriteRegistryString(key, "DisplayVersion", "1.1");
+    WriteRegistryString(key, "DisplayVersion", QV_VERSION_TEXT);
     WriteRegistryString(key, "Publisher", "Tembra");
     WriteRegistryString(key, "InstallLocation", results.installedDir);
     WriteRegistryString(key, "InstallDate", InstallDate());

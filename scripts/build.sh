@@ -2,13 +2,29 @@
 # Configures and builds the given presets (default: all four), two jobs at
 # a time (CMAKE_BUILD_PARALLEL_LEVEL, which the builds inside a build obey
 # too).
+#
+# A signed build: QV_SIGN_CERT names the certificate (a PKCS#12 file, or a
+# PEM file with QV_SIGN_KEY), QV_SIGN_PASS_FILE the file with its password,
+# QV_SIGN_TIMESTAMP a time-stamp server, QV_SIGN_TIME the signing time (see
+# scripts/sign.sh). They go into every preset's cache as they are now, so a
+# build without them is unsigned again.
 set -euo pipefail
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
+sign=()
+for v in QV_SIGN_CERT QV_SIGN_KEY QV_SIGN_PASS_FILE; do
+    file=${!v:-}
+    if [ -n "$file" ]; then
+        [ -r "$file" ] || { echo "build.sh: $v: cannot read $file" >&2; exit 1; }
+        file=$(realpath "$file")
+    fi
+    sign+=("-D$v=$file")
+done
+sign+=("-DQV_SIGN_TIMESTAMP=${QV_SIGN_TIMESTAMP:-}" "-DQV_SIGN_TIME=${QV_SIGN_TIME:-}")
 cd "$(dirname "$0")/.."
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(host host-asan win64 win32)
 for p in "${presets[@]}"; do
     echo "== build $p"
-    cmake --preset "$p" >/dev/null
+    cmake --preset "$p" "${sign[@]}" >/dev/null
     cmake --build --preset "$p"
 done

@@ -21,6 +21,7 @@ PACKAGES=(
     xvfb xauth xdotool imagemagick
     debootstrap
     halibut
+    osslsigncode openssl faketime
 )
 # The Wine of the chroot, checked after installation.
 WINE10_VERSION=10.0~repack-6

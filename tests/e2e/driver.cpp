@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "product_version.h"
 #include "resources/resource.h"
 #include "tests/e2e/driver_support.h"
 
@@ -48,7 +49,7 @@ const char* const kWelcomeFirst =
     "This wizard will help you quickly install Quorvel. Press Next to continue.";
 const char* const kWelcomeUpdate =
     "Quorvel is already installed at your computer.\nPress Next to update your copy to "
-    "version 1.1.\nYour current settings will be preserved.";
+    "version " QV_VERSION_TEXT ".\nYour current settings will be preserved.";
 const char* const kConfirmExit = "Are you sure you want to exit?";
 const char* const kDone =
     "Quorvel screen saver has been installed to your computer. Press Close to launch "
@@ -200,6 +201,7 @@ void CheckRegistry(const std::string& dir, const std::string& group) {
     CheckReg(appPaths.c_str(), "Path", dir);
     const char* uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
     CheckReg(uninstall, "DisplayName", "Quorvel screen saver");
+    CheckReg(uninstall, "DisplayVersion", QV_VERSION_TEXT);
     CheckReg(uninstall, "UninstallString", "\"" + dir + "\\QVRemove.exe\"");
     for (const std::string& key : {std::string(kProductKey), std::string(uninstall)})
         Check(!KeyIn(key, kOtherView), key + " only in the view of the setup's bitness");
@@ -358,7 +360,7 @@ void CheckBrowseButton(HWND sheet, int id) {
 }
 
 void CheckWelcome(HWND sheet, bool update) {
-    CheckStatics(sheet, {"Welcome to the Quorvel v.1.1 screen saver Setup!"});
+    CheckStatics(sheet, {"Welcome to the Quorvel v." QV_VERSION_TEXT " screen saver Setup!"});
     // The sheet's own title is the system's business; the page carries its caption.
     CheckEq(WindowText(CurrentPage(sheet)), "Quorvel screen saver Setup", "welcome caption");
     CheckEq(ItemVisible(sheet, IDC_WELCOME_FIRST), !update, "first-installation text shown");

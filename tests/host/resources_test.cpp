@@ -16,6 +16,8 @@
 
 #include <unistd.h>
 
+#include "product_version.h"
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
@@ -141,7 +143,7 @@ TEST(ResourceFiles, ArtworkIsReproducedByItsScript) {
 }
 
 TEST(ResourceFiles, LicenceIsAnAnsiRtfDocument) {
-    Bytes rtf = ReadFile(kResources / "licence.rtf");
+    Bytes rtf = ReadFile(fs::path(QV_GENERATED_DIR) / "licence.rtf");
     std::string text(rtf.begin(), rtf.end());
     EXPECT_EQ(text.rfind("{\\rtf1\\ansi", 0), 0u);
     size_t fonts = text.find("{\\fonttbl");
@@ -315,12 +317,13 @@ const Control kPicture = {
 const std::map<int, std::vector<Control>> kTemplates = {
     {101,
      {kPicture,
-      {kText, 80, 10, 186, 20, -1, "Static", "Welcome to the Quorvel v.1.1 screen saver Setup!"},
+      {kText, 80, 10, 186, 20, -1, "Static",
+       "Welcome to the Quorvel v." QV_VERSION_TEXT " screen saver Setup!"},
       {kText, 80, 32, 175, 21, 1001, "Static",
        "This wizard will help you quickly install Quorvel. Press Next to continue."},
       {kText, 80, 59, 170, 34, 1002, "Static",
        "Quorvel is already installed at your computer.\nPress Next to update your copy to version "
-       "1.1.\nYour current settings will be preserved."}}},
+       QV_VERSION_TEXT ".\nYour current settings will be preserved."}}},
     {102,
      {{kText, 5, 3, 267, 14, -1, "Static", "Please read the following license agreement."},
       {WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
@@ -367,7 +370,8 @@ protected:
         std::ofstream(dir_ / "quorvel.arc", std::ios::binary) << "ARCHIVE BYTES";
         // windres looks in the working directory first: run it in ours.
         std::string command = "cd '" + dir_.string() + "' && i686-w64-mingw32-windres -I '" +
-                              kResources.string() + "' -I '" + dir_.string() + "' -O res '" +
+                              kResources.string() + "' -I '" + QV_GENERATED_DIR + "' -I '" +
+                              dir_.string() + "' -O res '" +
                               (kResources / "setup.rc").string() + "' '" +
                               (dir_ / "setup.res").string() + "' 2>&1";
         compiled_ = std::system(command.c_str()) == 0;
@@ -447,7 +451,7 @@ TEST_F(CompiledResources, ArtworkLicenceArchiveAndManifestAreEmbedded) {
                 << key;
         }
     }
-    EXPECT_TRUE(Entry("RTF/101") == ReadFile(kResources / "licence.rtf"));
+    EXPECT_TRUE(Entry("RTF/101") == ReadFile(fs::path(QV_GENERATED_DIR) / "licence.rtf"));
     EXPECT_TRUE(Entry("ARC/101") == ReadFile(dir_ / "quorvel.arc"));
     const Bytes& manifest = Entry("24/1");
     std::string text(manifest.begin(), manifest.end());

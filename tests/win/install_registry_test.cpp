@@ -6,6 +6,7 @@
 #include <string>
 
 #include "install/registry.h"
+#include "product_version.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ TEST_F(RegistryTest, InstallEntriesAreWrittenAndOverwrittenOnASecondRun) {
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallDate"), Today());
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"),
                   "C:\\WINDOWS\\Sample.scr");
-        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), "1.1");
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), QV_VERSION_TEXT);
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"), "Tembra");
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"),
                   "C:\\Program Files\\Tembra\\Quorvel");
