@@ -165,11 +165,41 @@ AnsiString FindProgramsFolder() {
     return result;
 }
 
-AnsiString FindProgramFilesFolder() {
+namespace {
+
+AnsiString CurrentVersionValue(const char* valueName) {
     AnsiString result;
     HKEY key = nullptr;
     if (!OpenForReading(HKEY_LOCAL_MACHINE, kCurrentVersionKey, key)) return result;
-    QueryRegistryString(key, "ProgramFilesDir", result);
+    QueryRegistryString(key, valueName, result);
     RegCloseKey(key);
     return result;
+}
+
+// A folder that the system writes into a path buffer; empty on failure.
+template <typename Getter>
+AnsiString SystemFolder(Getter getter) {
+    AnsiString folder;
+    UINT length = getter(folder.Buffer(kPathBuffer), kPathBuffer);
+    folder.SyncLength();
+    return length > 0 && length < kPathBuffer ? folder : AnsiString();
+}
+
+}  // namespace
+
+AnsiString FindProgramFilesFolder() {
+    return CurrentVersionValue("ProgramFilesDir");
+}
+
+SystemFolders FindSystemFolders() {
+    SystemFolders folders;
+    folders.windows = SystemFolder(GetWindowsDirectoryA);
+    folders.system[0] = SystemFolder(GetSystemDirectoryA);
+    folders.system[1] = SystemFolder(GetSystemWow64DirectoryA);
+    // A 32-bit program reads the 32-bit view, whose "ProgramFilesDir" is
+    // the 32-bit folder; the other two name both folders in either view.
+    folders.programFiles[0] = FindProgramFilesFolder();
+    folders.programFiles[1] = CurrentVersionValue("ProgramW6432Dir");
+    folders.programFiles[2] = CurrentVersionValue("ProgramFilesDir (x86)");
+    return folders;
 }

@@ -1,6 +1,9 @@
 // QVRemove.exe: removes Quorvel. It reads what the setup recorded, lets the
 // portable plan decide what may go, asks once, removes, and says what is
 // left. "/S" does the same without a word; the exit code tells the result.
+// A file goes only when it is the setup's, unchanged: a plain file (no
+// link) with the size and CRC-32 it was packed with; everything else in
+// the folder is kept and named.
 //
 // It lives in the folder it removes, so it deletes itself in two phases: it
 // starts a copy of itself from the temporary folder, which waits for this
@@ -13,6 +16,9 @@
 #include <cstdint>
 
 #include "archive/path_buffer.h"
+#include "archive/reader.h"
+#include "archive/streams.h"
+#include "install/file_system.h"
 #include "install/paths.h"
 #include "install/registry.h"
 #include "payload/remove/product_names.h"
@@ -93,22 +99,26 @@ bool ReadValue(HKEY root, const char* keyName, const char* valueName, AnsiString
     return found;
 }
 
-// The long form of an existing path; the path itself otherwise.
-AnsiString LongForm(const AnsiString& path) {
-    if (path.empty()) return path;
-    AnsiString result;
-    DWORD length = GetLongPathNameA(path.c_str(), result.Buffer(kPathBuffer), kPathBuffer);
-    result.SyncLength();
-    return length > 0 && length < kPathBuffer ? result : path;
+// The full path of a recorded folder or file in its long form, as the
+// setup records it; the text itself when it is no full path (the plan
+// says why).
+AnsiString FullLongPath(const AnsiString& text) {
+    AnsiString full;
+    return FullPathOf(text, full) ? LongPathOf(full) : text;
 }
 
-// A folder the system writes into a path buffer; empty on failure.
-template <typename Getter>
-AnsiString SystemFolder(Getter getter) {
-    AnsiString folder;
-    UINT length = getter(folder.Buffer(kPathBuffer), kPathBuffer);
-    folder.SyncLength();
-    return length > 0 && length < kPathBuffer ? folder : AnsiString();
+// The size and CRC-32 of an open file's contents, read from its start.
+bool ReadSums(HANDLE file, uint32_t& size, uint32_t& crc) {
+    uint8_t buffer[4096];
+    uint32_t total = 0, sum = 0xFFFFFFFFu;
+    for (DWORD got = 0;; total += got) {
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return false;
+        if (got == 0) break;
+        sum = UpdateCrc32(sum, buffer, static_cast<int32_t>(got));
+    }
+    size = total;
+    crc = ~sum;
+    return true;
 }
 
 RemovalFacts GatherFacts() {
@@ -126,18 +136,21 @@ RemovalFacts GatherFacts() {
     GetModuleFileNameA(nullptr, facts.programPath.Buffer(kPathBuffer), kPathBuffer);
     facts.programPath.SyncLength();
     // Compared in their long forms: a value may hold the short one.
-    facts.installDir = LongForm(facts.installDir);
-    facts.saverPath = LongForm(facts.saverPath);
-    facts.appPathDir = LongForm(facts.appPathDir);
-    facts.programPath = LongForm(facts.programPath);
-    facts.windowsDir = SystemFolder(GetWindowsDirectoryA);
-    facts.systemDirs[0] = SystemFolder(GetSystemDirectoryA);
-    facts.systemDirs[1] = SystemFolder(GetSystemWow64DirectoryA);
-    facts.programFilesDirs[0] = FindProgramFilesFolder();
-    ReadValue(HKEY_LOCAL_MACHINE, kCurrentVersionKey, "ProgramW6432Dir", facts.programFilesDirs[1]);
+    facts.installDir = FullLongPath(facts.installDir);
+    facts.saverPath = FullLongPath(facts.saverPath);
+    facts.appPathDir = FullLongPath(facts.appPathDir);
+    facts.programPath = FullLongPath(facts.programPath);
+    HANDLE self = CreateFileA(facts.programPath.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (self != INVALID_HANDLE_VALUE) {
+        facts.programRead = ReadSums(self, facts.programSize, facts.programCrc);
+        CloseHandle(self);
+    }
+    facts.folders = FindSystemFolders();
     facts.programsDir = FindProgramsFolder();
     ReadValue(HKEY_CURRENT_USER, kDesktopKey, kActiveSaverValue, facts.activeSaver);
-    facts.activeSaverLong = LongForm(facts.activeSaver);
+    facts.activeSaverLong = LongPathOf(facts.activeSaver);
     return facts;
 }
 
@@ -165,25 +178,135 @@ Outcome Schedule(const AnsiString& path) {
                                                                            : Outcome::Failed;
 }
 
-// Every file of the plan, all at once, with a few more tries for those in
-// use (a running screen saver, an open help file); what is still held then
-// goes at the next restart.
+// ------------------------------------------------------------ our files
+
+// The name the system resolves an open handle to; empty when it can't say.
+AnsiString FinalPath(HANDLE handle) {
+    constexpr DWORD kRoom = 1024;
+    AnsiString path;
+    DWORD length = GetFinalPathNameByHandleA(handle, path.Buffer(kRoom), kRoom,
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    path.SyncLength();
+    return length > 0 && length < kRoom ? path : AnsiString();
+}
+
+// What a file that is no link resolves to: its folder's resolved name and
+// its own name. Empty when the system can't say.
+AnsiString ResolvedName(const AnsiString& path) {
+    AnsiString folder = DirectoryPart(path);
+    if (folder.size() > 3) folder.Truncate(folder.size() - 1);
+    HANDLE handle = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return AnsiString();
+    AnsiString resolved = FinalPath(handle);
+    CloseHandle(handle);
+    return resolved.empty() ? resolved : resolved + "\\" + FileNamePart(path);
+}
+
+// Opens the name itself, never what a link points at. Windows does so for
+// this flag; Wine follows a link to a file all the same (and would delete
+// the file it points at), which the resolved name then shows.
+HANDLE OpenName(const AnsiString& path, DWORD access, DWORD share) {
+    return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Whether the open file is the plan's, as its check says; why not in why.
+bool IsOurs(HANDLE file, const Action& action, KeptWhy& why) {
+    BY_HANDLE_FILE_INFORMATION info;
+    why = KeptWhy::Changed;
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    why = KeptWhy::Link;
+    // A reparse point, a file that has another name too, or a name that
+    // resolves elsewhere.
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1)
+        return false;
+    AnsiString expected = ResolvedName(action.target);
+    if (!expected.empty() && !SameText(FinalPath(file), expected)) return false;
+    why = KeptWhy::Folder;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    why = KeptWhy::Changed;
+    if (action.check != FileCheck::Contents) return true;
+    uint32_t size = 0, crc = 0;
+    return info.nFileSizeHigh == 0 && info.nFileSizeLow == action.size &&
+           ReadSums(file, size, crc) && size == action.size && crc == action.crc;
+}
+
+// Deletes the open file itself, not whatever its name may name by now.
+bool DeleteOpen(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition))
+        return true;
+    // A read-only file loses that attribute first.
+    FILE_BASIC_INFO basic;
+    if (GetLastError() != ERROR_ACCESS_DENIED ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
+    basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) &&
+           SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+enum class Removal : uint8_t { Deleted, Gone, Kept, Held };
+
+// One try at a file of the plan. Held: another program holds it.
+Removal TryRemove(const Action& action, KeptWhy& why) {
+    // Nobody writes or renames it between the check and the deletion.
+    HANDLE file =
+        OpenName(action.target, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ);
+    if (file == INVALID_HANDLE_VALUE) return Gone(GetLastError()) ? Removal::Gone : Removal::Held;
+    Removal result = !IsOurs(file, action, why) ? Removal::Kept
+                     : DeleteOpen(file)         ? Removal::Deleted
+                                                : Removal::Held;
+    CloseHandle(file);
+    return result;
+}
+
+// A file still held after the tries goes at the next restart, when it is
+// ours.
+Outcome LeaveForRestart(const Action& action, KeptWhy& why) {
+    HANDLE file = OpenName(action.target, GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (file == INVALID_HANDLE_VALUE) return Gone(GetLastError()) ? Outcome::Done : Outcome::Failed;
+    bool ours = IsOurs(file, action, why);
+    CloseHandle(file);
+    return ours ? Schedule(action.target) : Outcome::Kept;
+}
+
+// Every file and link of the plan, all at once, with a few more tries for
+// those in use (a running screen saver, an open help file); what is still
+// held then goes at the next restart. What is not ours stays and is noted.
 void DeleteFiles(RemovalPlan& plan) {
-    bool held[kMaxActions] = {};
-    for (size_t i = 0; i < plan.actionCount; ++i)
-        held[i] = plan.actions[i].step == Step::DeleteFile;
+    Removal result[kMaxActions] = {};
+    KeptWhy why[kMaxActions] = {};
+    auto isFile = [&plan](size_t i) {
+        return plan.actions[i].step == Step::DeleteFile || plan.actions[i].step == Step::DeleteLink;
+    };
+    for (size_t i = 0; i < plan.actionCount; ++i) result[i] = Removal::Held;
     for (int round = 0; round <= kRetries; ++round) {
         bool pending = false;
         for (size_t i = 0; i < plan.actionCount; ++i) {
-            if (held[i]) held[i] = !TryDelete(plan.actions[i].target);
-            pending = pending || held[i];
+            if (!isFile(i) || result[i] != Removal::Held) continue;
+            result[i] = TryRemove(plan.actions[i], why[i]);
+            pending = pending || result[i] == Removal::Held;
         }
         if (!pending) break;
         if (round < kRetries) Sleep(kRetryMs);
     }
     for (size_t i = 0; i < plan.actionCount; ++i) {
-        if (plan.actions[i].step == Step::DeleteFile)
-            plan.outcomes[i] = held[i] ? Schedule(plan.actions[i].target) : Outcome::Done;
+        if (!isFile(i)) continue;
+        const Action& action = plan.actions[i];
+        Outcome& outcome = plan.outcomes[i];
+        outcome = result[i] == Removal::Kept   ? Outcome::Kept
+                  : result[i] == Removal::Held ? LeaveForRestart(action, why[i])
+                                               : Outcome::Done;
+        if (outcome == Outcome::Kept) NoteKept(plan, action.target, why[i]);
+        if (result[i] == Removal::Deleted && action.step == Step::DeleteLink)
+            SHChangeNotify(SHCNE_DELETE, SHCNF_PATHA, action.target.c_str(), nullptr);
     }
 }
 
@@ -220,8 +343,9 @@ bool StartCopy(const AnsiString& self) {
     return started;
 }
 
-// Calls visit with each name in the folder but "." and "..", until it
-// returns false. False when the folder can't be listed.
+// Calls visit with each name in the folder but "." and "..", and its
+// attributes, until it returns false. False when the folder can't be
+// listed.
 template <typename Visit>
 bool EachName(const AnsiString& folder, Visit visit) {
     WIN32_FIND_DATAA found;
@@ -231,47 +355,54 @@ bool EachName(const AnsiString& folder, Visit visit) {
     bool more = true;
     do {
         AnsiString name = found.cFileName;
-        if (!(name == "." || name == "..")) more = visit(name);
+        if (!(name == "." || name == "..")) more = visit(name, found.dwFileAttributes);
     } while (more && FindNextFileA(search, &found));
     FindClose(search);
     return true;
 }
 
-// Whether the folder holds nothing but what this run deleted or left for
-// the restart (and the uninstaller itself, which its copy deletes).
-bool HoldsOnlyOurs(const RemovalPlan& plan, const AnsiString& folder, bool& scheduled) {
-    bool onlyOurs = true;
-    EachName(folder, [&](const AnsiString& name) {
-        onlyOurs = false;
-        for (size_t i = 0; i < plan.actionCount && !onlyOurs; ++i) {
+// Looks at what is left in the installation folder once the plan's files
+// went. A temporary file that a killed setup left behind goes too (a plain
+// one only); everything else stays and is noted. True when something
+// stays; scheduled tells of files left for the restart.
+bool KeepsOthers(RemovalPlan& plan, const AnsiString& folder, bool& scheduled) {
+    bool others = false;
+    EachName(folder, [&](const AnsiString& name, DWORD attributes) {
+        AnsiString path = folder + "\\" + name;
+        for (size_t i = 0; i < plan.actionCount; ++i) {
             const Action& action = plan.actions[i];
-            bool file = action.step == Step::DeleteFile || action.step == Step::DeleteSelf;
-            if (file && SamePath(action.target, folder + "\\" + name)) {
-                onlyOurs = true;
-                scheduled = scheduled || plan.outcomes[i] == Outcome::Scheduled;
+            if (!(action.step == Step::DeleteFile || action.step == Step::DeleteSelf) ||
+                !SamePath(action.target, path)) {
+                continue;
             }
+            // Deleted ones may linger a moment while a handle closes.
+            scheduled = scheduled || plan.outcomes[i] == Outcome::Scheduled;
+            others = others || plan.outcomes[i] == Outcome::Kept;  // noted already
+            return true;
         }
-        return onlyOurs;
+        KeptWhy why = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? KeptWhy::Link
+                      : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? KeptWhy::Folder
+                                                                  : KeptWhy::NotOurs;
+        if (IsPartialFileName(name)) {
+            Removal result = TryRemove({Step::DeleteFile, path}, why);
+            if (result == Removal::Deleted || result == Removal::Gone) return true;
+            if (result == Removal::Held) why = KeptWhy::NotOurs;
+        }
+        NoteKept(plan, path, why);
+        others = true;
+        return true;
     });
-    return onlyOurs;
+    return others;
 }
 
-Outcome RemoveFolder(const RemovalPlan& plan, const AnsiString& folder, bool selfPending) {
+Outcome RemoveFolder(RemovalPlan& plan, const AnsiString& folder, bool selfPending) {
     if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::Done;
     bool scheduled = false;
-    if (!HoldsOnlyOurs(plan, folder, scheduled)) return Outcome::Kept;
+    if (KeepsOthers(plan, folder, scheduled)) return Outcome::Kept;
     // After the files that go at the restart, the folder goes too.
     if (scheduled) return Schedule(folder);
     if (selfPending) return Outcome::Done;  // the copy removes it
     return RemoveDirectoryA(folder.c_str()) ? Outcome::Done : Outcome::Failed;
-}
-
-Outcome DeleteLink(const AnsiString& link) {
-    if (DeleteFileA(link.c_str())) {
-        SHChangeNotify(SHCNE_DELETE, SHCNF_PATHA, link.c_str(), nullptr);
-        return Outcome::Done;
-    }
-    return Gone(GetLastError()) ? Outcome::Done : Outcome::Failed;
 }
 
 Outcome RemoveGroup(const AnsiString& group) {
@@ -318,9 +449,14 @@ void RunPlan(RemovalPlan& plan) {
         Outcome& outcome = plan.outcomes[i];
         switch (plan.actions[i].step) {
             case Step::ClearActiveSaver:
-                outcome = ClearActiveSaver();
+                // Only for our screen saver, the file that follows: not
+                // when it was kept.
+                outcome = i + 1 < plan.actionCount && plan.outcomes[i + 1] == Outcome::Kept
+                              ? Outcome::Kept
+                              : ClearActiveSaver();
                 break;
             case Step::DeleteFile:
+            case Step::DeleteLink:
                 break;  // done above
             case Step::DeleteSelf:
                 selfPending = StartCopy(target);
@@ -328,9 +464,6 @@ void RunPlan(RemovalPlan& plan) {
                 break;
             case Step::RemoveFolder:
                 outcome = RemoveFolder(plan, target, selfPending);
-                break;
-            case Step::DeleteLink:
-                outcome = DeleteLink(target);
                 break;
             case Step::RemoveGroup:
                 outcome = RemoveGroup(target);
@@ -346,7 +479,7 @@ void RunPlan(RemovalPlan& plan) {
 // Whether the folder lists nothing but that one file.
 bool HoldsOnly(const AnsiString& folder, const AnsiString& file) {
     bool only = true;
-    bool listed = EachName(folder, [&](const AnsiString& name) {
+    bool listed = EachName(folder, [&](const AnsiString& name, DWORD) {
         only = SameText(name, FileNamePart(file));
         return only;
     });
@@ -389,11 +522,12 @@ int RunCopy(const CommandLine& command) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    BuildCrcTable();
     CommandLine command = ParseCommandLine();
     if (command.original != nullptr) return RunCopy(command);
     RemovalFacts facts = GatherFacts();
     // Hold on to no folder that is about to go.
-    SetCurrentDirectoryA(facts.windowsDir.c_str());
+    SetCurrentDirectoryA(facts.folders.windows.c_str());
     RemovalPlan plan = MakeRemovalPlan(facts, kNames);
     bool ask = plan.installed && plan.actionCount > 0;
     if (ask && !command.quiet &&
