@@ -337,7 +337,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
         // is above the next progress multiple (or 0), the bit position
         // below the test point and the window position below both the
         // window's end and the flush guard.
-        const int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
+        int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
         const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
         bool tables = false;
         // The most extra bits of a length and of a short distance: the reads
@@ -378,6 +378,9 @@ void UnpackEntry(uint8_t* window, bool solid) {
             } else if (s == kSymbolRepeatMatch) {
                 length = u.PrevMatchLength;
                 distance = u.PrevMatchDistance;
+                // A repeat before any match produces nothing: the next top
+                // is on the same count and reports again if this one did.
+                if (length == 0) progressMark = outputLeft;
             } else if (s < kSymbolShortFirst) {
                 distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
                 in.RefillAfter<kMaxCodeLength, 16>();

@@ -6,9 +6,9 @@
 // the folder is kept and named.
 //
 // It lives in the folder it removes, so it deletes itself in two phases: it
-// starts a copy of itself from the temporary folder, which waits for this
-// process to end, deletes the original and the folder, and has itself
-// deleted at the next restart.
+// starts a copy of itself from a new folder in the temporary folder, which
+// waits for this process to end, deletes the original and the folder, and
+// has itself and its folder deleted at the next restart.
 #include <windows.h>
 
 #include <shlobj.h>
@@ -310,16 +310,31 @@ void DeleteFiles(RemovalPlan& plan) {
     }
 }
 
-// Copies this program to the temporary folder and starts the copy, which
-// waits for this process to end and then deletes the original.
+// A new folder of the copy's own in the temporary folder, under a name that
+// nothing there has yet: a file placed in the temporary folder beforehand
+// (a library that the copy would load from its own folder) can't sit
+// beside the copy.
+bool MakeCopyFolder(const char* temp, char* folder) {
+    DWORD seed = GetTickCount() ^ GetCurrentProcessId();
+    for (DWORD i = 0; i < 16; ++i) {
+        wsprintfA(folder, "%sQVR%08lX.tmp", temp, static_cast<unsigned long>(seed + i * 7919));
+        if (CreateDirectoryA(folder, nullptr)) return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+// Copies this program into a new folder in the temporary folder and starts
+// the copy, which waits for this process to end and then deletes the
+// original.
 bool StartCopy(const AnsiString& self) {
-    char temp[kPathBufferWithZero], copy[kPathBufferWithZero];
+    char temp[kPathBufferWithZero], folder[kPathBufferWithZero + 16];
     DWORD length = GetTempPathA(kPathBuffer, temp);
-    if (length == 0 || length >= kPathBuffer || !GetTempFileNameA(temp, "QVR", 0, copy))
-        return false;
+    if (length == 0 || length >= kPathBuffer || !MakeCopyFolder(temp, folder)) return false;
+    AnsiString copy = AnsiString(folder) + "\\" + kRemoverFile;
     HANDLE process = nullptr;
     bool started = false;
-    if (CopyFileA(self.c_str(), copy, FALSE) &&
+    if (copy.size() < kPathBuffer && CopyFileA(self.c_str(), copy.c_str(), FALSE) &&
         DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &process,
                         SYNCHRONIZE, TRUE, 0)) {
         char number[24];
@@ -329,17 +344,20 @@ bool StartCopy(const AnsiString& self) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info;
-        // The temporary folder as its current one, so that it holds on to
-        // nothing that it removes.
-        started = CreateProcessA(copy, commandLine.Buffer(commandLine.size()), nullptr, nullptr,
-                                 TRUE, 0, nullptr, temp, &startup, &info) != 0;
+        // Its own folder as its current one, so that it holds on to nothing
+        // that it removes.
+        started = CreateProcessA(copy.c_str(), commandLine.Buffer(commandLine.size()), nullptr,
+                                 nullptr, TRUE, 0, nullptr, folder, &startup, &info) != 0;
         if (started) {
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
         }
         CloseHandle(process);
     }
-    if (!started) DeleteFileA(copy);
+    if (!started) {
+        DeleteFileA(copy.c_str());
+        RemoveDirectoryA(folder);
+    }
     return started;
 }
 
@@ -513,9 +531,15 @@ int RunCopy(const CommandLine& command) {
             }
         }
     }
+    // Itself and then its folder, at the next restart.
     char self[kPathBufferWithZero];
     DWORD length = GetModuleFileNameA(nullptr, self, kPathBuffer);
-    if (length > 0 && length < kPathBuffer) Schedule(self);
+    if (length > 0 && length < kPathBuffer) {
+        Schedule(self);
+        AnsiString folder = DirectoryPart(self);
+        if (!folder.empty()) folder.Truncate(folder.size() - 1);
+        Schedule(folder);
+    }
     return 0;
 }
 

@@ -478,7 +478,65 @@ std::vector<Entry> MixedStream(std::mt19937& rng, int blocks, int tokensPerBlock
     return Encode(out);
 }
 
+// A stream whose steps that produce nothing sit where progress is
+// reported: the bytes still to produce are a multiple of 4096 (0 included,
+// the last step). There come repeats of the last match before any match
+// (length 0), block changes between LZ and multimedia blocks of every kind,
+// and empty blocks; the stretches between them are literals (while no
+// match was made), or LZ tokens and samples padded to 4096 bytes.
+std::vector<Entry> ProgressPointStream(std::mt19937& rng) {
+    const int32_t multiples = 1 + static_cast<int32_t>(rng() % 4);
+    // One byte past the last multiple: the first and last steps are on one.
+    const size_t size = size_t{kProgressInterval} * static_cast<size_t>(multiples) + 1;
+    std::vector<Block> blocks(1);
+    unptest::Model model;  // counts what each token really produces
+    bool matched = false;
+    auto newBlock = [&] {
+        Block b;
+        b.Multimedia = rng() % 3 == 0;
+        b.Channels = 1 + static_cast<int>(rng() % 4);
+        blocks.push_back(std::move(b));
+    };
+    while (model.Out.size() < size) {
+        // On a progress point: steps without output.
+        for (int k = static_cast<int>(rng() % 4); k > 0; --k) {
+            if (!matched && !blocks.back().Multimedia && rng() % 2) {
+                blocks.back().Tokens.push_back(Token::RepeatMatch());
+            } else {
+                newBlock();
+            }
+        }
+        const size_t end = std::min(model.Out.size() + kProgressInterval, size);
+        Block& b = blocks.back();
+        if (!b.Multimedia && (matched || rng() % 4 == 0)) {
+            matched = true;
+            while (model.Out.size() + 300 < end) {
+                const size_t from = b.Tokens.size();
+                int64_t estimate = static_cast<int64_t>(model.Out.size());
+                AddLzTokens(rng, b, 1, estimate);
+                for (size_t t = from; t < b.Tokens.size(); ++t) model.Apply(b.Tokens[t]);
+            }
+        }
+        while (model.Out.size() < end) {
+            const auto v = static_cast<uint8_t>(rng() % 64 + 64);
+            b.Tokens.push_back(b.Multimedia ? Token::AudioByte(v) : Token::Literal(v));
+            model.Apply(b.Tokens.back());
+        }
+    }
+    return Encode(blocks);
+}
+
 }  // namespace
+
+TEST(DecoderIdentity, StepsWithoutOutputOnProgressPointsReportAgain) {
+    std::mt19937 rng(24);
+    for (int round = 0; round < 40 / kScale; ++round) {
+        const std::vector<Entry> entries = ProgressPointStream(rng);
+        const int32_t chunk = round % 2 ? (1 << 30) : 1 + static_cast<int32_t>(rng() % 3000);
+        Compare(entries, chunk, "round " + std::to_string(round));
+        if (HasFailure()) return;
+    }
+}
 
 TEST(DecoderIdentity, RandomMixedStreamsWithShortReads) {
     std::mt19937 rng(20);
@@ -535,9 +593,9 @@ TEST(DecoderIdentity, CompressorOutputOnTextAndSamples) {
 
 TEST(DecoderIdentity, DamagedStreamsReadAndStopAlike) {
     std::mt19937 rng(23);
-    const std::vector<Entry> base = MixedStream(rng, 6, 600);
+    const std::vector<Entry> bases[] = {MixedStream(rng, 6, 600), ProgressPointStream(rng)};
     for (int round = 0; round < 300 / kScale; ++round) {
-        std::vector<Entry> entries = base;
+        std::vector<Entry> entries = bases[round % 3 == 2];
         for (Entry& e : entries) {
             const uint32_t kind = rng() % 4;
             if (kind == 0 && e.Packed.size() > 1) {

@@ -149,15 +149,17 @@ Installation ReadInstallation() {
     return inst;
 }
 
-// At most one temporary copy of the uninstaller is left, and it goes at the
-// next restart.
+// At most one temporary copy of the uninstaller is left, alone in a folder
+// of its own, and both go at the next restart, the copy first.
 void CheckTemporaryCopies() {
-    std::vector<std::string> copies = List(TempFolder(), "QVR*.tmp");
-    Check(copies.size() <= 1, "at most one temporary copy, found " + std::to_string(copies.size()));
-    for (const std::string& copy : copies) {
-        std::string path = TempFolder() + "\\" + copy;
-        Check(WaitFor([&] { return PendingNames(path); }),
-              "temporary copy left for the restart: " + path);
+    std::vector<std::string> folders = List(TempFolder(), "QVR*.tmp");
+    Check(folders.size() <= 1,
+          "at most one temporary copy, found " + std::to_string(folders.size()));
+    for (const std::string& name : folders) {
+        std::string folder = TempFolder() + "\\" + name, copy = folder + "\\QVRemove.exe";
+        CheckEq(List(folder).size(), size_t{1}, "files in the copy's folder " + folder);
+        Check(WaitFor([&] { return PendingNames(copy + "||\\??\\" + folder + "|"); }),
+              "temporary copy and then its folder left for the restart: " + folder);
     }
 }
 
