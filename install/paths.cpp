@@ -134,6 +134,14 @@ bool FullPathOf(const AnsiString& text, AnsiString& full) {
     return true;
 }
 
+bool IsWithinFolder(const AnsiString& path, const AnsiString& folder) {
+    AnsiString base = WithoutTrailing(folder);
+    if (base.empty() || path.size() < base.size() || !SameFolded(path.Substr(0, base.size()), base))
+        return false;
+    return path.size() == base.size() || IsPathSeparator(path[base.size()]) ||
+           IsPathSeparator(base[base.size() - 1]);
+}
+
 AnsiString RootOf(const AnsiString& full) {
     size_t root = RootLength(full);
     if (root == 0) return AnsiString();

@@ -45,6 +45,10 @@ bool IsUsableFolderText(const AnsiString& path);
 // paths ("\\?\", "\\.\").
 bool FullPathOf(const AnsiString& text, AnsiString& full);
 
+// True when path is folder or lies below it; both full paths (FullPathOf),
+// letter case ignored.
+bool IsWithinFolder(const AnsiString& path, const AnsiString& folder);
+
 // The root of a full path: "C:\" or "\\server\share\".
 AnsiString RootOf(const AnsiString& full);
 

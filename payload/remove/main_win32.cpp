@@ -6,9 +6,11 @@
 // the folder is kept and named.
 //
 // It lives in the folder it removes, so it deletes itself in two phases: it
-// starts a copy of itself from a new folder in the temporary folder, which
-// waits for this process to end, deletes the original and the folder, and
-// has itself and its folder deleted at the next restart.
+// starts a copy of itself from a new folder in the temporary folder (never
+// inside the installation folder), which waits for this process to end,
+// deletes the original and the folder, and has itself and its folder
+// deleted at the next restart. The copy ("/copy PROCESS READY PATH") acts
+// only as this installation's own: see CopyMayAct, and RunCopy.
 #include <windows.h>
 
 #include <shlobj.h>
@@ -39,11 +41,24 @@ static_assert(kProductFileCount + 12 <= kMaxActions, "the plan's room holds ever
 
 const ProductNames kNames = {kProductFiles, kProductFileCount, kSaverFile, kRemoverFile};
 
+// How long the uninstaller waits for its copy to say that it may go on.
+constexpr DWORD kCopyReadyMs = 30000;
+
 struct CommandLine {
     bool quiet = false;
+    bool copy = false;          // the second phase
     HANDLE original = nullptr;  // in the copy: the process that started it
+    HANDLE ready = nullptr;     // in the copy: set once it has read the registry
     AnsiString originalPath;
 };
+
+// A handle's number as the command line gives it.
+HANDLE HandleArgument(const AnsiString& number) {
+    uintptr_t value = 0;
+    for (size_t i = 0; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i)
+        value = value * 10 + static_cast<uintptr_t>(number[i] - '0');
+    return reinterpret_cast<HANDLE>(value);
+}
 
 const char* SkipBlanks(const char* p) {
     while (*p == ' ' || *p == '\t') ++p;
@@ -73,11 +88,9 @@ CommandLine ParseCommandLine() {
         if (SameText(word, "/S") || SameText(word, "-S")) {
             result.quiet = true;
         } else if (SameText(word, kCopyOption)) {
-            uintptr_t value = 0;
-            AnsiString number = NextArgument(p);
-            for (size_t i = 0; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i)
-                value = value * 10 + static_cast<uintptr_t>(number[i] - '0');
-            result.original = reinterpret_cast<HANDLE>(value);
+            result.copy = true;
+            result.original = HandleArgument(NextArgument(p));
+            result.ready = HandleArgument(NextArgument(p));
             result.originalPath = NextArgument(p);
         }
     }
@@ -158,19 +171,6 @@ RemovalFacts GatherFacts() {
 
 bool Gone(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool TryDelete(const AnsiString& path) {
-    if (DeleteFileA(path.c_str())) return true;
-    DWORD error = GetLastError();
-    if (Gone(error)) return true;
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_READONLY)) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        return DeleteFileA(path.c_str()) != 0;
-    }
-    return false;
 }
 
 Outcome Schedule(const AnsiString& path) {
@@ -324,41 +324,75 @@ bool MakeCopyFolder(const char* temp, char* folder) {
     return false;
 }
 
-// Copies this program into a new folder in the temporary folder and starts
-// the copy, which waits for this process to end and then deletes the
-// original.
-bool StartCopy(const AnsiString& self) {
-    char temp[kPathBufferWithZero], folder[kPathBufferWithZero + 16];
+// Where the copy's folder goes: the temporary folder, or the Windows
+// folder's when the temporary folder lies inside the installation folder
+// (the copy would keep that from going, and stay behind itself). With a
+// trailing separator.
+bool CopyBase(const AnsiString& installFolder, AnsiString& base) {
+    char temp[kPathBufferWithZero];
     DWORD length = GetTempPathA(kPathBuffer, temp);
-    if (length == 0 || length >= kPathBuffer || !MakeCopyFolder(temp, folder)) return false;
+    AnsiString full;
+    if (length > 0 && length < kPathBuffer && FullPathOf(temp, full) &&
+        !IsWithinFolder(LongPathOf(full), installFolder)) {
+        base = temp;
+        return true;
+    }
+    AnsiString windows = FindSystemFolders().windows;
+    if (windows.empty() || !FullPathOf(windows + "\\Temp", full) ||
+        IsWithinFolder(LongPathOf(full), installFolder))
+        return false;
+    base = full + "\\";
+    return true;
+}
+
+// Copies this program into a new folder of its own outside the
+// installation folder and starts the copy, which waits for this process
+// to end and then deletes the original. True once the copy said that it
+// will (it read what it needs from the registry before this goes on to
+// remove it); a copy that refused has ended and is deleted again.
+bool StartCopy(const AnsiString& self) {
+    AnsiString base, installFolder = DirectoryPart(self);
+    installFolder.Truncate(installFolder.size() - 1);
+    char folder[kPathBufferWithZero + 16];
+    if (!CopyBase(installFolder, base) || base.size() >= kPathBuffer ||
+        !MakeCopyFolder(base.c_str(), folder))
+        return false;
     AnsiString copy = AnsiString(folder) + "\\" + kRemoverFile;
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    HANDLE ready = CreateEventA(&inherited, TRUE, FALSE, nullptr);
     HANDLE process = nullptr;
-    bool started = false;
-    if (copy.size() < kPathBuffer && CopyFileA(self.c_str(), copy.c_str(), FALSE) &&
+    bool confirmed = false;
+    if (ready != nullptr && copy.size() < kPathBuffer &&
+        CopyFileA(self.c_str(), copy.c_str(), FALSE) &&
         DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &process,
-                        SYNCHRONIZE, TRUE, 0)) {
-        char number[24];
-        wsprintfA(number, "%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(process)));
+                        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
+        char numbers[48];
+        wsprintfA(numbers, "%lu %lu",
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(process)),
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(ready)));
         AnsiString commandLine =
-            AnsiString("\"") + copy + "\" " + kCopyOption + " " + number + " \"" + self + "\"";
+            AnsiString("\"") + copy + "\" " + kCopyOption + " " + numbers + " \"" + self + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info;
         // Its own folder as its current one, so that it holds on to nothing
         // that it removes.
-        started = CreateProcessA(copy.c_str(), commandLine.Buffer(commandLine.size()), nullptr,
-                                 nullptr, TRUE, 0, nullptr, folder, &startup, &info) != 0;
-        if (started) {
+        if (CreateProcessA(copy.c_str(), commandLine.Buffer(commandLine.size()), nullptr, nullptr,
+                           TRUE, 0, nullptr, folder, &startup, &info)) {
+            HANDLE either[] = {ready, info.hProcess};
+            DWORD woke = WaitForMultipleObjects(2, either, FALSE, kCopyReadyMs);
+            confirmed = woke == WAIT_OBJECT_0;
+            if (woke == WAIT_TIMEOUT) TerminateProcess(info.hProcess, kExitCopyRefused);
+            if (!confirmed) WaitForSingleObject(info.hProcess, kCopyReadyMs);
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
         }
         CloseHandle(process);
     }
-    if (!started) {
-        DeleteFileA(copy.c_str());
-        RemoveDirectoryA(folder);
-    }
-    return started;
+    if (ready != nullptr) CloseHandle(ready);
+    if (!confirmed && !(DeleteFileA(copy.c_str()) || Gone(GetLastError()))) Schedule(copy);
+    if (!confirmed && !RemoveDirectoryA(folder)) Schedule(folder);
+    return confirmed;
 }
 
 // Calls visit with each name in the folder but "." and "..", and its
@@ -504,43 +538,86 @@ bool HoldsOnly(const AnsiString& folder, const AnsiString& file) {
     return listed && only;
 }
 
-// The copy: once the original has ended, deletes it and its folder, if
-// empty, and leaves itself for the next restart.
+// The program file of a running process; empty when the handle is none.
+AnsiString ProcessImage(HANDLE process) {
+    AnsiString image;
+    DWORD length = kPathBuffer;
+    if (!QueryFullProcessImageNameA(process, 0, image.Buffer(kPathBuffer), &length)) return "";
+    image.SyncLength();
+    return image;
+}
+
+AnsiString ModulePath() {
+    AnsiString path;
+    DWORD length = GetModuleFileNameA(nullptr, path.Buffer(kPathBuffer), kPathBuffer);
+    path.SyncLength();
+    return length > 0 && length < kPathBuffer ? path : AnsiString();
+}
+
+// Deletes the original uninstaller, a twin of this copy (with retries
+// while its ended process lets go of it; else at the next restart), and
+// then its folder when nothing else is left in it.
+void DeleteOriginal(const AnsiString& original, const AnsiString& self) {
+    Action file = {Step::DeleteFile, original, FileCheck::Contents};
+    HANDLE own = CreateFileA(self.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    bool read = own != INVALID_HANDLE_VALUE && ReadSums(own, file.size, file.crc);
+    if (own != INVALID_HANDLE_VALUE) CloseHandle(own);
+    if (!read) return;
+    KeptWhy why;
+    Removal result = TryRemove(file, why);
+    for (int round = 0; round < kRetries && result == Removal::Held; ++round) {
+        Sleep(kRetryMs);
+        result = TryRemove(file, why);
+    }
+    AnsiString folder = DirectoryPart(original);
+    folder.Truncate(folder.size() - 1);
+    if (result == Removal::Held) {
+        if (LeaveForRestart(file, why) == Outcome::Scheduled) Schedule(folder);
+    } else if (result != Removal::Kept) {
+        // The original may linger a moment, deleted but still held by a
+        // closing handle of the ended process.
+        for (int round = 0; round < kRetries && !RemoveDirectoryA(folder.c_str()); ++round) {
+            if (GetLastError() != ERROR_DIR_NOT_EMPTY || !HoldsOnly(folder, original)) break;
+            Sleep(kRetryMs);
+        }
+    }
+}
+
+// The copy. Before it waits it checks, while the registry still names the
+// installation, that it is that installation's own (CopyMayAct), and only
+// then lets the uninstaller go on. Once the uninstaller has ended, it
+// deletes the original only if the removal went through (the uninstall
+// entry that starts it is gone: not after "No"), then has itself and its
+// folder deleted at the next restart. Otherwise it changes nothing.
 int RunCopy(const CommandLine& command) {
+    CopyFacts facts;
+    ReadValue(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", facts.installDir);
+    facts.installDir = FullLongPath(facts.installDir);
+    facts.folders = FindSystemFolders();
+    AnsiString self = ModulePath();
+    facts.programPath = FullLongPath(self);
+    facts.givenPath = FullLongPath(command.originalPath);
+    facts.originalImage = FullLongPath(ProcessImage(command.original));
+    if (!CopyMayAct(facts, kNames)) return kExitCopyRefused;
+    SetEvent(command.ready);
+    CloseHandle(command.ready);
     WaitForSingleObject(command.original, INFINITE);
     CloseHandle(command.original);
-    const AnsiString& original = command.originalPath;
-    // Nothing but the uninstaller itself.
-    if (SameText(FileNamePart(original), kRemoverFile)) {
-        bool deleted = TryDelete(original);
-        for (int round = 0; round < kRetries && !deleted; ++round) {
-            Sleep(kRetryMs);
-            deleted = TryDelete(original);
-        }
-        AnsiString folder = DirectoryPart(original);
-        if (!folder.empty()) folder.Truncate(folder.size() - 1);
-        if (!deleted) {
-            Schedule(original);
-            Schedule(folder);
-        } else {
-            // The original may linger a moment, deleted but still held by
-            // a closing handle of the ended process.
-            for (int round = 0; round < kRetries && !RemoveDirectoryA(folder.c_str()); ++round) {
-                if (GetLastError() != ERROR_DIR_NOT_EMPTY || !HoldsOnly(folder, original)) break;
-                Sleep(kRetryMs);
-            }
-        }
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return kExitCopyRefused;
     }
+    DeleteOriginal(facts.givenPath, self);
     // Itself and then its folder, at the next restart.
-    char self[kPathBufferWithZero];
-    DWORD length = GetModuleFileNameA(nullptr, self, kPathBuffer);
-    if (length > 0 && length < kPathBuffer) {
+    if (!self.empty()) {
         Schedule(self);
         AnsiString folder = DirectoryPart(self);
-        if (!folder.empty()) folder.Truncate(folder.size() - 1);
+        folder.Truncate(folder.size() - 1);
         Schedule(folder);
     }
-    return 0;
+    return kExitRemoved;
 }
 
 }  // namespace
@@ -548,7 +625,7 @@ int RunCopy(const CommandLine& command) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     BuildCrcTable();
     CommandLine command = ParseCommandLine();
-    if (command.original != nullptr) return RunCopy(command);
+    if (command.copy) return RunCopy(command);
     RemovalFacts facts = GatherFacts();
     // Hold on to no folder that is about to go.
     SetCurrentDirectoryA(facts.folders.windows.c_str());

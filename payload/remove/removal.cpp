@@ -289,3 +289,11 @@ AnsiString RemovalMessage(const RemovalPlan& plan) {
     }
     return text;
 }
+
+bool CopyMayAct(const CopyFacts& facts, const ProductNames& names) {
+    AnsiString folder, program, given, original;
+    return CheckInstallFolder(facts.installDir, facts.folders, folder) == FolderVerdict::Usable &&
+           FullPathOf(facts.programPath, program) && !IsWithinFolder(program, folder) &&
+           FullPathOf(facts.givenPath, given) && SamePath(given, folder + "\\" + names.remover) &&
+           FullPathOf(facts.originalImage, original) && SamePath(original, given);
+}

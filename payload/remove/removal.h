@@ -129,7 +129,24 @@ enum RemovalExit : int {
     kExitRestart = 3,       // the rest goes at the next restart
     kExitIncomplete = 4,    // something was refused or could not be removed
     kExitKept = 5,          // removed, but files that are not ours as installed were kept
+    kExitCopyRefused = 6,   // "/copy" that is not this installation's own: nothing was changed
 };
+
+// What the second phase is given and finds before it waits: the temporary
+// copy that deletes the uninstaller once it has ended ("/copy").
+struct CopyFacts {
+    AnsiString installDir;  // "InstallDir", as the registry names it now
+    SystemFolders folders;
+    AnsiString programPath;    // the running copy
+    AnsiString givenPath;      // the file it is asked to delete
+    AnsiString originalImage;  // the program of the process it is asked to wait for; empty: none
+};
+
+// True only for the uninstaller's own copy: it runs outside the
+// installation folder that the registry names (one the rule lets it remove
+// from), and is asked to delete that installation's uninstaller after the
+// process that runs it.
+bool CopyMayAct(const CopyFacts& facts, const ProductNames& names);
 
 RemovalPlan MakeRemovalPlan(const RemovalFacts& facts, const ProductNames& names);
 // Notes a file that stays, for the final message and the exit code.

@@ -105,6 +105,12 @@ std::string WindowsFolder() {
     return path;
 }
 
+// Where the uninstaller's copy goes when the temporary folder lies inside
+// the installation folder.
+std::string WindowsTemp() {
+    return WindowsFolder() + "\\Temp";
+}
+
 // The files left for the next restart, in lower case.
 std::string PendingAtRestart() {
     HKEY key;
@@ -151,12 +157,12 @@ Installation ReadInstallation() {
 
 // At most one temporary copy of the uninstaller is left, alone in a folder
 // of its own, and both go at the next restart, the copy first.
-void CheckTemporaryCopies() {
-    std::vector<std::string> folders = List(TempFolder(), "QVR*.tmp");
+void CheckTemporaryCopies(const std::string& where = TempFolder()) {
+    std::vector<std::string> folders = List(where, "QVR*.tmp");
     Check(folders.size() <= 1,
           "at most one temporary copy, found " + std::to_string(folders.size()));
     for (const std::string& name : folders) {
-        std::string folder = TempFolder() + "\\" + name, copy = folder + "\\QVRemove.exe";
+        std::string folder = where + "\\" + name, copy = folder + "\\QVRemove.exe";
         CheckEq(List(folder).size(), size_t{1}, "files in the copy's folder " + folder);
         Check(WaitFor([&] { return PendingNames(copy + "||\\??\\" + folder + "|"); }),
               "temporary copy and then its folder left for the restart: " + folder);
@@ -322,6 +328,73 @@ void QuietActive() {
     RegCloseKey(desktop);
 }
 
+// "/copy" given by anybody but the uninstaller for its own copy changes
+// nothing and ends with code 6: from the installed uninstaller, with a file
+// of the user's to delete; from a copy outside the folder, with no process
+// to wait for; and with the real uninstaller's process, which the user then
+// declines (the copy must not delete it after "No"). Then a removal whose
+// temporary folder lies inside the installation folder: the copy goes to
+// the Windows folder's, and nothing stays behind.
+void ForgedCopy(const std::string& remover) {
+    Installation inst = ReadInstallation();
+    const std::string original = inst.dir + "\\QVRemove.exe";
+    const std::string users = "C:\\users\\Public\\MyStuff";
+    CreateDirectoryA(users.c_str(), nullptr);
+    WriteAll(users + "\\QVRemove.exe", "my own program");
+    std::string installed = ReadAll(original);
+    auto unchanged = [&](const std::string& what) {
+        CheckEq(ReadAll(users + "\\QVRemove.exe"), std::string("my own program"),
+                what + ": the user's file");
+        Check(ReadAll(original) == installed && KeyIn(kUninstallKey),
+              what + ": the installed uninstaller and its entry");
+        Check(PendingAtRestart().find("qvremove") == std::string::npos,
+              what + ": nothing left for the restart");
+    };
+    for (const std::string& command :
+         {"\"" + original + "\" /copy 1 2 \"" + users + "\\QVRemove.exe\"",
+          "\"" + remover + "\" /copy 1 2 \"" + original + "\"",
+          "\"" + remover + "\" /copy 0 0 \"" + users + "\\QVRemove.exe\""}) {
+        Program forged;
+        Check(forged.StartCommand(command), "starts " + command);
+        CheckEq(forged.WaitExit(), 6, "exit code of " + command);
+        unchanged(command);
+    }
+    Program declined;
+    Check(declined.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
+    WaitBox(declined);
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    HANDLE ready = CreateEventA(&inherited, TRUE, FALSE, nullptr);
+    SetHandleInformation(declined.process.hProcess, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    Program forged;
+    std::string command = "\"" + remover + "\" /copy " +
+                          std::to_string(reinterpret_cast<uintptr_t>(declined.process.hProcess)) +
+                          " " + std::to_string(reinterpret_cast<uintptr_t>(ready)) + " \"" +
+                          original + "\"";
+    Check(forged.StartCommand(command, true), "starts " + command);
+    Check(WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0,
+          "with the real process the copy gets as far as waiting for it");
+    Answer(declined, kCaption, kConfirm, IDNO, "confirmation declined");
+    CheckEq(declined.WaitExit(), kExitCancelled, "exit code after No");
+    CheckEq(forged.WaitExit(), 6, "exit code of the copy after No");
+    unchanged("after No");
+    CloseHandle(ready);
+
+    // The uninstaller inherits the temporary folder from this driver.
+    char saved[2][MAX_PATH + 1] = {};
+    const char* const names[] = {"TMP", "TEMP"};
+    for (int i = 0; i < 2; ++i) {
+        GetEnvironmentVariableA(names[i], saved[i], MAX_PATH);
+        SetEnvironmentVariableA(names[i], inst.dir.c_str());
+    }
+    Program inside;
+    Check(inside.StartCommand(inst.quiet), "starts with " + inst.quiet);
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(names[i], saved[i][0] ? saved[i] : nullptr);
+    CheckEq(inside.WaitExit(30000), kExitRemoved, "exit code with the temporary folder inside");
+    CheckRemoved(inst, "", false);
+    CheckEq(List(WindowsTemp(), "QVR*.tmp").size(), size_t{1}, "the copy in " + WindowsTemp());
+    CheckTemporaryCopies(WindowsTemp());
+}
+
 // While the screen saver runs full screen its file can't go: it is left for
 // the restart, and the exit code says so; everything else is removed.
 void InUse() {
@@ -341,7 +414,8 @@ void InUse() {
 
 // After the restart: what was left for it is gone.
 void Restarted() {
-    Check(List(TempFolder(), "QVR*.tmp").empty(), "no temporary copy after the restart");
+    Check(List(TempFolder(), "QVR*.tmp").empty() && List(WindowsTemp(), "QVR*.tmp").empty(),
+          "no temporary copy after the restart");
     std::string saver = WindowsFolder() + "\\" + FileName(ScreenSaverName());
     Check(!Exists(saver), "screen saver gone after the restart");
     Check(PendingAtRestart().find("qvr") == std::string::npos && !PendingNames(saver),
@@ -361,6 +435,18 @@ void Again(const std::string& remover) {
     Program quiet;
     Check(quiet.StartCommand("\"" + remover + "\" /S"), "starts quiet");
     CheckEq(quiet.WaitExit(), kExitNotInstalled, "quiet exit code");
+    // "/copy" with no installation to remove: a twin of the uninstaller
+    // placed elsewhere stays, and neither goes at the restart.
+    std::string twin = "C:\\users\\Public\\QVRemove.exe";
+    CopyFileA(remover.c_str(), twin.c_str(), FALSE);
+    for (const std::string& target : {twin, remover}) {
+        Program forged;
+        Check(forged.StartCommand("\"" + remover + "\" /copy 1 2 \"" + target + "\""),
+              "starts /copy " + target);
+        CheckEq(forged.WaitExit(), 6, "exit code of /copy " + target);
+    }
+    Check(Exists(twin) && PendingAtRestart().find("qvremove") == std::string::npos,
+          "/copy changed nothing");
     Check(List(folder) == before && List(WindowsFolder()) == windows,
           "nothing changed beside the uninstaller and in the Windows folder");
     Check(List(TempFolder(), "QVR*.tmp").empty(), "no copy made");
@@ -431,6 +517,8 @@ int main(int argc, char** argv) {
         QuietActive();
     else if (scenario == "kept")
         Kept();
+    else if (scenario == "forged-copy")
+        ForgedCopy(argv[3]);
     else if (scenario == "in-use")
         InUse();
     else if (scenario == "restarted")

@@ -30,7 +30,7 @@ mkdir -p "$SHOTS" "$LOGS"
 
 PASSED=0
 FAILED=0
-CHAINS=(interactive quiet-active in-use kept help)
+CHAINS=(interactive quiet-active in-use kept forged-copy help)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a CHAINS <<<"$QV_E2E_ONLY"
 
 # step PREFIX LOG PROGRAM ARGS...: one driver run, counted by its PASS line.
@@ -107,7 +107,7 @@ for chain in "${CHAINS[@]}"; do
             # A fresh installation afterwards is a first one: no update
             # text, the default folder and group.
             setup_step "$p" "$chain-reinstall" ;;
-        quiet-active | in-use)
+        quiet-active | in-use | forged-copy)
             remove_step "$p" "$chain" "$chain"
             qv_wine_stop "$p"
             remove_step "$p" "$chain" restarted ;;

@@ -270,3 +270,49 @@ TEST(RemovalOutcome, ExitCodeAndMessageSayWhatIsLeft) {
         << failed;
     EXPECT_NE(failed.find("except for what is listed below"), std::string::npos);
 }
+
+// The second phase acts only as the uninstaller's own copy, outside the
+// installation folder, on that installation's uninstaller, after the
+// process that runs it.
+TEST(RemovalCopy, ActsOnlyAsTheInstallationsOwnCopy) {
+    const char* const kTempCopy =
+        "C:\\Users\\u\\AppData\\Local\\Temp\\QVR0A1B2C3D.tmp\\QVRemove.exe";
+    const char* const kOriginal = "C:\\Program Files\\Quorvel\\QVRemove.exe";
+    const char* const kUsers = "C:\\users\\Public\\MyStuff\\QVRemove.exe";
+    const struct {
+        const char *installDir, *program, *given, *image;
+        bool acts;
+    } cases[] = {
+        {"C:\\Program Files\\Quorvel", kTempCopy, kOriginal, kOriginal, true},
+        {"c:/program files/quorvel/", kTempCopy, "C:\\PROGRAM FILES\\Quorvel\\qvremove.exe",
+         kOriginal, true},
+        {"C:\\Program Files\\Quorvel", "C:\\Program Files\\Quorvel2\\QVR1.tmp\\QVRemove.exe",
+         kOriginal, kOriginal, true},
+        // The installed uninstaller itself, or a copy inside the folder.
+        {"C:\\Program Files\\Quorvel", kOriginal, kUsers, kOriginal, false},
+        {"C:\\Program Files\\Quorvel", kOriginal, kOriginal, kOriginal, false},
+        {"C:\\Program Files\\Quorvel", "C:\\Program Files\\Quorvel\\Temp\\QVR1.tmp\\QVRemove.exe",
+         kOriginal, kOriginal, false},
+        // Another file, or another installation's.
+        {"C:\\Program Files\\Quorvel", kTempCopy, kUsers, kUsers, false},
+        {"C:\\Program Files\\Quorvel", kTempCopy, "C:\\Program Files\\Quorvel\\ReadMe.txt",
+         "C:\\Program Files\\Quorvel\\ReadMe.txt", false},
+        // No such process, or another program's.
+        {"C:\\Program Files\\Quorvel", kTempCopy, kOriginal, "", false},
+        {"C:\\Program Files\\Quorvel", kTempCopy, kOriginal, "C:\\WINDOWS\\explorer.exe", false},
+        // A folder the rule refuses, or none.
+        {"", kTempCopy, "QVRemove.exe", "QVRemove.exe", false},
+        {"C:\\", kTempCopy, "C:\\QVRemove.exe", "C:\\QVRemove.exe", false},
+        {"C:\\WINDOWS", kTempCopy, "C:\\WINDOWS\\QVRemove.exe", "C:\\WINDOWS\\QVRemove.exe", false},
+    };
+    for (const auto& c : cases) {
+        CopyFacts f;
+        f.installDir = c.installDir;
+        f.folders = Installed().folders;
+        f.programPath = c.program;
+        f.givenPath = c.given;
+        f.originalImage = c.image;
+        EXPECT_EQ(CopyMayAct(f, kNames), c.acts)
+            << c.installDir << " " << c.program << " " << c.given;
+    }
+}
