@@ -56,8 +56,10 @@ AnsiString RootOf(const AnsiString& full);
 // is fine. Empty entries are unknown to the system.
 struct SystemFolders {
     AnsiString windows;
-    AnsiString system[2];        // the system folder; its 32-bit twin on 64-bit Windows
-    AnsiString programFiles[3];  // "ProgramFilesDir", "ProgramW6432Dir", "ProgramFilesDir (x86)"
+    AnsiString system[2];  // the system folder; its 32-bit twin on 64-bit Windows
+    // "ProgramFilesDir" in the program's registry view and in the 64-bit
+    // one, "ProgramFilesDir (x86)"
+    AnsiString programFiles[3];
 };
 
 enum class FolderVerdict : uint8_t {
