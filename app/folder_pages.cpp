@@ -7,6 +7,7 @@
 #include "app/setup_state.h"
 #include "app/wizard.h"
 #include "archive/path_buffer.h"
+#include "install/file_system.h"
 #include "install/registry.h"
 #include "resources/resource.h"
 
@@ -27,11 +28,19 @@ bool IsExistingDirectory(const AnsiString& path) {
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool IsLocalFixedDisk(const AnsiString& path) {
-    char current[kPathBuffer] = {};
-    if (!(path.size() >= 2 && path[1] == ':')) GetCurrentDirectoryA(kPathBuffer, current);
-    AnsiString root = DriveRootFor(path, current);
+// Judged by the root of the full path itself: its drive, or its share.
+bool IsLocalFixedDisk(const AnsiString& fullPath) {
+    AnsiString root = RootOf(fullPath);
     return !root.empty() && GetDriveTypeA(root.c_str()) == DRIVE_FIXED;
+}
+
+// The shared rule on a folder text; an existing folder is judged, and
+// taken, in its long form, as the uninstaller will see it.
+static FolderVerdict JudgeFolder(const AnsiString& text, AnsiString& full) {
+    SystemFolders folders = FindSystemFolders();
+    FolderVerdict verdict = CheckInstallFolder(text, folders, full);
+    if (verdict != FolderVerdict::Usable) return verdict;
+    return CheckInstallFolder(LongPathOf(full), folders, full);
 }
 
 bool BrowseForFolder(HWND owner, const char* title, bool startAtPrograms, AnsiString& path) {
@@ -83,10 +92,13 @@ static INT_PTR StayOnPage(HWND page, const char* text, UINT style) {
 // Install-folder page (template 103).
 
 static INT_PTR FolderInit(HWND page) {
-    if (IsExistingDirectory(Setup.previousInstallDir) &&
-        IsLocalFixedDisk(Setup.previousInstallDir)) {
+    // A previous folder that the rule refuses (an older version accepted
+    // more) is not kept: the user chooses again.
+    AnsiString previous;
+    if (JudgeFolder(Setup.previousInstallDir, previous) == FolderVerdict::Usable &&
+        IsExistingDirectory(previous) && IsLocalFixedDisk(previous)) {
         Setup.keepPreviousDir = true;
-        Setup.installDir = Setup.previousInstallDir;
+        Setup.installDir = previous;
         SetDlgItemTextA(page, IDC_FOLDER_EDIT, Setup.installDir.c_str());
     } else {
         Setup.installDir = FindProgramFilesFolder();
@@ -102,22 +114,41 @@ static INT_PTR FolderActivate(HWND page) {
     return FALSE;
 }
 
+// Why a folder text is refused, or nothing for a usable one.
+static AnsiString FolderRefusal(FolderVerdict verdict, const AnsiString& full) {
+    switch (verdict) {
+        case FolderVerdict::Usable:
+            return AnsiString();
+        case FolderVerdict::Empty:
+            // An empty folder would leave the file worker nowhere to write.
+            return "Please enter the folder to install Quorvel into.";
+        case FolderVerdict::Unusable:
+            return kUnusableFolderText;
+        case FolderVerdict::NotFullPath:
+            return "Please type the full path of the folder, beginning with its drive (such as "
+                   "C:\\) or with a network share (such as \\\\server\\share\\).";
+        case FolderVerdict::Root:
+            return "Installation to the root folder is not a good idea. Please select another "
+                   "path.";
+        case FolderVerdict::WindowsFolder:
+        case FolderVerdict::SystemFolder:
+        case FolderVerdict::ProgramFilesFolder:
+            break;
+    }
+    return "\"" + full +
+           "\" is a folder of Windows itself. Please select a folder inside it, "
+           "such as \"" +
+           full + "\\Quorvel\", or another path.";
+}
+
 static INT_PTR FolderNext(HWND page) {
-    Setup.installDir = GetItemText(page, IDC_FOLDER_EDIT);
-    // An empty folder would leave the file worker nowhere to write.
-    if (Setup.installDir.empty()) {
-        return StayOnPage(page, "Please enter the folder to install Quorvel into.", MB_ICONWARNING);
-    }
-    if (IsDriveRootText(Setup.installDir)) {
-        return StayOnPage(page,
-                          "Installation to the root folder is not a good idea. Please select "
-                          "another path.",
-                          MB_ICONWARNING);
-    }
-    if (!IsUsableFolderText(Setup.installDir)) {
-        return StayOnPage(page, kUnusableFolderText, MB_ICONWARNING);
-    }
-    if (IsLocalFixedDisk(Setup.installDir)) return FALSE;
+    AnsiString full;
+    AnsiString refusal = FolderRefusal(JudgeFolder(GetItemText(page, IDC_FOLDER_EDIT), full), full);
+    if (!refusal.empty()) return StayOnPage(page, refusal.c_str(), MB_ICONWARNING);
+    // What the setup creates and records, shown as it will be used.
+    Setup.installDir = full;
+    SetDlgItemTextA(page, IDC_FOLDER_EDIT, full.c_str());
+    if (IsLocalFixedDisk(full)) return FALSE;
     if (MessageBoxA(page,
                     "Warning: Folder path is not on local fixed disk. Setup may fail. Do you "
                     "wish to continue?",

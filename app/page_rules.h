@@ -7,30 +7,7 @@
 
 #include "archive/ansi_string.h"
 #include "archive/path_buffer.h"
-
-// Three characters, a colon second and a separator third: C:\ or C:/.
-inline bool IsDriveRootText(const AnsiString& path) {
-    return path.size() == 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
-// Longest folder text the installation accepts (247): the system creates
-// no folder whose path leaves no room for an 8.3 file name (12 characters)
-// and the zero in a path buffer.
-constexpr size_t kFolderTextLimit = kPathBuffer - 12 - 1;
-
-// True when the file system can hold path as a folder: not longer than
-// kFolderTextLimit, no wildcard or other character that names can't have
-// (which could also match an existing folder by pattern), and ':' only as
-// a drive letter's.
-inline bool IsUsableFolderText(const AnsiString& path) {
-    if (path.size() > kFolderTextLimit) return false;
-    for (size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (c < 0x20 || std::strchr("*?\"<>|", c) != nullptr) return false;
-        if (c == ':' && i != 1) return false;
-    }
-    return true;
-}
+#include "install/paths.h"
 
 // A browsed folder loses one trailing separator (D:\ becomes D:) so that
 // appending "\Quorvel" never doubles it.
@@ -39,15 +16,6 @@ inline AnsiString WithoutTrailingSeparator(const AnsiString& path) {
         return path.Substr(0, path.size() - 1);
     }
     return path;
-}
-
-// The drive root ("X:\") that decides whether path is on a fixed disk: the
-// path's own drive letter, else the current directory's; empty when neither
-// names a drive letter.
-inline AnsiString DriveRootFor(const AnsiString& path, const AnsiString& currentDir) {
-    const AnsiString& source = (path.size() >= 2 && path[1] == ':') ? path : currentDir;
-    if (source.size() < 2 || source[1] != ':') return AnsiString();
-    return source.Substr(0, 2) + "\\";
 }
 
 // True and the text after "root\" when path lies inside root (letter case

@@ -133,3 +133,11 @@ void RemoveCreatedDirectories(AnsiString path, const AnsiString& existingPrefix)
         path.Truncate(tailStart + cut);
     }
 }
+
+AnsiString LongPathOf(const AnsiString& path) {
+    if (path.empty()) return path;
+    AnsiString result;
+    DWORD length = GetLongPathNameA(path.c_str(), result.Buffer(kPathBuffer), kPathBuffer);
+    result.SyncLength();
+    return length > 0 && length < kPathBuffer ? result : path;
+}

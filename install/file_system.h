@@ -27,6 +27,10 @@ bool IsSameOrNewer(HANDLE file);
 // the directories this call created below existingPrefix are removed again.
 bool EnsureDirectoryChain(AnsiString& path, AnsiString& existingPrefix);
 
+// The long form of an existing path (no 8.3 short names); the path itself
+// when it does not exist or has no long form that fits a path buffer.
+AnsiString LongPathOf(const AnsiString& path);
+
 // Removes, deepest first, the directories of path below existingPrefix;
 // stops at the first one that can't be removed.
 void RemoveCreatedDirectories(AnsiString path, const AnsiString& existingPrefix);

@@ -166,11 +166,46 @@ AnsiString FindProgramsFolder() {
     return result;
 }
 
-AnsiString FindProgramFilesFolder() {
+namespace {
+
+// view: 0 for the program's own registry view, KEY_WOW64_64KEY for the
+// 64-bit one (the same on 32-bit Windows).
+AnsiString CurrentVersionValue(const char* valueName, REGSAM view = 0) {
     AnsiString result;
     HKEY key = nullptr;
-    if (!OpenForReading(HKEY_LOCAL_MACHINE, kCurrentVersionKey, key)) return result;
-    QueryRegistryString(key, "ProgramFilesDir", result);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ | view, &key) !=
+        ERROR_SUCCESS)
+        return result;
+    QueryRegistryString(key, valueName, result);
     RegCloseKey(key);
     return result;
+}
+
+// A folder that the system writes into a path buffer; empty on failure.
+template <typename Getter>
+AnsiString SystemFolder(Getter getter) {
+    AnsiString folder;
+    UINT length = getter(folder.Buffer(kPathBuffer), kPathBuffer);
+    folder.SyncLength();
+    return length > 0 && length < kPathBuffer ? folder : AnsiString();
+}
+
+}  // namespace
+
+AnsiString FindProgramFilesFolder() {
+    return CurrentVersionValue("ProgramFilesDir");
+}
+
+SystemFolders FindSystemFolders() {
+    SystemFolders folders;
+    folders.windows = SystemFolder(GetWindowsDirectoryA);
+    folders.system[0] = SystemFolder(GetSystemDirectoryA);
+    folders.system[1] = SystemFolder(GetSystemWow64DirectoryA);
+    // A 32-bit program on 64-bit Windows reads the 32-bit view, whose
+    // "ProgramFilesDir" is the 32-bit folder: the 64-bit view names the
+    // other one ("ProgramW6432Dir" is not in every view everywhere).
+    folders.programFiles[0] = FindProgramFilesFolder();
+    folders.programFiles[1] = CurrentVersionValue("ProgramFilesDir", KEY_WOW64_64KEY);
+    folders.programFiles[2] = CurrentVersionValue("ProgramFilesDir (x86)");
+    return folders;
 }

@@ -7,6 +7,7 @@
 
 #include "archive/ansi_string.h"
 #include "install/install_record.h"
+#include "install/paths.h"
 #include "install/registry_keys.h"
 
 // The system's registry paths, exactly as it expects them.
@@ -36,3 +37,6 @@ void RemoveShellFolder();
 AnsiString FindProgramsFolder();
 // "ProgramFilesDir", or empty.
 AnsiString FindProgramFilesFolder();
+// The Windows folder, the system folders and the program-files folders of
+// both views, as the system names them (empty where it names none).
+SystemFolders FindSystemFolders();

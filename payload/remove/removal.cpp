@@ -4,39 +4,11 @@
 
 namespace {
 
-char Folded(char c) {
-    if (c == '/') return '\\';
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Without one trailing separator, except on a bare drive root ("C:\").
 AnsiString Trimmed(const AnsiString& path) {
     size_t n = path.size();
     if (n > 3 && IsPathSeparator(path[n - 1])) return path.Substr(0, n - 1);
     return path;
-}
-
-bool SameFolded(const AnsiString& a, const AnsiString& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Folded(a[i]) != Folded(b[i])) return false;
-    return true;
-}
-
-bool IsFullPath(const AnsiString& path) {
-    bool drive = path.size() >= 3 && path[1] == ':' && IsPathSeparator(path[2]);
-    bool network = path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
-    return drive || network;
-}
-
-// "C:\", or a share's root "\\server\share".
-bool IsRoot(const AnsiString& path) {
-    AnsiString p = Trimmed(path);
-    if (p.size() <= 3 && p.size() >= 2 && p[1] == ':') return true;
-    if (p.size() < 2 || !IsPathSeparator(p[0]) || !IsPathSeparator(p[1])) return false;
-    int separators = 0;
-    for (size_t i = 2; i < p.size(); ++i) separators += IsPathSeparator(p[i]) ? 1 : 0;
-    return separators <= 1;
 }
 
 // A path below the Programs folder: no drive, no leading separator, no
@@ -59,25 +31,38 @@ AnsiString Quoted(const AnsiString& text) {
 }
 
 // Why the installation folder can't be the one to remove from; empty when it
-// can. Every value that names the folder must agree with where this program
-// runs, or it is not the installation this program belongs to.
-AnsiString FolderRefusal(const RemovalFacts& facts) {
+// can, and folder is then its full path. The setup's folder page applies the
+// same rule, so that it never installs where this refuses. Every value that
+// names the folder must agree with where this program runs, or it is not
+// the installation this program belongs to.
+AnsiString FolderRefusal(const RemovalFacts& facts, AnsiString& folder) {
     const AnsiString& dir = facts.installDir;
-    if (dir.empty()) return "the registry does not say where Quorvel is installed";
     AnsiString named = "the registry names " + Quoted(dir) + " as the installation folder, which ";
-    if (!IsFullPath(dir)) return named + "is not a full path";
-    if (IsRoot(dir)) return named + "is a drive root";
-    if (SamePath(dir, facts.windowsDir)) return named + "is the Windows folder";
-    for (const AnsiString& system : facts.systemDirs)
-        if (!system.empty() && SamePath(dir, system)) return named + "is the system folder";
-    for (const AnsiString& programFiles : facts.programFilesDirs) {
-        if (!programFiles.empty() && SamePath(dir, programFiles))
-            return named + "is the program-files folder";
+    switch (CheckInstallFolder(dir, facts.folders, folder)) {
+        case FolderVerdict::Usable:
+            break;
+        case FolderVerdict::Empty:
+            return "the registry does not say where Quorvel is installed";
+        case FolderVerdict::Unusable:
+            return named + "is no usable folder name";
+        case FolderVerdict::NotFullPath:
+            return named + "is not a full path";
+        case FolderVerdict::Root:
+            return named + "is a drive or share root";
+        case FolderVerdict::WindowsFolder:
+            return named + "is the Windows folder";
+        case FolderVerdict::SystemFolder:
+            return named + "is a system folder";
+        case FolderVerdict::ProgramFilesFolder:
+            return named + "is a program-files folder";
     }
-    AnsiString own = DirectoryPart(facts.programPath);
-    if (!SamePath(dir, own))
-        return named + "is not the folder this program runs from (" + Quoted(Trimmed(own)) + ")";
-    if (!facts.appPathDir.empty() && !SamePath(dir, facts.appPathDir)) {
+    AnsiString own;
+    if (!FullPathOf(DirectoryPart(facts.programPath), own) || !SamePath(folder, own))
+        return named + "is not the folder this program runs from (" +
+               Quoted(Trimmed(DirectoryPart(facts.programPath))) + ")";
+    AnsiString appPath;
+    if (!facts.appPathDir.empty() &&
+        !(FullPathOf(facts.appPathDir, appPath) && SamePath(folder, appPath))) {
         return "the product key names " + Quoted(dir) + " as the installation folder, but the " +
                "application path names " + Quoted(facts.appPathDir);
     }
@@ -90,27 +75,43 @@ struct PlanBuilder {
     void Add(Step step, const AnsiString& target) {
         if (plan.actionCount < kMaxActions) plan.actions[plan.actionCount++] = {step, target};
     }
+    void AddFile(const AnsiString& path, FileCheck check, uint32_t size, uint32_t crc) {
+        Add(Step::DeleteFile, path);
+        if (plan.actionCount == 0) return;
+        Action& action = plan.actions[plan.actionCount - 1];
+        action.check = check;
+        action.size = size;
+        action.crc = crc;
+    }
     void Refuse(const AnsiString& sentence) {
         if (plan.refusalCount < kMaxRefusals) plan.refusals[plan.refusalCount++] = sentence;
     }
 };
+
+const ProductFile* FindFile(const ProductNames& names, const char* name) {
+    for (size_t i = 0; i < names.count; ++i)
+        if (SameText(names.files[i].name, name)) return &names.files[i];
+    return nullptr;
+}
 
 void PlanScreenSaver(const RemovalFacts& facts, const ProductNames& names, const AnsiString& folder,
                      PlanBuilder& out) {
     const AnsiString& saver = facts.saverPath;
     if (saver.empty()) return;
     AnsiString where = DirectoryPart(saver);
-    bool ours = SameText(FileNamePart(saver), names.saver) &&
-                (SamePath(where, facts.windowsDir) || SamePath(where, folder));
+    const ProductFile* file = FindFile(names, names.saver);
+    bool ours = file != nullptr && SameText(FileNamePart(saver), names.saver) &&
+                (SamePath(where, facts.folders.windows) || SamePath(where, folder));
     if (!ours) {
         out.Refuse(Quoted(saver) + " was not removed: the screen saver is " + names.saver +
                    " in the Windows folder or the installation folder.");
         return;
     }
-    // Windows would go on trying to start a file that is gone.
+    // Windows would go on trying to start a file that is gone (cleared
+    // only when the file goes).
     if (SamePath(facts.activeSaver, saver) || SamePath(facts.activeSaverLong, saver))
         out.Add(Step::ClearActiveSaver, facts.activeSaver);
-    out.Add(Step::DeleteFile, saver);
+    out.AddFile(saver, file->check, file->size, file->crc);
 }
 
 void PlanFolder(const RemovalFacts& facts, const ProductNames& names, const AnsiString& folder,
@@ -118,14 +119,19 @@ void PlanFolder(const RemovalFacts& facts, const ProductNames& names, const Ansi
     AnsiString ownName = FileNamePart(facts.programPath);
     bool self = false;
     for (size_t i = 0; i < names.count; ++i) {
-        AnsiString name = names.files[i];
+        const ProductFile& file = names.files[i];
         // The screen saver goes only where the application path names it.
-        if (SameText(name, names.saver)) continue;
-        if (SameText(name, names.remover) && SameText(name, ownName)) {
+        if (SameText(file.name, names.saver)) continue;
+        AnsiString path = folder + "\\" + file.name;
+        if (file.check != FileCheck::Program) {
+            out.AddFile(path, file.check, file.size, file.crc);
+        } else if (SameText(file.name, ownName)) {
             self = true;
-            continue;
+        } else if (facts.programRead) {
+            // Started under another name: the product's copy goes when it
+            // is this program's twin.
+            out.AddFile(path, FileCheck::Contents, facts.programSize, facts.programCrc);
         }
-        out.Add(Step::DeleteFile, folder + "\\" + name);
     }
     if (self) out.Add(Step::DeleteSelf, folder + "\\" + ownName);
     out.Add(Step::RemoveFolder, folder);
@@ -175,15 +181,56 @@ AnsiString Section(const RemovalPlan& plan, Outcome outcome, const char* heading
     return lines.empty() ? lines : "\n\n" + AnsiString(heading) + lines;
 }
 
-}  // namespace
-
-bool SameText(const AnsiString& a, const AnsiString& b) {
-    return SameFolded(a, b);
+// Before b in the order of the paths, letter case ignored.
+bool PathBefore(const AnsiString& a, const AnsiString& b) {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    }
+    return a.size() < b.size();
 }
 
-bool SamePath(const AnsiString& a, const AnsiString& b) {
-    if (a.empty() || b.empty()) return false;
-    return SameFolded(Trimmed(a), Trimmed(b));
+AnsiString Decimal(size_t n) {
+    AnsiString digits = n >= 10 ? Decimal(n / 10) : AnsiString();
+    return digits += static_cast<char>('0' + n % 10);
+}
+
+AnsiString KeptLine(const KeptFile& file) {
+    switch (file.why) {
+        case KeptWhy::NotOurs:
+            break;
+        case KeptWhy::Changed:
+            return file.path + " (not the file Quorvel installed)";
+        case KeptWhy::Link:
+            return file.path + " (a link)";
+        case KeptWhy::Folder:
+            return file.path + " (a folder)";
+    }
+    return file.path;
+}
+
+// The kept files the message names, then how many more there are.
+AnsiString KeptSection(const RemovalPlan& plan) {
+    if (plan.keptCount == 0) return AnsiString();
+    AnsiString text = "\n\nKept, because Quorvel did not install them as they are now:";
+    size_t shown = plan.keptCount < kKeptShown ? plan.keptCount : kKeptShown;
+    for (size_t i = 0; i < shown; ++i) text += "\n    " + KeptLine(plan.kept[i]);
+    if (plan.keptCount > shown) text += "\n    and " + Decimal(plan.keptCount - shown) + " more";
+    return text;
+}
+
+}  // namespace
+
+void NoteKept(RemovalPlan& plan, const AnsiString& path, KeptWhy why) {
+    size_t shown = plan.keptCount < kKeptShown ? plan.keptCount : kKeptShown;
+    ++plan.keptCount;
+    size_t at = shown;
+    while (at > 0 && PathBefore(path, plan.kept[at - 1].path)) --at;
+    if (at == kKeptShown) return;  // beyond the ones named
+    size_t last = shown < kKeptShown ? shown : kKeptShown - 1;
+    for (size_t i = last; i > at; --i) plan.kept[i] = plan.kept[i - 1];
+    plan.kept[at] = {path, why};
 }
 
 RemovalPlan MakeRemovalPlan(const RemovalFacts& facts, const ProductNames& names) {
@@ -191,13 +238,13 @@ RemovalPlan MakeRemovalPlan(const RemovalFacts& facts, const ProductNames& names
     plan.installed = facts.productKey;
     if (!plan.installed) return plan;
     PlanBuilder out{plan};
-    AnsiString refusal = FolderRefusal(facts);
+    AnsiString folder;
+    AnsiString refusal = FolderRefusal(facts, folder);
     if (!refusal.empty()) {
         // Without a trustworthy folder nothing tells this installation apart.
         out.Refuse("Nothing was removed: " + refusal + ".");
         return plan;
     }
-    AnsiString folder = Trimmed(facts.installDir);
     PlanScreenSaver(facts, names, folder, out);
     PlanFolder(facts, names, folder, out);
     PlanGroup(facts, out);
@@ -214,6 +261,7 @@ int RemovalExitCode(const RemovalPlan& plan) {
         failed = failed || plan.outcomes[i] == Outcome::Failed;
     }
     if (failed) return kExitIncomplete;
+    if (plan.keptCount > 0) return kExitKept;
     return scheduled ? kExitRestart : kExitRemoved;
 }
 
@@ -227,6 +275,7 @@ AnsiString RemovalMessage(const RemovalPlan& plan) {
     text += Section(plan, Outcome::Scheduled, "Removed when you restart your computer:");
     text += Section(plan, Outcome::Failed, "Could not be removed:");
     for (size_t i = 0; i < plan.refusalCount; ++i) text += "\n\n" + plan.refusals[i];
+    text += KeptSection(plan);
     for (size_t i = 0; i < plan.actionCount; ++i) {
         if (plan.outcomes[i] != Outcome::Kept) continue;
         const Action& action = plan.actions[i];
@@ -239,4 +288,12 @@ AnsiString RemovalMessage(const RemovalPlan& plan) {
         }
     }
     return text;
+}
+
+bool CopyMayAct(const CopyFacts& facts, const ProductNames& names) {
+    AnsiString folder, program, given, original;
+    return CheckInstallFolder(facts.installDir, facts.folders, folder) == FolderVerdict::Usable &&
+           FullPathOf(facts.programPath, program) && !IsWithinFolder(program, folder) &&
+           FullPathOf(facts.givenPath, given) && SamePath(given, folder + "\\" + names.remover) &&
+           FullPathOf(facts.originalImage, original) && SamePath(original, given);
 }

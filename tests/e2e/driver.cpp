@@ -531,8 +531,9 @@ void NoShortcuts(const std::string& exe) {
     CheckLaunched();
 }
 
-// Root refused, empty refused, a removable drive D: asked about; then
-// Cancel on pages 3 and 4, the first time withdrawn in the question.
+// Roots, relative paths and the folders of Windows refused, empty refused,
+// a share and a removable drive D: asked about; then Cancel on pages 3 and
+// 4, the first time withdrawn in the question.
 void FolderChecks(const std::string& exe) {
     const char* warning =
         "Warning: Folder path is not on local fixed disk. Setup may fail. Do you wish to "
@@ -543,13 +544,42 @@ void FolderChecks(const std::string& exe) {
     if (!sheet) return;
     Next(sheet, 1, "licence");
     Next(sheet, 2, "folder");
-    for (const char* root : {"C:\\", "C:/"}) {
-        SetItem(sheet, IDC_FOLDER_EDIT, root);
+    // Refused with these words: what is no full path, roots however
+    // written (a share's too), and the folders of Windows themselves, which
+    // the uninstaller would refuse to remove from.
+    const std::string root =
+        "Installation to the root folder is not a good idea. Please select another path.";
+    const std::string notFull =
+        "Please type the full path of the folder, beginning with its drive (such as C:\\) or "
+        "with a network share (such as \\\\server\\share\\).";
+    auto windowsOwn = [](const std::string& folder) {
+        return "\"" + folder +
+               "\" is a folder of Windows itself. Please select a folder inside "
+               "it, such as \"" +
+               folder + "\\Quorvel\", or another path.";
+    };
+    const std::pair<std::string, std::string> refused[] = {
+        {"C:\\", root},
+        {"C:/", root},
+        {"C:\\\\", root},
+        {"C:\\.", root},
+        {"C:\\windows\\..", root},
+        {"\\\\localhost\\C$", root},
+        {"Quorvel", notFull},
+        {"C:Quorvel", notFull},
+        {"\\Quorvel", notFull},
+        {"C:\\windows", windowsOwn("C:\\windows")},
+        {"C:\\windows\\system32", windowsOwn("C:\\windows\\system32")},
+        {"C:\\windows\\syswow64\\", windowsOwn("C:\\windows\\syswow64")},
+        {"C:\\Program Files", windowsOwn("C:\\Program Files")},
+        {"C:\\Program Files (x86)...", windowsOwn("C:\\Program Files (x86)")},
+        {"C:\\Program Files\\Quorvel\\..", windowsOwn("C:\\Program Files")},
+    };
+    for (const auto& [text, words] : refused) {
+        SetItem(sheet, IDC_FOLDER_EDIT, text);
         Press(sheet, PSBTN_NEXT);
-        Answer(setup, "Quorvel Setup",
-               "Installation to the root folder is not a good idea. Please select another path.",
-               IDOK, std::string("root ") + root);
-        WaitPage(sheet, 2, "stays after root");
+        Answer(setup, "Quorvel Setup", words, IDOK, "refused " + text);
+        WaitPage(sheet, 2, "stays after " + text);
     }
     SetItem(sheet, IDC_FOLDER_EDIT, "");
     Press(sheet, PSBTN_NEXT);
@@ -565,6 +595,11 @@ void FolderChecks(const std::string& exe) {
         Answer(setup, "Quorvel Setup", kUnusableFolder, IDOK, "unusable " + text.substr(0, 12));
         WaitPage(sheet, 2, "stays after an unusable text");
     }
+    // A share is judged by its own root, not by the current folder's drive.
+    SetItem(sheet, IDC_FOLDER_EDIT, "\\\\localhost\\C$\\Quorvel");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "Quorvel Setup", warning, IDNO, "share, No");
+    WaitPage(sheet, 2, "No stays");
     SetItem(sheet, IDC_FOLDER_EDIT, "D:\\Quorvel");
     Press(sheet, PSBTN_NEXT);
     Answer(setup, "Quorvel Setup", warning, IDNO, "removable, No");
@@ -587,6 +622,20 @@ void FolderChecks(const std::string& exe) {
     CheckEq(setup.WaitExit(), 0, "exit code");
     Check(GetFileAttributesA("D:\\Quorvel") == INVALID_FILE_ATTRIBUTES, "nothing written to D:");
     CheckNotLaunched();
+}
+
+// The names in a folder, each in brackets, as listed.
+std::string FolderNames(const std::string& folder) {
+    std::string names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..") names += "[" + name + "]";
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
 }
 
 // Walks to the progress page with a folder that can't be created: the
@@ -613,7 +662,9 @@ void BlockedFolder(const std::string& exe) {
     HWND sheet = StartAndFindSheet(setup, exe);
     if (!sheet) return;
     FailOnFolder(setup, sheet, "C:\\Blocked\\Quorvel");
-    SetItem(sheet, IDC_FOLDER_EDIT, "C:\\Good\\Quorvel");
+    // Typed untidily: installed into, and recorded as, the full path that
+    // the system makes of it.
+    SetItem(sheet, IDC_FOLDER_EDIT, "C:/Good\\\\Sub\\..\\.\\Quorvel. .");
     Next(sheet, 3, "group again");
     Next(sheet, 4, "progress again");
     CheckFinished(sheet);
@@ -621,6 +672,7 @@ void BlockedFolder(const std::string& exe) {
     CheckFiles("C:\\Good\\Quorvel");
     CheckRegistry("C:\\Good\\Quorvel", "Quorvel");
     CheckLinks("C:\\Good\\Quorvel", "Quorvel");
+    CheckEq(FolderNames("C:\\Good"), std::string("[Quorvel]"), "folders made in C:\\Good");
     CheckLaunched();
 }
 

@@ -57,11 +57,11 @@ bool Program::Start(const std::string& exe) {
                           nullptr, &startup, &process) != 0;
 }
 
-bool Program::StartCommand(std::string commandLine) {
+bool Program::StartCommand(std::string commandLine, bool inherit) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process) != 0;
+    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr,
+                          nullptr, &startup, &process) != 0;
 }
 
 int Program::WaitExit(int ms) {

@@ -36,8 +36,9 @@ struct Program {
 
     // The program file, with its quoted name as the command line.
     bool Start(const std::string& exe);
-    // A command line as it stands, as the shell passes one on.
-    bool StartCommand(std::string commandLine);
+    // A command line as it stands, as the shell passes one on; inherit
+    // hands the inheritable handles on.
+    bool StartCommand(std::string commandLine, bool inherit = false);
     // Exit code, or -1 when it does not end in time.
     int WaitExit(int ms = 15000);
     std::vector<HWND> Windows(const char* className) const;

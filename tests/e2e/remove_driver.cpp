@@ -13,6 +13,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,46 @@ const char* const kConfirm =
     "Do you want to remove Quorvel screen saver and all of its components from your computer?";
 const char* const kRemoved = "Quorvel screen saver was removed from your computer.";
 const char* const kNotInstalled = "Quorvel screen saver is not installed on this computer.";
+const char* const kRemovedExcept =
+    "Quorvel screen saver was removed from your computer, except for what is listed below.";
+const char* const kKeptHeading = "Kept, because Quorvel did not install them as they are now:";
 // Exit codes of the uninstaller.
-constexpr int kExitRemoved = 0, kExitNotInstalled = 1, kExitCancelled = 2, kExitRestart = 3;
+constexpr int kExitRemoved = 0, kExitNotInstalled = 1, kExitCancelled = 2, kExitRestart = 3,
+              kExitKept = 5;
 
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The name itself is listed (a link to nothing included).
+bool Listed(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string text;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "(missing)";
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(f);
+    return text;
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    Check(f != INVALID_HANDLE_VALUE &&
+              WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+              written == text.size(),
+          "write " + path);
+    CloseHandle(f);
 }
 
 // Names in a folder matching a pattern such as "*" or "QVR*.tmp".
@@ -67,6 +103,12 @@ std::string WindowsFolder() {
     char path[MAX_PATH + 1] = {};
     GetWindowsDirectoryA(path, MAX_PATH);
     return path;
+}
+
+// Where the uninstaller's copy goes when the temporary folder lies inside
+// the installation folder.
+std::string WindowsTemp() {
+    return WindowsFolder() + "\\Temp";
 }
 
 // The files left for the next restart, in lower case.
@@ -115,12 +157,12 @@ Installation ReadInstallation() {
 
 // At most one temporary copy of the uninstaller is left, alone in a folder
 // of its own, and both go at the next restart, the copy first.
-void CheckTemporaryCopies() {
-    std::vector<std::string> folders = List(TempFolder(), "QVR*.tmp");
+void CheckTemporaryCopies(const std::string& where = TempFolder()) {
+    std::vector<std::string> folders = List(where, "QVR*.tmp");
     Check(folders.size() <= 1,
           "at most one temporary copy, found " + std::to_string(folders.size()));
     for (const std::string& name : folders) {
-        std::string folder = TempFolder() + "\\" + name, copy = folder + "\\QVRemove.exe";
+        std::string folder = where + "\\" + name, copy = folder + "\\QVRemove.exe";
         CheckEq(List(folder).size(), size_t{1}, "files in the copy's folder " + folder);
         Check(WaitFor([&] { return PendingNames(copy + "||\\??\\" + folder + "|"); }),
               "temporary copy and then its folder left for the restart: " + folder);
@@ -175,13 +217,11 @@ BOOL CALLBACK CollectRichText(HWND window, LPARAM text) {
 // ---- scenarios ----
 
 // Started as Windows starts it, with a file of the user's own in the folder:
-// first declined, then confirmed.
+// first declined, then confirmed; the message names the file it kept.
 void Interactive() {
     Installation inst = ReadInstallation();
     std::string userFile = inst.dir + "\\My notes.txt";
-    HANDLE f = CreateFileA(userFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    Check(f != INVALID_HANDLE_VALUE, "make the user's file");
-    CloseHandle(f);
+    WriteAll(userFile, "");
     Program declined;
     Check(declined.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
     Answer(declined, kCaption, kConfirm, IDNO, "confirmation declined");
@@ -195,16 +235,73 @@ void Interactive() {
     Box done = WaitBox(remover);
     Screenshot(done.window, "removed");
     CheckEq(done.text,
-            std::string(kRemoved) + "\n\nThe folder \"" + inst.dir +
+            std::string(kRemovedExcept) + "\n\n" + kKeptHeading + "\n    " + userFile +
+                "\n\nThe folder \"" + inst.dir +
                 "\" was kept: it holds files that are not part of Quorvel.",
             "final message");
     if (done.window) PostMessageA(GetDlgItem(done.window, IDOK), BM_CLICK, 0, 0);
-    CheckEq(remover.WaitExit(), kExitRemoved, "exit code");
+    CheckEq(remover.WaitExit(), kExitKept, "exit code");
     CheckRemoved(inst, userFile, false);
 }
 
+// What the runner and this scenario placed in the installation folder
+// before the removal. Links (Unix symbolic links, made by the runner) lead
+// to C:\outside; Scenes.dat's and the screen saver's targets hold the very
+// bytes of the product's file, so only the link check keeps them.
+//   ReadMe.txt      the user's own text under the product's name (as after
+//                   "No" to the setup's overwrite question)
+//   letter.doc      a file of the user's own
+//   ~qv5678.tmp     an entry's temporary file that a killed setup left
+//   Scenes.dat      link to C:\outside\Scenes.dat
+//   Quorvel.FTS     link to C:\outside\Quorvel.FTS (a help index name)
+//   Quorvel.cnt     a second name (hard link) of C:\outside\Quorvel.cnt
+//   Photos          link to the folder C:\outside\dir
+//   ~qv0001.tmp     link to C:\outside\temp.txt
+//   C:\windows\Quorvel.scr   link to C:\outside\Quorvel.scr
+// Only our plain, unchanged files go; nothing outside is touched, and the
+// message names what stayed.
+void Kept() {
+    Installation inst = ReadInstallation();
+    const std::string outside = "C:\\outside";
+    std::map<std::string, std::string> before;
+    for (const char* name :
+         {"Scenes.dat", "Quorvel.FTS", "Quorvel.cnt", "Quorvel.scr", "temp.txt", "dir\\keep.txt"})
+        before[name] = ReadAll(outside + "\\" + name);
+    WriteAll(inst.dir + "\\ReadMe.txt", "my tax notes");
+    WriteAll(inst.dir + "\\letter.doc", "Dear ...");
+    WriteAll(inst.dir + "\\~qv5678.tmp", "half an entry");
+    Program remover;
+    Check(remover.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
+    Answer(remover, kCaption, kConfirm, IDYES, "confirmation");
+    Box done = WaitBox(remover);
+    Screenshot(done.window, "kept");
+    std::string d = inst.dir + "\\";
+    CheckEq(done.text,
+            std::string(kRemovedExcept) + "\n\n" + kKeptHeading + "\n    " + d +
+                "letter.doc\n    " + d + "Photos (a link)\n    " + d +
+                "Quorvel.cnt (a link)\n    " + d + "Quorvel.FTS (a link)\n    " + d +
+                "ReadMe.txt (not the file Quorvel installed)\n    and 3 more\n\nThe folder \"" +
+                inst.dir + "\" was kept: it holds files that are not part of Quorvel.",
+            "final message");
+    if (done.window) PostMessageA(GetDlgItem(done.window, IDOK), BM_CLICK, 0, 0);
+    CheckEq(remover.WaitExit(), kExitKept, "exit code");
+    for (const auto& [name, text] : before)
+        CheckEq(ReadAll(outside + "\\" + name), text, "outside, unchanged: " + name);
+    CheckEq(ReadAll(d + "ReadMe.txt"), std::string("my tax notes"), "the user's ReadMe.txt");
+    for (const char* name :
+         {"letter.doc", "Scenes.dat", "Quorvel.FTS", "Quorvel.cnt", "Photos", "~qv0001.tmp"})
+        Check(Listed(d + name), std::string("kept: ") + name);
+    Check(Listed(inst.saver), "kept: the screen saver link");
+    Check(WaitFor([&] { return !Exists(d + "QVRemove.exe"); }), "uninstaller deleted by its copy");
+    for (const char* name : {"~qv5678.tmp", "Quorvel.Hlp"})
+        Check(!Exists(d + name), std::string("removed: ") + name);
+    Check(!KeyIn(kProductKey) && !KeyIn(kUninstallKey), "registry entries removed");
+}
+
 // Through QuietUninstallString, with our screen saver the active one (in
-// its short form and other letter case, as Windows may store it).
+// its short form and other letter case, as Windows may store it) and a
+// file of the user's own in the folder: no word, and the exit code says
+// that something was kept.
 void QuietActive() {
     Installation inst = ReadInstallation();
     char shortForm[MAX_PATH] = {};
@@ -218,15 +315,84 @@ void QuietActive() {
     RegSetValueExA(desktop, "SCRNSAVE.EXE", 0, REG_SZ,
                    reinterpret_cast<const BYTE*>(active.c_str()),
                    static_cast<DWORD>(active.size() + 1));
+    std::string userFile = inst.dir + "\\letter.doc";
+    WriteAll(userFile, "Dear ...");
     Program remover;
     Check(remover.StartCommand(inst.quiet), "starts with " + inst.quiet);
-    CheckEq(remover.WaitExit(30000), kExitRemoved, "exit code");
+    CheckEq(remover.WaitExit(30000), kExitKept, "exit code");
     Check(remover.Box() == nullptr, "no message");
-    CheckRemoved(inst, "", false);
+    CheckRemoved(inst, userFile, false);
     Check(RegQueryValueExA(desktop, "SCRNSAVE.EXE", nullptr, nullptr, nullptr, nullptr) ==
               ERROR_FILE_NOT_FOUND,
           "SCRNSAVE.EXE cleared");
     RegCloseKey(desktop);
+}
+
+// "/copy" given by anybody but the uninstaller for its own copy changes
+// nothing and ends with code 6: from the installed uninstaller, with a file
+// of the user's to delete; from a copy outside the folder, with no process
+// to wait for; and with the real uninstaller's process, which the user then
+// declines (the copy must not delete it after "No"). Then a removal whose
+// temporary folder lies inside the installation folder: the copy goes to
+// the Windows folder's, and nothing stays behind.
+void ForgedCopy(const std::string& remover) {
+    Installation inst = ReadInstallation();
+    const std::string original = inst.dir + "\\QVRemove.exe";
+    const std::string users = "C:\\users\\Public\\MyStuff";
+    CreateDirectoryA(users.c_str(), nullptr);
+    WriteAll(users + "\\QVRemove.exe", "my own program");
+    std::string installed = ReadAll(original);
+    auto unchanged = [&](const std::string& what) {
+        CheckEq(ReadAll(users + "\\QVRemove.exe"), std::string("my own program"),
+                what + ": the user's file");
+        Check(ReadAll(original) == installed && KeyIn(kUninstallKey),
+              what + ": the installed uninstaller and its entry");
+        Check(PendingAtRestart().find("qvremove") == std::string::npos,
+              what + ": nothing left for the restart");
+    };
+    for (const std::string& command :
+         {"\"" + original + "\" /copy 1 2 \"" + users + "\\QVRemove.exe\"",
+          "\"" + remover + "\" /copy 1 2 \"" + original + "\"",
+          "\"" + remover + "\" /copy 0 0 \"" + users + "\\QVRemove.exe\""}) {
+        Program forged;
+        Check(forged.StartCommand(command), "starts " + command);
+        CheckEq(forged.WaitExit(), 6, "exit code of " + command);
+        unchanged(command);
+    }
+    Program declined;
+    Check(declined.StartCommand(inst.uninstall), "starts with " + inst.uninstall);
+    WaitBox(declined);
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    HANDLE ready = CreateEventA(&inherited, TRUE, FALSE, nullptr);
+    SetHandleInformation(declined.process.hProcess, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    Program forged;
+    std::string command = "\"" + remover + "\" /copy " +
+                          std::to_string(reinterpret_cast<uintptr_t>(declined.process.hProcess)) +
+                          " " + std::to_string(reinterpret_cast<uintptr_t>(ready)) + " \"" +
+                          original + "\"";
+    Check(forged.StartCommand(command, true), "starts " + command);
+    Check(WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0,
+          "with the real process the copy gets as far as waiting for it");
+    Answer(declined, kCaption, kConfirm, IDNO, "confirmation declined");
+    CheckEq(declined.WaitExit(), kExitCancelled, "exit code after No");
+    CheckEq(forged.WaitExit(), 6, "exit code of the copy after No");
+    unchanged("after No");
+    CloseHandle(ready);
+
+    // The uninstaller inherits the temporary folder from this driver.
+    char saved[2][MAX_PATH + 1] = {};
+    const char* const names[] = {"TMP", "TEMP"};
+    for (int i = 0; i < 2; ++i) {
+        GetEnvironmentVariableA(names[i], saved[i], MAX_PATH);
+        SetEnvironmentVariableA(names[i], inst.dir.c_str());
+    }
+    Program inside;
+    Check(inside.StartCommand(inst.quiet), "starts with " + inst.quiet);
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(names[i], saved[i][0] ? saved[i] : nullptr);
+    CheckEq(inside.WaitExit(30000), kExitRemoved, "exit code with the temporary folder inside");
+    CheckRemoved(inst, "", false);
+    CheckEq(List(WindowsTemp(), "QVR*.tmp").size(), size_t{1}, "the copy in " + WindowsTemp());
+    CheckTemporaryCopies(WindowsTemp());
 }
 
 // While the screen saver runs full screen its file can't go: it is left for
@@ -248,7 +414,8 @@ void InUse() {
 
 // After the restart: what was left for it is gone.
 void Restarted() {
-    Check(List(TempFolder(), "QVR*.tmp").empty(), "no temporary copy after the restart");
+    Check(List(TempFolder(), "QVR*.tmp").empty() && List(WindowsTemp(), "QVR*.tmp").empty(),
+          "no temporary copy after the restart");
     std::string saver = WindowsFolder() + "\\" + FileName(ScreenSaverName());
     Check(!Exists(saver), "screen saver gone after the restart");
     Check(PendingAtRestart().find("qvr") == std::string::npos && !PendingNames(saver),
@@ -268,6 +435,18 @@ void Again(const std::string& remover) {
     Program quiet;
     Check(quiet.StartCommand("\"" + remover + "\" /S"), "starts quiet");
     CheckEq(quiet.WaitExit(), kExitNotInstalled, "quiet exit code");
+    // "/copy" with no installation to remove: a twin of the uninstaller
+    // placed elsewhere stays, and neither goes at the restart.
+    std::string twin = "C:\\users\\Public\\QVRemove.exe";
+    CopyFileA(remover.c_str(), twin.c_str(), FALSE);
+    for (const std::string& target : {twin, remover}) {
+        Program forged;
+        Check(forged.StartCommand("\"" + remover + "\" /copy 1 2 \"" + target + "\""),
+              "starts /copy " + target);
+        CheckEq(forged.WaitExit(), 6, "exit code of /copy " + target);
+    }
+    Check(Exists(twin) && PendingAtRestart().find("qvremove") == std::string::npos,
+          "/copy changed nothing");
     Check(List(folder) == before && List(WindowsFolder()) == windows,
           "nothing changed beside the uninstaller and in the Windows folder");
     Check(List(TempFolder(), "QVR*.tmp").empty(), "no copy made");
@@ -336,6 +515,10 @@ int main(int argc, char** argv) {
         Interactive();
     else if (scenario == "quiet-active")
         QuietActive();
+    else if (scenario == "kept")
+        Kept();
+    else if (scenario == "forged-copy")
+        ForgedCopy(argv[3]);
     else if (scenario == "in-use")
         InUse();
     else if (scenario == "restarted")

@@ -30,7 +30,7 @@ mkdir -p "$SHOTS" "$LOGS"
 
 PASSED=0
 FAILED=0
-CHAINS=(interactive quiet-active in-use help)
+CHAINS=(interactive quiet-active in-use kept forged-copy help)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a CHAINS <<<"$QV_E2E_ONLY"
 
 # step PREFIX LOG PROGRAM ARGS...: one driver run, counted by its PASS line.
@@ -51,6 +51,30 @@ setup_step() { step "$1" "$2" "$1/drive_c/qvsetup/driver.exe" first 'C:\qvsetup\
 remove_step() {
     step "$1" "$2-$3" "$1/drive_c/qvsetup/remove.exe" "$3" 'C:\qvsetup\manifest.txt' \
         'C:\qvsetup\QVRemove.exe' "Z:${SHOTS//\//\\}"
+}
+
+# kept_links PREFIX: links into the installation folder and the Windows
+# folder, as a user or another program may place them (Unix symbolic links
+# and a hard link, under Wine), to files and a folder in C:\outside, some of
+# them with the very bytes of the product's files. The scenario "kept"
+# checks that they and their targets stay.
+kept_links() {
+    local c=$1/drive_c inst out
+    inst="$c/Program Files$([ "$QV_BUILD_NAME" = win32 ] && echo ' (x86)')/Quorvel"
+    out=$c/outside
+    mkdir -p "$out/dir"
+    echo "mine" >"$out/dir/keep.txt"
+    echo "an index of mine" >"$out/Quorvel.FTS"
+    echo "a temporary file of mine" >"$out/temp.txt"
+    mv "$inst/Scenes.dat" "$out/Scenes.dat"
+    mv "$inst/Quorvel.cnt" "$out/Quorvel.cnt"
+    mv "$c/windows/Quorvel.scr" "$out/Quorvel.scr"
+    ln -s "$out/Scenes.dat" "$inst/Scenes.dat"
+    ln "$out/Quorvel.cnt" "$inst/Quorvel.cnt"
+    ln -s "$out/Quorvel.scr" "$c/windows/Quorvel.scr"
+    ln -s "$out/Quorvel.FTS" "$inst/Quorvel.FTS"
+    ln -s "$out/temp.txt" "$inst/~qv0001.tmp"
+    ln -s "$out/dir" "$inst/Photos"
 }
 
 # The installation every chain starts from.
@@ -83,10 +107,13 @@ for chain in "${CHAINS[@]}"; do
             # A fresh installation afterwards is a first one: no update
             # text, the default folder and group.
             setup_step "$p" "$chain-reinstall" ;;
-        quiet-active | in-use)
+        quiet-active | in-use | forged-copy)
             remove_step "$p" "$chain" "$chain"
             qv_wine_stop "$p"
             remove_step "$p" "$chain" restarted ;;
+        kept)
+            kept_links "$p"
+            remove_step "$p" "$chain" kept ;;
         help)
             remove_step "$p" "$chain" help ;;
         *)

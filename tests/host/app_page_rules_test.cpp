@@ -1,5 +1,6 @@
-// The wizard pages' text rules: drive roots, browsed folders, the group
-// text relative to the Programs folder, and the licence streaming.
+// The wizard pages' text rules: where the product may live, browsed
+// folders, the group text relative to the Programs folder, and the licence
+// streaming.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,15 +8,77 @@
 
 #include "app/page_rules.h"
 
-TEST(PageRules, OnlyThreeCharacterDriveRootsAreRoots) {
-    EXPECT_TRUE(IsDriveRootText("C:\\"));
-    EXPECT_TRUE(IsDriveRootText("C:/"));
-    EXPECT_TRUE(IsDriveRootText("d:\\"));
-    EXPECT_FALSE(IsDriveRootText("C:"));
-    EXPECT_FALSE(IsDriveRootText("C:\\X"));
-    EXPECT_FALSE(IsDriveRootText("\\\\"));
-    EXPECT_FALSE(IsDriveRootText("C;\\"));
-    EXPECT_FALSE(IsDriveRootText(""));
+// The one rule for where the product may live, shared by the folder page
+// and the uninstaller: the verdict, and the full path it takes.
+TEST(FolderRule, FullPathThenVerdict) {
+    SystemFolders folders;
+    folders.windows = "C:\\windows";
+    folders.system[0] = "C:\\windows\\system32";
+    folders.system[1] = "C:\\windows\\syswow64";
+    folders.programFiles[0] = "C:\\Program Files (x86)";
+    folders.programFiles[1] = "C:\\Program Files";
+    const std::string longName(240, 'q');
+    using V = FolderVerdict;
+    const struct {
+        std::string text;
+        FolderVerdict verdict;
+        const char* full;
+    } cases[] = {
+        {"C:\\Program Files\\Quorvel", V::Usable, "C:\\Program Files\\Quorvel"},
+        {"c:/program files/quorvel/", V::Usable, "c:\\program files\\quorvel"},
+        {"C:\\Program Files\\Quorvel...", V::Usable, "C:\\Program Files\\Quorvel"},
+        {"C:\\Program Files. \\Quorvel . .", V::Usable, "C:\\Program Files\\Quorvel"},
+        {"C:\\\\Apps\\\\\\Quorvel", V::Usable, "C:\\Apps\\Quorvel"},
+        {"C:\\Program Files\\..\\Quorvel", V::Usable, "C:\\Quorvel"},
+        {"C:\\a\\.\\b\\..\\..\\..\\Quorvel", V::Usable, "C:\\Quorvel"},  // never above the root
+        {"C:\\windows\\Quorvel", V::Usable, "C:\\windows\\Quorvel"},     // inside is fine
+        {"C:\\" + longName + "\\..\\Q", V::Usable, "C:\\Q"},             // long only as typed
+        {"\\\\localhost\\C$\\Quorvel", V::Usable, "\\\\localhost\\C$\\Quorvel"},
+        {"\\\\srv\\share\\a\\..\\Q", V::Usable, "\\\\srv\\share\\Q"},
+        {"", V::Empty, ""},
+        {"C:\\Prog*", V::Unusable, ""},
+        {"C:\\a:b", V::Unusable, ""},
+        {"C:\\" + longName + "\\..\\Q?", V::Unusable, ""},
+        {"C:\\" + longName + "\\Quorvel", V::Unusable, ""},
+        {"Quorvel", V::NotFullPath, ""},
+        {"C:Quorvel", V::NotFullPath, ""},
+        {"C:", V::NotFullPath, ""},
+        {"\\Quorvel", V::NotFullPath, ""},
+        {"\\\\server", V::NotFullPath, ""},
+        {"\\\\\\srv\\share", V::NotFullPath, ""},
+        {"\\\\.\\PhysicalDrive0\\Q", V::NotFullPath, ""},
+        {"C:\\", V::Root, "C:\\"},
+        {"C:/", V::Root, "C:\\"},
+        {"C:\\\\", V::Root, "C:\\"},
+        {"C:\\windows\\..", V::Root, "C:\\"},
+        {"C:\\.", V::Root, "C:\\"},
+        {"d:\\..\\..", V::Root, "d:\\"},
+        {"\\\\srv\\share\\", V::Root, "\\\\srv\\share"},
+        {"\\\\localhost\\C$\\x\\..", V::Root, "\\\\localhost\\C$"},
+        {"C:\\windows", V::WindowsFolder, "C:\\windows"},
+        {"c:\\WINDOWS\\", V::WindowsFolder, "c:\\WINDOWS"},
+        {"C:\\windows\\system32", V::SystemFolder, "C:\\windows\\system32"},
+        {"C:\\Windows\\SysWOW64\\.", V::SystemFolder, "C:\\Windows\\SysWOW64"},
+        {"C:\\Program Files", V::ProgramFilesFolder, "C:\\Program Files"},
+        {"C:\\Program Files (x86)...", V::ProgramFilesFolder, "C:\\Program Files (x86)"},
+        {"C:\\Program Files\\Quorvel\\..", V::ProgramFilesFolder, "C:\\Program Files"},
+    };
+    for (const auto& c : cases) {
+        AnsiString full;
+        EXPECT_EQ(CheckInstallFolder(c.text.c_str(), folders, full), c.verdict) << c.text;
+        EXPECT_EQ(std::string(full.c_str()), c.full) << c.text;
+    }
+    // Folders the system does not name match nothing.
+    AnsiString full;
+    EXPECT_EQ(CheckInstallFolder("C:\\windows", SystemFolders{}, full), V::Usable);
+}
+
+TEST(FolderRule, RootOfAFullPathIsItsDriveOrShare) {
+    EXPECT_EQ(std::string(RootOf("E:\\Games\\Q").c_str()), "E:\\");
+    EXPECT_EQ(std::string(RootOf("\\\\srv\\share\\Q").c_str()), "\\\\srv\\share\\");
+    EXPECT_EQ(std::string(RootOf("\\\\srv\\share").c_str()), "\\\\srv\\share\\");
+    EXPECT_TRUE(RootOf("Games\\Q").empty());
+    EXPECT_TRUE(RootOf("C:Q").empty());
 }
 
 TEST(PageRules, FolderTextMustBeHoldableByTheFileSystem) {
@@ -37,18 +100,6 @@ TEST(PageRules, BrowsedFolderLosesOneTrailingSeparator) {
     EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\Apps/").c_str()), "D:\\Apps");
     EXPECT_EQ(std::string(WithoutTrailingSeparator("D:\\Apps\\\\").c_str()), "D:\\Apps\\");
     EXPECT_EQ(std::string(WithoutTrailingSeparator("").c_str()), "");
-}
-
-TEST(PageRules, DriveRootComesFromPathElseCurrentDirectory) {
-    EXPECT_EQ(std::string(DriveRootFor("E:\\Games", "C:\\windows").c_str()), "E:\\");
-    EXPECT_EQ(std::string(DriveRootFor("E:", "C:\\windows").c_str()), "E:\\");
-    // Relative, UNC and empty paths are judged by the current directory.
-    EXPECT_EQ(std::string(DriveRootFor("Games\\Q", "C:\\windows").c_str()), "C:\\");
-    EXPECT_EQ(std::string(DriveRootFor("\\\\srv\\share", "D:\\").c_str()), "D:\\");
-    EXPECT_EQ(std::string(DriveRootFor("", "C:\\").c_str()), "C:\\");
-    // A current directory without a drive letter gives no root at all.
-    EXPECT_TRUE(DriveRootFor("Games", "\\\\srv\\share").empty());
-    EXPECT_TRUE(DriveRootFor("X", "").empty());
 }
 
 TEST(PageRules, GroupTextIsRelativeToProgramsFolder) {
