@@ -133,3 +133,11 @@ void RemoveCreatedDirectories(AnsiString path, const AnsiString& existingPrefix)
         path.Truncate(tailStart + cut);
     }
 }
+
+AnsiString SystemFolderFile(const char* name) {
+    AnsiString path;
+    UINT length = GetSystemDirectoryA(path.Buffer(kPathBuffer), kPathBuffer);
+    path.SyncLength();
+    if (length == 0 || length >= kPathBuffer) return AnsiString();
+    return path + "\\" + name;
+}
