@@ -7,6 +7,8 @@
 // program (cmake/product.cmake).
 #include "app/dll_search.h"
 
+#include <windows.h>
+
 namespace {
 
 // A function of kernel32 by name, with its type (WINAPI, which is not the

@@ -1,8 +1,6 @@
 // Libraries from the system folder only (app/dll_search.cpp).
 #pragma once
 
-#include <windows.h>
-
 // Restricts the library search of the whole process to the system folder
 // where the system can (else takes the current folder out of it). Called
 // first thing at the entry point, before anything can load a library.
