@@ -7,9 +7,11 @@
 
 #include <cstddef>
 
+#include "app/dll_search.h"
 #include "app/setup_state.h"
 #include "app/wizard.h"
 #include "archive/path_buffer.h"
+#include "install/file_system.h"
 #include "install/registry.h"
 #include "resources/resource.h"
 
@@ -61,24 +63,40 @@ static bool ReadPreviousInstallation() {
     return true;
 }
 
+// rundll32.exe by its full path, as the program to start and quoted at the
+// head of its command line: searched for by name, it would first be looked
+// for beside the setup.
 static void LaunchConfiguration() {
     char windowsDir[kPathBuffer] = {};
     GetWindowsDirectoryA(windowsDir, kPathBuffer);
+    AnsiString program = SystemFolderFile("rundll32.exe");
+    if (program.empty()) return;
     AnsiString commandLine =
-        AnsiString("rundll32.exe desk.cpl,InstallScreenSaver ") + Setup.screenSaverPath;
+        "\"" + program + "\" desk.cpl,InstallScreenSaver " + Setup.screenSaverPath;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, commandLine.Buffer(commandLine.size()), nullptr, nullptr, FALSE,
-                       NORMAL_PRIORITY_CLASS, nullptr, windowsDir, &startup, &process)) {
+    if (CreateProcessA(program.c_str(), commandLine.Buffer(commandLine.size()), nullptr, nullptr,
+                       FALSE, NORMAL_PRIORITY_CLASS, nullptr, windowsDir, &startup, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
 }
 
+// The rich-edit library from the system folder only, by its full path, and
+// the libraries that it loads in turn from there too: by the search flag
+// where the system knows it, else from the library's own folder first.
+static HMODULE LoadRichEdit() {
+    AnsiString path = SystemFolderFile("RICHED32.DLL");
+    if (path.empty()) return nullptr;
+    DWORD search =
+        CanSearchSystemFolderOnly() ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+    return LoadLibraryExA(path.c_str(), nullptr, search);
+}
+
 static void RunWizard(HWND owner) {
     UINT oldMode = SetErrorMode(SEM_NOOPENFILEERRORBOX);
-    HMODULE richEdit = LoadLibraryA("RICHED32.DLL");
+    HMODULE richEdit = LoadRichEdit();
     if (reinterpret_cast<UINT_PTR>(richEdit) < 32) richEdit = nullptr;
     SetErrorMode(oldMode);
     InitCommonControls();

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/dll_search.h"
+
 // The start-up code's atexit: the C runtime's own list, which exit runs.
 extern "C" int __cdecl atexit(void(__cdecl* function)()) {
     return _onexit(reinterpret_cast<_onexit_t>(function)) != nullptr ? 0 : -1;
@@ -40,9 +42,11 @@ void RunStaticConstructors() {
 }  // namespace
 
 // The program's entry point (the linker's default name for a GUI program).
-// As the start-up code would: constructors, WinMain, then exit with its
+// The library search restricted before anything can load a library; then,
+// as the start-up code would: constructors, WinMain, then exit with its
 // result, which runs the destructors.
 extern "C" void WinMainCRTStartup() {
+    RestrictDllSearch();
     RunStaticConstructors();
     char noCommandLine[] = "";
     std::exit(WinMain(GetModuleHandleA(nullptr), nullptr, noCommandLine, SW_SHOWDEFAULT));

@@ -60,8 +60,11 @@ if(WIN32)
 endif()
 
 # qv_shipped_executable(TARGET [OWN_ENTRY])
+# A shipped (windowed) program restricts its library search to the system
+# folder before anything else runs (app/dll_search.cpp).
 # OWN_ENTRY: the program brings its own entry point (app/runtime.cpp) in
-# place of the C runtime's start-up code.
+# place of the C runtime's start-up code, and restricts the search there;
+# else the entry point is RestrictedStartup, which then runs that code.
 function(qv_shipped_executable target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_ENTRY" "" "")
     if(WIN32)
@@ -70,11 +73,23 @@ function(qv_shipped_executable target)
         # same bytes on any day. The linker writes the header's checksum
         # over the final, stripped bytes.
         target_link_options(${target} PRIVATE -Wl,--gc-sections -s -Wl,--no-insert-timestamp)
+        get_target_property(windowed ${target} WIN32_EXECUTABLE)
+        if(windowed)
+            target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/app/dll_search.cpp)
+            target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+        endif()
         if(arg_OWN_ENTRY)
             # Without the start-up code nothing would apply runtime
             # pseudo-relocations: the link fails if one were needed.
             target_link_options(${target} PRIVATE -nostartfiles
                                 -Wl,--disable-auto-import,--disable-runtime-pseudo-reloc)
+        elseif(windowed)
+            # The entry point's symbol, with the underscore of i686 names.
+            set(prefix "")
+            if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+                set(prefix "_")
+            endif()
+            target_link_options(${target} PRIVATE -Wl,-e,${prefix}RestrictedStartup)
         endif()
     endif()
 endfunction()

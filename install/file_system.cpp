@@ -141,3 +141,11 @@ AnsiString LongPathOf(const AnsiString& path) {
     result.SyncLength();
     return length > 0 && length < kPathBuffer ? result : path;
 }
+
+AnsiString SystemFolderFile(const char* name) {
+    AnsiString path;
+    UINT length = GetSystemDirectoryA(path.Buffer(kPathBuffer), kPathBuffer);
+    path.SyncLength();
+    if (length == 0 || length >= kPathBuffer) return AnsiString();
+    return path + "\\" + name;
+}

@@ -31,6 +31,11 @@ bool EnsureDirectoryChain(AnsiString& path, AnsiString& existingPrefix);
 // when it does not exist or has no long form that fits a path buffer.
 AnsiString LongPathOf(const AnsiString& path);
 
+// The file name in the system folder, by its full path, so that nothing is
+// searched for it (a 32-bit program on 64-bit Windows reaches the 32-bit
+// system folder through that path); empty when the folder can't be read.
+AnsiString SystemFolderFile(const char* name);
+
 // Removes, deepest first, the directories of path below existingPrefix;
 // stops at the first one that can't be removed.
 void RemoveCreatedDirectories(AnsiString path, const AnsiString& existingPrefix);

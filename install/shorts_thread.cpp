@@ -109,11 +109,15 @@ void TProcessShortsThread::MakeShortcuts() {
     DeleteOldLink(helpLink);
     CreateShortcut(record->installedDir + "\\Quorvel.Hlp", helpLink, "Quorvel Help", "", "");
 
+    // rundll32.exe by its full path: the shell would resolve the bare name
+    // now, looking beside the setup first, and store what it found.
     AnsiString settingsLink = shortcutDir + "\\Quorvel Settings.Lnk";
     DeleteOldLink(settingsLink);
-    CreateShortcut("rundll32.exe", settingsLink, "Quorvel Settings",
-                   "desk.cpl,InstallScreenSaver " + record->screenSaverPath,
-                   record->screenSaverPath);
+    AnsiString rundll32 = SystemFolderFile("rundll32.exe");
+    if (!rundll32.empty())
+        CreateShortcut(rundll32, settingsLink, "Quorvel Settings",
+                       "desk.cpl,InstallScreenSaver " + record->screenSaverPath,
+                       record->screenSaverPath);
 
     SendMessageA(pageWindow, WM_SETUP_DONE, 0, 0);
     CoUninitialize();

@@ -43,6 +43,10 @@ constexpr REGSAM kOtherView = kWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 constexpr const char* kDefaultDir =
     kWow64 ? "C:\\Program Files (x86)\\Quorvel" : "C:\\Program Files\\Quorvel";
 constexpr const char* kSystemDir = kWow64 ? "C:\\windows\\syswow64" : "C:\\windows\\system32";
+// The system's rundll32.exe as the setup names it, by its full path: the
+// system folder's name for both builds, which WoW64 redirects to syswow64
+// for a 32-bit program.
+constexpr const char* kRundll32 = "C:\\windows\\system32\\rundll32.exe";
 constexpr const char* kLaunchLog = "C:\\windows\\desk-standin.log";
 
 const char* const kWelcomeFirst =
@@ -255,9 +259,7 @@ void CheckLinks(const std::string& dir, const std::string& group) {
     CheckEq(help.arguments, "", "help link arguments");
     Link settings = ReadLink(folder + "\\Quorvel Settings.Lnk");
     Check(settings.ok, "settings link readable");
-    std::string target = Lower(settings.path);
-    Check(target.size() >= 12 && target.substr(target.size() - 12) == "rundll32.exe",
-          "settings link target is rundll32.exe: " + settings.path);
+    CheckEq(Lower(settings.path), Lower(kRundll32), "settings link target");
     CheckEq(settings.arguments, "desk.cpl,InstallScreenSaver " + scrPath, "settings arguments");
     CheckEq(settings.description, "Quorvel Settings", "settings description");
     CheckEq(Lower(settings.icon), Lower(scrPath), "settings icon");
@@ -302,7 +304,8 @@ void CheckLaunched() {
     if (launches.empty()) return;
     const auto& launch = launches.front();
     std::string scr = "C:\\windows\\" + FileName(ScreenSaverName());
-    CheckEq(Field(launch, "command line"), "rundll32.exe desk.cpl,InstallScreenSaver " + scr,
+    CheckEq(Field(launch, "command line"),
+            "\"" + std::string(kRundll32) + "\" desk.cpl,InstallScreenSaver " + scr,
             "final launch command line");
     CheckEq(Lower(Field(launch, "program")), Lower(std::string(kSystemDir) + "\\rundll32.exe"),
             "rundll32.exe of the setup's bitness");
@@ -1043,6 +1046,7 @@ int main(int argc, char** argv) {
         Report();
     else
         Check(false, "unknown scenario " + scenario);
+    CheckNothingPlantedRan();
     CoUninitialize();
     std::printf("%s %s\n", failures == 0 ? "PASS" : "FAIL", scenario.c_str());
     return failures == 0 ? 0 : 1;

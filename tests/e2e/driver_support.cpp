@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 int failures = 0;
 
@@ -209,6 +210,15 @@ bool KeyIn(const std::string& key, REGSAM view) {
         return false;
     RegCloseKey(h);
     return true;
+}
+
+void CheckNothingPlantedRan() {
+    char log[MAX_PATH + 16] = {};
+    GetWindowsDirectoryA(log, MAX_PATH);
+    lstrcatA(log, "\\planted.log");
+    std::ifstream in(log);
+    std::string runs((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Check(GetFileAttributesA(log) == INVALID_FILE_ATTRIBUTES, "planted code ran: " + runs);
 }
 
 bool LoadManifest(const std::string& path) {

@@ -66,6 +66,11 @@ void Answer(const Program& program, const std::string& caption, const std::strin
 bool RegValue(const char* key, const char* name, std::string& value, REGSAM view = 0);
 bool KeyIn(const std::string& key, REGSAM view = 0);
 
+// No code that the runner planted where the product must not take code
+// from (tests/e2e/planted.cpp) ran: planted.log in the Windows directory,
+// where each run of it is recorded, does not exist.
+void CheckNothingPlantedRan();
+
 // The archive's entries: one "name<TAB>size" a line.
 struct Entry {
     std::string name;

@@ -18,3 +18,17 @@ qv_e2e_shots() {
     done
     ls "$1"/*.png 2>/dev/null | sed 's/^/screenshot: /'
 }
+
+# qv_e2e_plant DIR NAME...: plants tests/e2e/planted.cpp in DIR under each
+# NAME, the library for a NAME.dll, the program for a NAME.exe. Whatever of
+# it runs records that in C:\windows\planted.log, which the drivers check.
+# (Wine takes its own copy of a system library before a file of that name
+# that the search finds first, where Windows does so only for its known
+# libraries: a runner gives each planted library Windows' order with the
+# override NAME=n,b.)
+qv_e2e_plant() {
+    local dir=$1 name
+    shift
+    mkdir -p "$dir" || return 1
+    for name; do cp "$QV_TESTS/tests/e2e/planted.${name##*.}" "$dir/$name" || return 1; done
+}

@@ -529,6 +529,11 @@ int main(int argc, char** argv) {
         Help();
     else
         Check(false, "unknown scenario " + scenario);
+    // The runner's plants are where the copy once ran from.
+    for (const char* name : {"imm32.dll", "shlwapi.dll"})
+        Check(Exists(TempFolder() + "\\" + name),
+              std::string("planted in the temporary folder: ") + name);
+    CheckNothingPlantedRan();
     std::printf("%s %s\n", failures == 0 ? "PASS" : "FAIL", scenario.c_str());
     return failures == 0 ? 0 : 1;
 }

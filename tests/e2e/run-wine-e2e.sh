@@ -3,7 +3,9 @@
 # fresh prefix, with the driver of tests/e2e. Scenarios that need a
 # previous installation start from a copy of the first installation's
 # prefix. The final launch reaches a stand-in desk.cpl in the system folder
-# that the build's rundll32.exe loads it from. Last line: "N passed, M failed".
+# that the build's rundll32.exe loads it from. The setup runs from a
+# download folder with planted code beside it, which must never run.
+# Last line: "N passed, M failed".
 #   run-wine-e2e.sh win32|win64
 #   QV_E2E_ONLY   run only these scenarios (blank-separated)
 set -uo pipefail
@@ -14,15 +16,17 @@ export TZ=${QV_E2E_TZ:-Asia/Kolkata}
 source "$ROOT/scripts/wine-env.sh" "${1:-}"
 source "$ROOT/tests/e2e/e2e-common.sh"
 # Wine would load its own desk.cpl, which has no InstallScreenSaver, rather
-# than the file in the system folder; Windows loads the file.
-WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
+# than the file in the system folder; Windows loads the file. The planted
+# libraries in Windows' search order (qv_e2e_plant).
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n;riched32,riched20=n,b"
 
 SETUP=$QV_BUILD/app/QuorvelSetup.exe
 DRIVER=$QV_TESTS/tests/e2e/qv_e2e_driver.exe
 STANDIN=$QV_TESTS/tests/e2e/desk.cpl
+PLANTED=$QV_TESTS/tests/e2e/planted
 SHOTS=$QV_BUILD/e2e-shots
 LOGS=$QV_BUILD/e2e-logs
-for f in "$SETUP" "$DRIVER" "$STANDIN"; do
+for f in "$SETUP" "$DRIVER" "$STANDIN" "$PLANTED.dll" "$PLANTED.exe"; do
     [ -f "$f" ] || qv_fail "missing $f (build the $QV_BUILD_NAME preset)"
 done
 rm -rf "$SHOTS" "$LOGS"
@@ -52,7 +56,11 @@ make_prefix() {
         p=$(qv_wine_prefix "$name") || return 1
     fi
     mkdir -p "$p/drive_c/qvsetup"
-    cp "$SETUP" "$p/drive_c/qvsetup/QuorvelSetup.exe"
+    # The setup alone in a download folder, with what a web page could have
+    # dropped there: the rich-edit library (and the one that it loads) and
+    # the program of the final launch.
+    qv_e2e_plant "$p/drive_c/Downloads" riched32.dll riched20.dll rundll32.exe || return 1
+    cp "$SETUP" "$p/drive_c/Downloads/QuorvelSetup.exe"
     cp "$DRIVER" "$p/drive_c/qvsetup/driver.exe"
     cp "$MANIFEST" "$p/drive_c/qvsetup/manifest.txt"
     qv_wine_system_file "$p" "$STANDIN" desk.cpl
@@ -79,7 +87,7 @@ run_scenario() {
     [ "$name" = folder-checks ] && add_removable_d "$p"
     [ "$name" = first ] && shotArg='Z:'${SHOTS//\//\\}
     qv_wine_run "$p" 120 "$p/drive_c/qvsetup/driver.exe" "$name" \
-        'C:\qvsetup\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt' $shotArg \
+        'C:\Downloads\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt' $shotArg \
         >"$LOGS/$name.log" 2>"$LOGS/$name.err"
     local status=$?
     qv_wine_stop "$p"

@@ -4,7 +4,9 @@
 # scenarios runs in its own copy of that prefix with
 # tests/e2e/remove_driver.cpp. "restart" ends the prefix's session; the next
 # start of a program then does what a Windows restart does with the files
-# left for it. Last line: "N passed, M failed".
+# left for it. Libraries planted in the temporary folder, which the
+# uninstaller's copy would load from beside it, must never run.
+# Last line: "N passed, M failed".
 #   run-wine-remove.sh win32|win64
 #   QV_E2E_ONLY   run only these chains (blank-separated)
 set -uo pipefail
@@ -12,17 +14,19 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-env.sh" "${1:-}"
 source "$ROOT/tests/e2e/e2e-common.sh"
 # Wine would load its own desk.cpl for the setup's final launch, rather than
-# the stand-in in the system folder; Windows loads the file.
-WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n"
+# the stand-in in the system folder; Windows loads the file. The planted
+# libraries in Windows' search order (qv_e2e_plant).
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;desk.cpl=n;imm32,shlwapi=n,b"
 
 SETUP=$QV_BUILD/app/QuorvelSetup.exe
 PAYLOAD=$QV_BUILD/payload
 DRIVER=$QV_TESTS/tests/e2e/qv_e2e_driver.exe
 REMOVE=$QV_TESTS/tests/e2e/qv_remove_driver.exe
 STANDIN=$QV_TESTS/tests/e2e/desk.cpl
+PLANTED=$QV_TESTS/tests/e2e/planted.dll
 SHOTS=$QV_BUILD/remove-shots
 LOGS=$QV_BUILD/remove-logs
-for f in "$SETUP" "$PAYLOAD/QVRemove.exe" "$DRIVER" "$REMOVE" "$STANDIN"; do
+for f in "$SETUP" "$PAYLOAD/QVRemove.exe" "$DRIVER" "$REMOVE" "$STANDIN" "$PLANTED"; do
     [ -f "$f" ] || qv_fail "missing $f (build the $QV_BUILD_NAME preset)"
 done
 rm -rf "$SHOTS" "$LOGS"
@@ -90,6 +94,11 @@ qv_wine_system_file "$BASE" "$STANDIN" desk.cpl
 qv_e2e_manifest "$PAYLOAD" "$BASE/drive_c/qvsetup/manifest.txt"
 setup_step "$BASE" install
 qv_wine_stop "$BASE"
+# Two libraries that the uninstaller's copy loads by name, in the user's
+# temporary folder, where a file can be placed beforehand.
+TEMP_DIR=$(echo "$BASE"/drive_c/users/*/AppData/Local/Temp)
+[ -d "$TEMP_DIR" ] || qv_fail "no temporary folder in the prefix"
+qv_e2e_plant "$TEMP_DIR" imm32.dll shlwapi.dll || qv_fail "could not plant in $TEMP_DIR"
 
 for chain in "${CHAINS[@]}"; do
     echo "== $chain"

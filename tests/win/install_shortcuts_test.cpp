@@ -118,7 +118,9 @@ TEST_F(ShortcutWorkerTest, MakesBothLinksWithEveryPropertyInANewNestedGroup) {
 
     LinkInfo settings = ReadLink(dir + "\\Quorvel Settings.Lnk");
     ASSERT_TRUE(settings.loaded);
-    EXPECT_NE(settings.target.find("rundll32.exe"), std::string::npos) << settings.target;
+    // By its full path, never resolved beside the program that made it.
+    EXPECT_EQ(lstrcmpiA(settings.target.c_str(), "C:\\windows\\system32\\rundll32.exe"), 0)
+        << settings.target;
     EXPECT_EQ(settings.description, "Quorvel Settings");
     EXPECT_EQ(settings.arguments, "desk.cpl,InstallScreenSaver C:\\windows\\Sample.scr");
     EXPECT_EQ(settings.icon, "C:\\windows\\Sample.scr");

@@ -1,0 +1,66 @@
+# Fails when a shipped program imports a library that Windows might take
+# from the program's own folder (a download folder, say) rather than from
+# the system folder. Allowed are the known libraries, which Windows always
+# maps from the system folder (its KnownDLLs, on every version the
+# programs run on), and comctl32 through the side-by-side dependency of
+# the program's manifest. A new import goes on this list on purpose, or it
+# is loaded at run time from the system folder.
+# Usage: cmake -DOBJDUMP=<objdump> -P check-imports.cmake -- PROGRAM...
+# Prints one line per program, then "N passed, M failed".
+cmake_minimum_required(VERSION 3.25)
+set(known advapi32 gdi32 kernel32 msvcrt ole32 shell32 user32)
+
+# The programs: the arguments after "--".
+set(programs "")
+set(listed FALSE)
+math(EXPR last "${CMAKE_ARGC} - 1")
+foreach(i RANGE ${last})
+    if(listed)
+        list(APPEND programs "${CMAKE_ARGV${i}}")
+    elseif("${CMAKE_ARGV${i}}" STREQUAL "--")
+        set(listed TRUE)
+    endif()
+endforeach()
+if(NOT programs)
+    message(FATAL_ERROR "check-imports.cmake: no programs given")
+endif()
+
+set(passed 0)
+set(failed 0)
+foreach(program ${programs})
+    get_filename_component(name ${program} NAME)
+    set(faults "")
+    execute_process(COMMAND ${OBJDUMP} -p ${program} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+    if(NOT status EQUAL 0 OR NOT imports)
+        set(faults " no import table read;")
+    endif()
+    set(libraries "")
+    foreach(line ${imports})
+        string(REGEX REPLACE "^DLL Name: (.+)\\.[dD][lL][lL]$" "\\1" library "${line}")
+        string(TOLOWER "${library}" library)
+        list(APPEND libraries ${library})
+        if(library IN_LIST known)
+            continue()
+        elseif(library STREQUAL "comctl32")
+            file(STRINGS ${program} manifest REGEX "name=\"Microsoft\\.Windows\\.Common-Controls\"")
+            if(NOT manifest)
+                string(APPEND faults " comctl32 without the manifest's dependency;")
+            endif()
+        else()
+            string(APPEND faults " ${library} is not a known library;")
+        endif()
+    endforeach()
+    if(faults)
+        math(EXPR failed "${failed} + 1")
+        execute_process(COMMAND ${CMAKE_COMMAND} -E echo "FAIL ${name}:${faults}")
+    else()
+        math(EXPR passed "${passed} + 1")
+        list(JOIN libraries " " libraries)
+        execute_process(COMMAND ${CMAKE_COMMAND} -E echo "PASS ${name}: ${libraries}")
+    endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${passed} passed, ${failed} failed")
+if(failed)
+    message(FATAL_ERROR "imports outside the known libraries")
+endif()
