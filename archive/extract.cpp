@@ -133,7 +133,9 @@ void ExtractArchive() {
             SeekOrEnd(NextBlockStart);
             continue;
         }
-        if (extract && (destination.empty() || !TargetStream->Create(destination))) {
+        // The entry is written beside its destination, which stays as it
+        // was until the entry has passed its check.
+        if (extract && (destination.empty() || !TargetStream->CreatePartial(destination))) {
             ExtractResult = kExtractNoDestination;
             extract = false;
         }
@@ -174,7 +176,10 @@ void ExtractArchive() {
         if (!sound) ExtractResult = kExtractBadEntry;
         TargetStream->StampTimes();
         TargetStream->Close();
-        if (!sound) TargetStream->Erase();
+        if (!sound)
+            TargetStream->Erase();
+        else if (!TargetStream->Commit())
+            ExtractResult = kExtractNoDestination;
     }
     Unp.Input = {};
     Unp.Output = {};
