@@ -43,6 +43,8 @@ void Progress(void*, int32_t outputLeft) {
     NotifyProgress(outputLeft);
 }
 
+}  // namespace
+
 bool VersionSupported(const FileHeaderRecord& h) {
     if (h.UnpVer < 13 || h.UnpVer > 20) return false;
     // Packed data of versions 13 to 15 has no decoder here: refuse it like
@@ -50,8 +52,6 @@ bool VersionSupported(const FileHeaderRecord& h) {
     // file behind.
     return h.Method == kMethodStored || h.UnpVer >= 16;
 }
-
-}  // namespace
 
 AnsiString GetDestinationName(const AnsiString& entryName) {
     if (OnDestinationName.Function == nullptr)

@@ -42,3 +42,6 @@ extern EntryOutput Output;
 // OnDestinationName's answer; without that hook, the entry's last name
 // component in the running program's folder.
 AnsiString GetDestinationName(const AnsiString& entryName);
+// Whether the driver decodes the entry: UnpVer 13 to 20, and packed data
+// from 16 on (others end the entry with result 1).
+bool VersionSupported(const FileHeaderRecord& h);
