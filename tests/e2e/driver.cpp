@@ -154,17 +154,6 @@ bool HasStamp(const std::string& path) {
     return FileTimes(path, t, size) && CompareFileTime(&t, &want) == 0;
 }
 
-void CheckFiles(const std::string& dir) {
-    for (const Entry& e : manifest) {
-        std::string path = Destination(e, dir);
-        FILETIME t;
-        long long size = -1;
-        Check(FileTimes(path, t, size), "file missing: " + path);
-        CheckEq(size, e.size, "size of " + path);
-        Check(HasStamp(path), "release time stamp on " + path);
-    }
-}
-
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -179,6 +168,18 @@ int Partials(const std::string& dir) {
     while (FindNextFileA(search, &found));
     FindClose(search);
     return n;
+}
+
+void CheckFiles(const std::string& dir) {
+    for (const Entry& e : manifest) {
+        std::string path = Destination(e, dir);
+        FILETIME t;
+        long long size = -1;
+        Check(FileTimes(path, t, size), "file missing: " + path);
+        CheckEq(size, e.size, "size of " + path);
+        Check(HasStamp(path), "release time stamp on " + path);
+    }
+    CheckEq(Partials(dir) + Partials("C:\\windows"), 0, "temporary files left");
 }
 
 FILETIME Year1990() {
@@ -837,6 +838,7 @@ void LockedFiles(const std::string& exe) {
         else
             Check(HasStamp(path) && size == e.size, "installed: " + path);
     }
+    CheckEq(Partials(dir), 0, "temporary files left");
     CheckReg(kProductKey, "InstallDir", dir);
     CheckNotLaunched();
 }
