@@ -1,6 +1,7 @@
 // The built qvarc tool, end to end: a, l, x, t, exit codes and the exact
 // texts on standard output and standard error, by default and with --raw.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,7 @@ TEST(Qvarc, FailuresSayWhatHappened) {
     v.File(e, Bytes("abc"));
     Save(dir.File("v29.arc"), v.Bytes);
     fs::create_directories(dir.Path / "folder.arc");
+    ASSERT_EQ(mkfifo(dir.File("pipe.arc").c_str(), 0644), 0);
     Save(dir.File("file"), Bytes("a file"));
     Save(dir.File("outside"), Bytes("outside"));
     fs::create_directories(dir.Path / "in");
@@ -235,6 +237,11 @@ TEST(Qvarc, FailuresSayWhatHappened) {
         {"a folder.arc in/x",
          2,
          "qvarc: folder.arc exists and is a folder, not a regular file; not replaced",
+         {},
+         ""},
+        {"a pipe.arc in/x",
+         2,
+         "qvarc: pipe.arc exists and is a device, pipe or socket, not a regular file; not replaced",
          {},
          ""},
         {"a no/such/x.arc in/x",
