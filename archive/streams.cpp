@@ -105,15 +105,17 @@ bool TMyFileStream::CreatePartial(const AnsiString& destination) {
     DropPartial();
     if (!PlatformCanReplace(destination.c_str())) return false;
     // A free name in the destination's folder; one that is taken (by a file
-    // of any kind, a link included) is never opened.
+    // of any kind, a link included) is never opened. Four hex digits keep
+    // the name within the 8.3 names that a folder path leaves room for.
     constexpr int kAttempts = 64;
     const AnsiString folder = DirectoryPart(destination);
     const uint32_t seed = PlatformUniqueSeed();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        char digits[9];
-        uint32_t v = seed + static_cast<uint32_t>(attempt) * 0x10001u;
-        for (int i = 7; i >= 0; --i, v >>= 4) digits[i] = "0123456789abcdef"[v & 15];
-        digits[8] = '\0';
+        char digits[5];
+        // An odd step: 64 attempts, 64 different names.
+        uint32_t v = seed + static_cast<uint32_t>(attempt) * 0x9E37u;
+        for (int i = 3; i >= 0; --i, v >>= 4) digits[i] = "0123456789abcdef"[v & 15];
+        digits[4] = '\0';
         AnsiString name = folder + kPartialPrefix + digits + kPartialSuffix;
         bool taken = false;
         FileHandle = PlatformCreateNewFile(name.c_str(), &taken);

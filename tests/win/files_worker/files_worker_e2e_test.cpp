@@ -110,7 +110,7 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     // Again over the stamped files, answer Yes: one question, all rewritten;
     // the temporary file a killed run left goes first, nothing else.
     qvtest::WriteFile(base / "inst\\ReadMe.txt", "changed");
-    qvtest::WriteFile(base / "inst\\~qv0a1b2c3d.tmp", "left by a killed run");
+    qvtest::WriteFile(base / "inst\\~qv3f2a.tmp", "left by a killed run");
     for (const char* other : {"~qv-mine.txt", "mine.tmp"})
         qvtest::WriteFile(base / "inst\\" + other, "x");
     {
@@ -122,7 +122,7 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     }
     EXPECT_EQ(overwriteAnswer, OverwriteAll);
     EXPECT_EQ(qvtest::ReadFile(base / "inst\\ReadMe.txt"), Payload("ReadMe.txt"));
-    EXPECT_FALSE(qvtest::FileExists(base / "inst\\~qv0a1b2c3d.tmp"));
+    EXPECT_FALSE(qvtest::FileExists(base / "inst\\~qv3f2a.tmp"));
     for (const char* other : {"~qv-mine.txt", "mine.tmp"})
         EXPECT_TRUE(qvtest::FileExists(base / "inst\\" + other)) << other;
     EXPECT_EQ(std::string(results.screenSaverPath.c_str()), saver);
