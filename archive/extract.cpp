@@ -43,6 +43,8 @@ void Progress(void*, int32_t outputLeft) {
     NotifyProgress(outputLeft);
 }
 
+}  // namespace
+
 bool VersionSupported(const FileHeaderRecord& h) {
     if (h.UnpVer < 13 || h.UnpVer > 20) return false;
     // Packed data of versions 13 to 15 has no decoder here: refuse it like
@@ -50,8 +52,6 @@ bool VersionSupported(const FileHeaderRecord& h) {
     // file behind.
     return h.Method == kMethodStored || h.UnpVer >= 16;
 }
-
-}  // namespace
 
 AnsiString GetDestinationName(const AnsiString& entryName) {
     if (OnDestinationName.Function == nullptr)
@@ -133,7 +133,9 @@ void ExtractArchive() {
             SeekOrEnd(NextBlockStart);
             continue;
         }
-        if (extract && (destination.empty() || !TargetStream->Create(destination))) {
+        // The entry is written beside its destination, which stays as it
+        // was until the entry has passed its check.
+        if (extract && (destination.empty() || !TargetStream->CreatePartial(destination))) {
             ExtractResult = kExtractNoDestination;
             extract = false;
         }
@@ -174,7 +176,10 @@ void ExtractArchive() {
         if (!sound) ExtractResult = kExtractBadEntry;
         TargetStream->StampTimes();
         TargetStream->Close();
-        if (!sound) TargetStream->Erase();
+        if (!sound)
+            TargetStream->Erase();
+        else if (!TargetStream->Commit())
+            ExtractResult = kExtractNoDestination;
     }
     Unp.Input = {};
     Unp.Output = {};

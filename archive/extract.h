@@ -1,7 +1,9 @@
 // The extraction driver: extracts every entry of the archive "ARC" "#101"
 // into the files that the client's destination hook names (without one:
-// beside the running program), checks each entry's checksum, stamps and
-// closes each file and erases broken ones. The outcome is ExtractResult
+// beside the running program). Each entry is written to a temporary file
+// beside its destination, checked, stamped, and only then moved over the
+// destination; a broken entry's temporary file is erased and whatever was
+// at the destination stays. The outcome is ExtractResult
 // (archive/reports.h).
 #pragma once
 
@@ -40,3 +42,6 @@ extern EntryOutput Output;
 // OnDestinationName's answer; without that hook, the entry's last name
 // component in the running program's folder.
 AnsiString GetDestinationName(const AnsiString& entryName);
+// Whether the driver decodes the entry: UnpVer 13 to 20, and packed data
+// from 16 on (others end the entry with result 1).
+bool VersionSupported(const FileHeaderRecord& h);

@@ -29,6 +29,28 @@ int32_t PlatformFilePosition(OsFileHandle file);
 int32_t PlatformFileSize(OsFileHandle file);
 bool PlatformDeleteFile(const char* name);
 
+// Replacing a file without destroying it first (TMyFileStream's
+// CreatePartial and Commit). Nothing here follows a link at the name: a
+// link is replaced as a name, and what it points to is never opened for
+// writing.
+//
+// Whether what stands at name may be replaced: true when nothing does (the
+// folder then decides when the new file is made), or a file that a write
+// could open, or a link; false for a folder, a device, a file that is
+// read-only or held open by a program that doesn't share it, and a path
+// whose folder part is missing or no folder.
+bool PlatformCanReplace(const char* name);
+// Creates the file name, which must not exist in any form (a link
+// included), for reading and writing; others may read it meanwhile.
+// kNoFile on failure, with *taken true when the name was in use.
+OsFileHandle PlatformCreateNewFile(const char* name, bool* taken);
+// Moves the closed file from over to, on the same volume, replacing what
+// stands at to as a name.
+bool PlatformReplaceFile(const char* from, const char* to);
+// A number that differs between processes and from moment to moment: the
+// start of a search for a free temporary name.
+uint32_t PlatformUniqueSeed();
+
 // The release stamp (1 April 1998, 01:10:00 local time) in UTC as a system
 // file time: 100-nanosecond units since 1 January 1601 on both platforms.
 // Windows converts with the bias in force now, POSIX with the local rules of

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -74,6 +75,32 @@ int32_t PlatformFileSize(OsFileHandle file) {
 
 bool PlatformDeleteFile(const char* name) {
     return unlink(name) == 0;
+}
+
+bool PlatformCanReplace(const char* name) {
+    struct stat st;
+    if (lstat(name, &st) != 0) return errno == ENOENT;
+    if (S_ISLNK(st.st_mode)) return true;
+    // What an open for writing would have refused; a device or a pipe is
+    // no file to replace.
+    return S_ISREG(st.st_mode) && faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) == 0;
+}
+
+OsFileHandle PlatformCreateNewFile(const char* name, bool* taken) {
+    int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    *taken = fd < 0 && errno == EEXIST;
+    return fd < 0 ? kNoFile : fd;
+}
+
+bool PlatformReplaceFile(const char* from, const char* to) {
+    return rename(from, to) == 0;
+}
+
+uint32_t PlatformUniqueSeed() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<uint32_t>(getpid()) * 0x9E3779B1u ^ static_cast<uint32_t>(now.tv_nsec) ^
+           static_cast<uint32_t>(now.tv_sec);
 }
 
 namespace {

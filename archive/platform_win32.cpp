@@ -82,6 +82,43 @@ bool PlatformDeleteFile(const char* name) {
     return DeleteFileA(name) != 0;
 }
 
+bool PlatformCanReplace(const char* name) {
+    // Opened to be deleted, which a replacing move needs, and shared as the
+    // open for writing shared it: a program that holds the file without
+    // sharing it refuses. The name itself is opened, not what a link at it
+    // points to, and nothing is written.
+    HANDLE h =
+        CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!known) return false;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+}
+
+OsFileHandle PlatformCreateNewFile(const char* name, bool* taken) {
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = GetLastError();
+    *taken =
+        h == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+    return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<OsFileHandle>(h);
+}
+
+bool PlatformReplaceFile(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+uint32_t PlatformUniqueSeed() {
+    LARGE_INTEGER now = {};
+    QueryPerformanceCounter(&now);
+    return GetCurrentProcessId() * 0x9E3779B1u ^ static_cast<uint32_t>(now.LowPart) ^
+           GetTickCount();
+}
+
 namespace {
 
 bool StampUtc(FILETIME* utc) {

@@ -22,11 +22,19 @@ int64_t SeekTarget(int64_t base, int32_t offset) {
 // ---- TMyFileStream ----
 
 TMyFileStream::~TMyFileStream() {
-    if (IsOpen) PlatformCloseFile(FileHandle);
+    DropPartial();
+}
+
+void TMyFileStream::DropPartial() {
+    if (IsOpen) Close();
+    // A temporary file never committed is no result to keep.
+    if (destination_.empty()) return;
+    destination_ = AnsiString();
+    PlatformDeleteFile(Name.c_str());
 }
 
 bool TMyFileStream::Open(const AnsiString& name) {
-    if (IsOpen) Close();
+    DropPartial();
     FileHandle = PlatformOpenFile(name.c_str());
     IsOpen = FileHandle != kNoFile;
     if (IsOpen) Name = name;
@@ -34,7 +42,7 @@ bool TMyFileStream::Open(const AnsiString& name) {
 }
 
 bool TMyFileStream::Create(const AnsiString& name) {
-    if (IsOpen) Close();
+    DropPartial();
     FileHandle = PlatformCreateFile(name.c_str());
     IsOpen = FileHandle != kNoFile;
     if (IsOpen) Name = name;
@@ -43,7 +51,7 @@ bool TMyFileStream::Create(const AnsiString& name) {
 
 bool TMyFileStream::Close() {
     bool ok = true;
-    if (IsOpen) ok = PlatformCloseFile(FileHandle);
+    if (IsOpen && FileHandle != kNoFile) ok = PlatformCloseFile(FileHandle);
     FileHandle = kNoFile;
     IsOpen = false;
     return ok;
@@ -87,9 +95,49 @@ void TMyFileStream::StampTimes() {
 }
 
 void TMyFileStream::Erase() {
+    destination_ = AnsiString();
     if (Name.empty()) return;
     if (IsOpen) Close();
     PlatformDeleteFile(Name.c_str());
+}
+
+bool TMyFileStream::CreatePartial(const AnsiString& destination) {
+    DropPartial();
+    if (!PlatformCanReplace(destination.c_str())) return false;
+    // A free name in the destination's folder; one that is taken (by a file
+    // of any kind, a link included) is never opened. Four hex digits keep
+    // the name within the 8.3 names that a folder path leaves room for.
+    constexpr int kAttempts = 64;
+    const AnsiString folder = DirectoryPart(destination);
+    const uint32_t seed = PlatformUniqueSeed();
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        char digits[5];
+        // An odd step: 64 attempts, 64 different names.
+        uint32_t v = seed + static_cast<uint32_t>(attempt) * 0x9E37u;
+        for (int i = 3; i >= 0; --i, v >>= 4) digits[i] = "0123456789abcdef"[v & 15];
+        digits[4] = '\0';
+        AnsiString name = folder + kPartialPrefix + digits + kPartialSuffix;
+        bool taken = false;
+        FileHandle = PlatformCreateNewFile(name.c_str(), &taken);
+        if (FileHandle != kNoFile) {
+            IsOpen = true;
+            Name = name;
+            destination_ = destination;
+            return true;
+        }
+        if (!taken) break;
+    }
+    return false;
+}
+
+bool TMyFileStream::Commit() {
+    Close();
+    if (destination_.empty()) return true;
+    const AnsiString destination = destination_;
+    destination_ = AnsiString();
+    if (PlatformReplaceFile(Name.c_str(), destination.c_str())) return true;
+    PlatformDeleteFile(Name.c_str());
+    return false;
 }
 
 // ---- TMyResourceStream ----

@@ -60,7 +60,25 @@ public:
     // Creation time := now; last access and last write := ReleaseStamp.
     void StampTimes();
     // Closes and deletes the file Name (nothing when Name is empty).
-    void Erase();
+    virtual void Erase();
+
+    // Writing a file without destroying the one it replaces: the bytes go
+    // to a temporary file beside destination, which Commit moves over it
+    // once they are complete, or Erase deletes.
+    //
+    // Opens a new temporary file in destination's folder (its name has the
+    // partial pattern below and becomes Name) after making sure that what
+    // stands at destination may be replaced (PlatformCanReplace). False,
+    // with nothing created, otherwise.
+    virtual bool CreatePartial(const AnsiString& destination);
+    // Closes the file and, after a CreatePartial, moves it over its
+    // destination; when that fails, deletes it. False only then.
+    virtual bool Commit();
+
+private:
+    AnsiString destination_;  // of the temporary file Name, while it exists
+    // Closes the file; deletes a temporary file that was not committed.
+    void DropPartial();
 };
 
 class TMyResourceStream : public TAbstractStream {

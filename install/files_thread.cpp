@@ -14,6 +14,25 @@ namespace {
 
 constexpr const char* kScreenSaverMarker = ".scr";
 
+// Deletes the temporary files of entries (names of the partial pattern only)
+// that a run killed while it wrote them left in the folder. Files of other
+// names, and other folders (the Windows directory), are left alone.
+void RemovePartialFiles(const AnsiString& folder) {
+    AnsiString prefix = folder;
+    if (prefix.empty() || !IsPathSeparator(prefix[prefix.size() - 1])) prefix += "\\";
+    WIN32_FIND_DATAA found;
+    HANDLE search =
+        FindFirstFileA((prefix + kPartialPrefix + "*" + kPartialSuffix).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        // The pattern also matches short names: the long name decides.
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            IsPartialFileName(found.cFileName))
+            DeleteFileA((prefix + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 int32_t PercentOf(int32_t part, int32_t whole) {
@@ -61,6 +80,7 @@ void TProcessFilesThread::RunExtraction() {
     OnDestinationName.Function = ResolveDestination;
     OnDestinationName.Context = this;
 
+    RemovePartialFiles(record->installedDir);
     ExtractArchive();
 
     // Synchronous: the page writes the registry and starts the shortcut

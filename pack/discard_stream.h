@@ -8,7 +8,7 @@
 class DiscardFileStream : public TMyFileStream {
 public:
     bool Open(const AnsiString&) override { return false; }
-    bool Create(const AnsiString&) override {
+    bool CreatePartial(const AnsiString&) override {
         IsOpen = true;
         return true;
     }

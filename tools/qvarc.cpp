@@ -1,20 +1,21 @@
-// qvarc: lists, extracts and tests archives with the setup's own reader and
+// qvarc: lists, tests and extracts archives with the setup's own reader and
 // extraction driver, and writes archives (qvarc_add.cpp).
 //
-//   qvarc l ARCHIVE                    one line per file header
-//   qvarc x [--progress] ARCHIVE [DIR] extract into DIR (default ".")
-//   qvarc t [--progress] ARCHIVE       decode and check, write nothing
-//   qvarc a [-m0|-m1..-m5] [-s] [-mm auto|off] ARCHIVE FILE...
+// By default it talks to a person (qvarc_tool.cpp): a table for l, one line
+// per entry, and one line on standard error for every failure, naming the
+// file and the cause. With --raw, l, t and x print what scripts read, as
+// they always have (below). The exit status is the run's result code.
 //
-// The exit status of l, x and t is the run's ExtractResult. Listing lines
-// are "UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name":
-// sizes and UnpVer in decimal, Method, HeadFlags and FileAttr in lower-case
-// hexadecimal without prefix or padding, FileCrc as 8 lower-case hex digits.
+// --raw listing lines are "UnpSize PackSize UnpVer Method FileCrc HeadFlags
+// FileAttr Name": sizes and UnpVer in decimal, Method, HeadFlags and
+// FileAttr in lower-case hexadecimal without prefix or padding, FileCrc as
+// 8 lower-case hex digits. x --raw and t --raw print the driver's status
+// lines ("extracting " and the destination) and, with --progress,
+// "progress DONE TOTAL" lines; standard error carries only the driver's
+// own texts.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "archive/extract.h"
 #include "archive/platform.h"
@@ -23,46 +24,54 @@
 #include "pack/discard_stream.h"
 #include "tools/qvarc_add.h"
 #include "tools/qvarc_list.h"
+#include "tools/qvarc_tool.h"
 
 namespace {
 
-constexpr int kUsage = 64;
+const char kVersion[] = "qvarc 1.1 (archive format 2.0, packing method 20)\n";
 
 const char kHelp[] =
-    "usage: qvarc l ARCHIVE\n"
-    "       qvarc x [--progress] ARCHIVE [DIR]\n"
-    "       qvarc t [--progress] ARCHIVE\n"
+    "usage: qvarc l [--raw] ARCHIVE\n"
+    "       qvarc t [--raw] [--progress] ARCHIVE\n"
+    "       qvarc x [--raw] [--progress] [-o] ARCHIVE [DIR]\n"
     "       qvarc a [-m0|-m1..-m5] [-s] [-mm auto|off] ARCHIVE FILE...\n"
+    "       qvarc --help | --version\n"
     "\n"
-    "  l  list the file headers: UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name\n"
-    "  x  extract every entry into DIR (default .)\n"
-    "  t  decode and check every entry without writing a file\n"
-    "  a  write an archive: -m0 stores, -m1..-m5 pack from fastest to smallest (default\n"
-    "     -m3), -s makes it solid, -mm off never uses the multimedia mode\n"
-    "The exit status of l, x and t is the extraction result code.\n";
+    "  l  list the entries: name, size, packed size, ratio, method, CRC, attributes\n"
+    "  t  decode and check every entry, write nothing: each name with OK or the failure\n"
+    "  x  extract every entry into DIR (default .), which is made when missing; an\n"
+    "     existing file is kept (result 11) unless -o, which replaces it. A file is\n"
+    "     written beside its destination and replaces it only once it is checked.\n"
+    "  a  write an archive of the FILEs, each under its last name component: -m0\n"
+    "     stores, -m1..-m5 pack from fastest to smallest (default -m3), -s makes it\n"
+    "     solid, -mm off never uses the multimedia mode\n"
+    "ARCHIVE may also be a setup program: its embedded archive is read.\n"
+    "\n"
+    "  --progress  a line \"progress DONE TOTAL\" as each entry advances\n"
+    "  --raw       the lines scripts read: l one line per header (UnpSize PackSize\n"
+    "              UnpVer Method FileCrc HeadFlags FileAttr Name), t and x \"extracting\n"
+    "              DEST\" per entry; errors are only the driver's own texts, and x\n"
+    "              replaces existing files and needs DIR to exist, as before\n"
+    "\n"
+    "Exit status of l, t and x (the extraction result code):\n"
+    "   0  every entry is sound (x: and was written)\n"
+    "   1  an entry needs an unpack version that qvarc can't decode\n"
+    "   2  the archive can't be opened or read\n"
+    "   3  an entry is damaged (its checksum does not match)\n"
+    "   8  not enough memory\n"
+    "   9  not an archive\n"
+    "  10  a header is damaged, or the archive is cut short\n"
+    "  11  an entry was not written: its file exists (x without -o) or can't be\n"
+    "      written, or its folder can't be made\n"
+    "The last failure of a run decides. Exit status of a: 0 written, 2 an input or\n"
+    "the archive can't be read or written, 3 packing failed. 64: wrong usage.\n";
 
 int Usage() {
     std::fputs(kHelp, stderr);
     return kUsage;
 }
 
-std::vector<uint8_t> gArchive;
-// Keeps an empty archive's data pointer non-null: an empty file is a
-// readable archive that holds nothing, not a missing one.
-uint8_t gEmpty = 0;
-
-bool RegisterArchive(const char* path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    const std::streamoff size = in.tellg();
-    if (size < 0 || size > 0x7FFFFFFF) return false;
-    gArchive.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(gArchive.data()), size)) return false;
-    RegisterResource("ARC", "#101", gArchive.empty() ? &gEmpty : gArchive.data(),
-                     static_cast<int32_t>(gArchive.size()));
-    return true;
-}
+// ---- --raw: the output of the tool's first version, unchanged ----
 
 void PrintLine(void*, const char* text) {
     std::fputs(text, stdout);
@@ -76,20 +85,17 @@ void PrintError(void*, const char* text) {
     std::fputc('\n', stderr);
 }
 
-void PrintProgress(void*, int32_t done, int32_t total) {
-    std::printf("progress %d %d\n", static_cast<int>(done), static_cast<int>(total));
-}
-
 std::string gDestinationDir;
 
 void DestinationInDir(void*, const AnsiString& entryName, AnsiString& destination) {
     destination = AnsiString(gDestinationDir.c_str()) + "/" + FileNamePart(entryName);
 }
 
-int List(const char* path) {
+int RawList(const char* path) {
     BuildCrcTable();
     OnErrorText = {PrintError, nullptr};
-    if (!RegisterArchive(path)) return kExtractNoResource;
+    ArchiveBytes bytes;
+    if (!bytes.Load(path)) return kExtractNoResource;
     TMyResourceStream stream;
     ArchiveStream = &stream;
     int result = ListEntries(stdout);
@@ -97,21 +103,22 @@ int List(const char* path) {
     return result;
 }
 
-int Extract(bool testOnly, bool progress, const char* path, const char* dir) {
+int RawExtract(const ToolOptions& o) {
     BuildCrcTable();
     OnErrorText = {PrintError, nullptr};
     OnStatusText = {PrintLine, nullptr};
-    if (progress) OnProgress = {PrintProgress, nullptr};
-    gDestinationDir = dir;
+    if (o.Progress) OnProgress = {PrintProgress, nullptr};
+    gDestinationDir = o.Dir;
     OnDestinationName = {DestinationInDir, nullptr};
-    if (!RegisterArchive(path)) ClearResources();  // the driver then reports 2
+    ArchiveBytes bytes;
+    if (!bytes.Load(o.Archive)) ClearResources();  // the driver then reports 2
     int result;
     {
         TMyResourceStream archive;
         TMyFileStream files;
         DiscardFileStream nothing;
         ArchiveStream = &archive;
-        TargetStream = testOnly ? &nothing : &files;
+        TargetStream = o.TestOnly ? &nothing : &files;
         ExtractArchive();
         result = ExtractResult;
         ArchiveStream = nullptr;
@@ -127,29 +134,48 @@ int Extract(bool testOnly, bool progress, const char* path, const char* dir) {
 
 }  // namespace
 
+void PrintProgress(void*, int32_t done, int32_t total) {
+    std::printf("progress %d %d\n", static_cast<int>(done), static_cast<int>(total));
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
-    std::string command = argv[1];
-    if (command == "--help" || command == "-h") {
+    const std::string command = argv[1];
+    if (argc == 2 && (command == "--help" || command == "-h")) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    if (command == "a") return RunAdd(argc - 1, argv + 1);
-    if (command == "l") return argc == 3 ? List(argv[2]) : Usage();
-    if (command == "x" || command == "t") {
-        bool progress = false;
-        int i = 2;
-        if (i < argc && std::strcmp(argv[i], "--progress") == 0) {
-            progress = true;
-            ++i;
-        }
-        int rest = argc - i;
-        bool testOnly = command == "t";
-        if (rest < 1 || rest > (testOnly ? 1 : 2)) return Usage();
-        const char* dir = rest == 2 ? argv[i + 1] : ".";
-        int result = Extract(testOnly, progress, argv[i], dir);
-        std::fflush(stdout);
-        return result;
+    if (argc == 2 && command == "--version") {
+        std::fputs(kVersion, stdout);
+        return 0;
     }
-    return Usage();
+    if (command == "a") return RunAdd(argc - 1, argv + 1);
+    if (command != "l" && command != "x" && command != "t") return Usage();
+
+    ToolOptions o;
+    o.TestOnly = command == "t";
+    int i = 2;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        const std::string opt = argv[i];
+        if (opt == "--raw")
+            o.Raw = true;
+        else if (opt == "--progress" && command != "l")
+            o.Progress = true;
+        else if (opt == "-o" && command == "x")
+            o.Overwrite = true;
+        else
+            return Usage();
+    }
+    const int rest = argc - i;
+    if (rest < 1 || rest > (command == "x" ? 2 : 1)) return Usage();
+    o.Archive = argv[i];
+    if (rest == 2) o.Dir = argv[i + 1];
+
+    int result;
+    if (command == "l")
+        result = o.Raw ? RawList(o.Archive) : ToolList(o);
+    else
+        result = o.Raw ? RawExtract(o) : ToolExtract(o);
+    std::fflush(stdout);
+    return result;
 }

@@ -2,19 +2,25 @@
 // Writes an archive whose entries are named by the last component of their
 // file names: -m0 stores, -m1..-m5 pack (faster to smaller), -s chains the
 // packed entries into one solid stream, -mm off never uses multimedia
-// blocks. The archive is written beside its final name and renamed only
-// when complete, so a failed run leaves nothing behind.
+// blocks. The archive is written to a temporary file beside its final name
+// (made before the packing starts, so that an unwritable place shows at
+// once) and moved over it only when complete; a failed or interrupted run
+// leaves nothing behind.
 #include "tools/qvarc_add.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "archive/streams.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 
@@ -24,9 +30,11 @@ constexpr uint16_t kEntryFlags = 0x8040;  // has data, the 1 MB window bits
 constexpr uint16_t kEntrySolid = 0x0010;
 constexpr uint16_t kMainSolid = 0x0008;
 
+constexpr int kUsage = 64;
+
 int Usage() {
     std::fprintf(stderr, "usage: qvarc a [-m0|-m1..-m5] [-s] [-mm auto|off] ARCHIVE FILE...\n");
-    return 64;
+    return kUsage;
 }
 
 // The reader and the driver take sizes and positions as signed 32-bit
@@ -68,22 +76,125 @@ std::string LastComponent(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temp = path + ".qvtmp" + std::to_string(static_cast<long>(getpid()));
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) {
-        std::fprintf(stderr, "qvarc: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
+// The temporary archive's name while it exists, for the signal handler: the
+// one process-wide value of the tool, since a handler gets no context.
+char gPartial[4096];
+
+void RemovePartialAndStop(int signal) {
+    if (gPartial[0] != '\0') unlink(gPartial);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Blocks (or unblocks) the signals that would stop the tool, so that the
+// temporary name and the file agree whenever a handler may run.
+void HoldSignals(bool hold) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kStopSignals) sigaddset(&set, s);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+// The archive's temporary file beside its final name, moved over that name
+// once complete; removed when the tool stops before, by a signal too.
+class PartialArchive {
+public:
+    PartialArchive() = default;
+    PartialArchive(const PartialArchive&) = delete;
+    PartialArchive& operator=(const PartialArchive&) = delete;
+    ~PartialArchive() { End(false); }
+
+    bool Start(const std::string& path) {
+        path_ = path;
+        HoldSignals(true);
+        const bool ok = out_.CreatePartial(path.c_str()) && out_.Name.size() < sizeof gPartial;
+        const int error = errno;
+        if (ok) {
+            std::memcpy(gPartial, out_.Name.c_str(), out_.Name.size() + 1);
+            struct sigaction action = {};
+            action.sa_handler = RemovePartialAndStop;
+            for (int s : kStopSignals) sigaction(s, &action, nullptr);
+        }
+        HoldSignals(false);
+        if (!ok) Report(error);
+        return ok;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) {
-        std::fprintf(stderr, "qvarc: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        std::remove(temp.c_str());
+
+    bool Finish(const std::vector<uint8_t>& bytes) {
+        bool ok = true;
+        for (size_t done = 0; ok && done < bytes.size();) {
+            const size_t piece = std::min<size_t>(bytes.size() - done, 1 << 20);
+            ok = out_.Write(bytes.data() + done, static_cast<int32_t>(piece)) ==
+                 static_cast<int32_t>(piece);
+            done += piece;
+        }
+        const int writeError = errno;
+        const bool written = ok;
+        ok = End(written);
+        if (!ok) Report(written ? errno : writeError);
+        return ok;
     }
-    return ok;
+
+private:
+    TMyFileStream out_;
+    std::string path_;
+
+    // Moves the file in (commit) or deletes it; the name the handler
+    // knows goes with it.
+    bool End(bool commit) {
+        if (gPartial[0] == '\0') return false;
+        HoldSignals(true);
+        bool ok = false;
+        if (commit)
+            ok = out_.Commit();
+        else
+            out_.Erase();
+        gPartial[0] = '\0';
+        HoldSignals(false);
+        return ok;
+    }
+    void Report(int error) const {
+        std::fprintf(stderr, "qvarc: cannot write %s: %s\n", path_.c_str(), std::strerror(error));
+    }
+};
+
+// The reasons to refuse the archive's path: only a missing name or a
+// regular file is replaced.
+bool ArchivePathUsable(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return true;
+    const char* what = S_ISDIR(st.st_mode)   ? "a folder"
+                       : S_ISLNK(st.st_mode) ? "a symbolic link"
+                                             : "a device, pipe or socket";
+    std::fprintf(stderr, "qvarc: %s exists and is %s, not a regular file; not replaced\n",
+                 path.c_str(), what);
+    return false;
+}
+
+// Two inputs whose entries would share a name (letters compared without
+// case, as the setup's file system does): extracting keeps only one.
+bool NamesDistinct(const std::vector<std::string>& names, char** inputs) {
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (size_t k = 0; k < i; ++k) {
+            if (lower(names[i]) != lower(names[k])) continue;
+            if (names[i] == names[k])
+                std::fprintf(stderr, "qvarc: %s and %s would both be stored as %s\n", inputs[k],
+                             inputs[i], names[i].c_str());
+            else
+                std::fprintf(stderr,
+                             "qvarc: %s and %s would be stored as %s and %s, one name on "
+                             "Windows\n",
+                             inputs[k], inputs[i], names[k].c_str(), names[i].c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -110,28 +221,31 @@ int RunAdd(int argc, char** argv) {
     }
     if (argc - i < 2) return Usage();
     const std::string archive = argv[i++];
+    char** inputs = argv + i;
+    std::vector<std::string> names;
+    for (int k = i; k < argc; ++k) names.push_back(LastComponent(argv[k]));
+    if (!NamesDistinct(names, inputs)) return kUsage;
+    if (!ArchivePathUsable(archive)) return 2;
 
     std::vector<std::vector<uint8_t>> contents;
-    std::vector<std::string> names;
     for (; i < argc; ++i) {
         contents.emplace_back();
         if (!ReadInput(argv[i], contents.back())) return 2;
-        names.push_back(LastComponent(argv[i]));
     }
+    PartialArchive out;
+    if (!out.Start(archive)) return 2;
 
     std::vector<qvpack::PackedFile> packed(contents.size());
     if (level > 0) {
-        std::vector<qvpack::InputFile> inputs;
-        for (const auto& c : contents) inputs.push_back({c.data(), c.size()});
+        std::vector<qvpack::InputFile> files;
+        for (const auto& c : contents) files.push_back({c.data(), c.size()});
         qvpack::CompressOptions options;
         options.Level = level;
         options.Multimedia = multimedia;
-        qvpack::CompressStats stats;
-        if (!qvpack::PackFiles(inputs, options, solid, packed, &stats)) {
+        if (!qvpack::PackFiles(files, options, solid, packed)) {
             std::fprintf(stderr, "qvarc: packing failed\n");
             return 3;
         }
-        std::printf("compressor memory: %zu bytes\n", stats.PeakMemory);
     } else {
         for (auto& p : packed) p.Stored = true;
     }
@@ -163,7 +277,7 @@ int RunAdd(int argc, char** argv) {
                      archive.c_str());
         return 2;
     }
-    if (!WriteAtomically(archive, writer.Bytes)) return 2;
+    if (!out.Finish(writer.Bytes)) return 2;
     std::printf("%s: %llu -> %zu bytes\n", archive.c_str(),
                 static_cast<unsigned long long>(totalIn), writer.Bytes.size());
     (void)totalOut;

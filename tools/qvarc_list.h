@@ -1,11 +1,15 @@
 // The header walk of "qvarc l": the extraction driver's walk over
-// ArchiveStream without decoding, one line per file header.
+// ArchiveStream without decoding.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
-// Opens ArchiveStream as "#101", walks it and prints each file header to
-// out as "UnpSize PackSize UnpVer Method FileCrc HeadFlags FileAttr Name";
-// closes the stream again. Returns ExtractResult.
+#include "archive/reader.h"
+
+// Opens ArchiveStream as "#101", walks it and hands each file header to
+// row; closes the stream again. Returns ExtractResult.
+int32_t WalkEntries(void (*row)(void* context, const FileHeaderRecord& header), void* context);
+// The walk with one line per file header to out, as "UnpSize PackSize
+// UnpVer Method FileCrc HeadFlags FileAttr Name".
 int32_t ListEntries(std::FILE* out);

@@ -102,4 +102,52 @@ TEST(FileStream, EraseDeletesTheNamedFile) {
     EXPECT_TRUE(fs::exists(dir.File("next")));
 }
 
+// CreatePartial writes beside the destination under a name of the partial
+// pattern; only Commit puts the bytes in place, and a temporary file that
+// is not committed goes with Erase, the next file or the stream.
+TEST(FileStream, PartialFileReplacesItsDestinationOnlyOnCommit) {
+    ScratchDir dir("fs-partial");
+    const std::string dest = dir.File("d.txt");
+    WriteFile(dest, "old");
+    auto partials = [&] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(dir.Path))
+            n += IsPartialFileName(e.path().filename().string().c_str());
+        return n;
+    };
+    {
+        TMyFileStream s;
+        ASSERT_TRUE(s.CreatePartial(dest.c_str()));
+        EXPECT_EQ(DirectoryPart(s.Name), DirectoryPart(dest.c_str()));
+        EXPECT_TRUE(IsPartialFileName(s.Name));
+        EXPECT_EQ(s.Write("new", 3), 3);
+        EXPECT_EQ(ReadAll(dest), Bytes("old"));
+        EXPECT_TRUE(s.Commit());
+        EXPECT_FALSE(s.IsOpen);
+        EXPECT_EQ(ReadAll(dest), Bytes("new"));
+        EXPECT_EQ(partials(), 0);
+
+        ASSERT_TRUE(s.CreatePartial(dest.c_str()));
+        EXPECT_EQ(partials(), 1);
+        s.Erase();
+        EXPECT_EQ(partials(), 0);
+        ASSERT_TRUE(s.CreatePartial(dest.c_str()));
+        ASSERT_TRUE(s.CreatePartial(dir.File("other").c_str()));  // drops the first
+        EXPECT_EQ(partials(), 1);
+        EXPECT_FALSE(s.CreatePartial(dir.File("no/such/folder/f").c_str()));
+        EXPECT_EQ(partials(), 0);
+        ASSERT_TRUE(s.CreatePartial(dest.c_str()));
+    }  // the stream goes with its uncommitted file
+    EXPECT_EQ(partials(), 0);
+    EXPECT_EQ(ReadAll(dest), Bytes("new"));
+    EXPECT_FALSE(fs::exists(dir.File("other")));
+
+    // The pattern: "~qv" ... ".tmp", letters in either case, the last
+    // component only.
+    for (const char* name : {"~qv1.tmp", "~QVab12.TMP", "x/~qvz.tmp", "c:\\d\\~qv0.Tmp"})
+        EXPECT_TRUE(IsPartialFileName(name)) << name;
+    for (const char* name : {"~qv.tmp", "qv1.tmp", "~qv1.tmpx", "~qv1/a.tmp", "a~qv1.tmp"})
+        EXPECT_FALSE(IsPartialFileName(name)) << name;
+}
+
 }  // namespace

@@ -159,6 +159,22 @@ bool HasStamp(const std::string& path) {
     return FileTimes(path, t, size) && CompareFileTime(&t, &want) == 0;
 }
 
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Temporary files of entries ("~qv" ... ".tmp") in dir.
+int Partials(const std::string& dir) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "\\~qv*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int n = 0;
+    do ++n;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return n;
+}
+
 void CheckFiles(const std::string& dir) {
     for (const Entry& e : manifest) {
         std::string path = Destination(e, dir);
@@ -168,14 +184,24 @@ void CheckFiles(const std::string& dir) {
         CheckEq(size, e.size, "size of " + path);
         Check(HasStamp(path), "release time stamp on " + path);
     }
+    CheckEq(Partials(dir) + Partials("C:\\windows"), 0, "temporary files left");
 }
 
-// Gives every installed file the current time, newer than the stamp.
-void TouchInstalled(const std::string& dir) {
+FILETIME Year1990() {
+    SYSTEMTIME st = {1990, 1, 0, 1, 0, 0, 0, 0};
+    FILETIME t;
+    SystemTimeToFileTime(&st, &t);
+    return t;
+}
+
+// Gives every installed file the time t, by default the current time,
+// newer than the stamp.
+void TouchInstalled(const std::string& dir, const FILETIME* time = nullptr) {
     SYSTEMTIME now;
     GetSystemTime(&now);
     FILETIME t;
     SystemTimeToFileTime(&now, &t);
+    if (time != nullptr) t = *time;
     for (const Entry& e : manifest) {
         HANDLE f = CreateFileA(Destination(e, dir).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                OPEN_EXISTING, 0, nullptr);
@@ -813,21 +839,21 @@ void UpdateUnusableFolder(const std::string& exe) {
 
 // Two existing files that this program holds open, older than the release
 // stamp so that nobody is asked: one shared for nobody (the setup can't
-// even look at it), one shared for reading (it can look but not write).
-// The one error warning, both left as they were, every other file
-// installed. (A read-only file is no such case here: Wine, running as root,
-// lets it be written.)
+// even look at it), one shared for reading (it can look but not write);
+// and a read-only one (which Wine, running as root, would let a program
+// write, but the setup replaces no such file). The one error warning, all
+// three left as they were, every other file installed.
 void LockedFiles(const std::string& exe) {
     std::string dir = kDefaultDir;
     CreateDirectoryA(dir.c_str(), nullptr);
     const struct {
         std::string path;
         DWORD share;
-    } held[] = {{dir + "\\" + FileName(manifest.front().name), 0},
-                {dir + "\\" + FileName(manifest.back().name), FILE_SHARE_READ}};
-    FILETIME old = {};
-    SYSTEMTIME st = {1990, 1, 0, 1, 0, 0, 0, 0};
-    SystemTimeToFileTime(&st, &old);
+        bool readOnly;
+    } held[] = {{dir + "\\" + FileName(manifest.front().name), 0, false},
+                {dir + "\\" + FileName(manifest.back().name), FILE_SHARE_READ, false},
+                {dir + "\\" + FileName(manifest[1].name), 0, true}};
+    const FILETIME old = Year1990();
     std::vector<HANDLE> handles;
     for (const auto& h : held) {
         Check(h.path.find(".scr") == std::string::npos, "not the screen saver: " + h.path);
@@ -837,7 +863,13 @@ void LockedFiles(const std::string& exe) {
         DWORD written = 0;
         WriteFile(f, "old", 3, &written, nullptr);
         SetFileTime(f, nullptr, nullptr, &old);
-        handles.push_back(f);
+        if (!h.readOnly) {
+            handles.push_back(f);
+            continue;
+        }
+        CloseHandle(f);
+        Check(SetFileAttributesA(h.path.c_str(), FILE_ATTRIBUTE_READONLY) != 0,
+              "make " + h.path + " read-only");
     }
 
     Setup setup;
@@ -854,7 +886,7 @@ void LockedFiles(const std::string& exe) {
     for (HANDLE f : handles) CloseHandle(f);
     for (const Entry& e : manifest) {
         std::string path = Destination(e, dir);
-        bool wasHeld = path == held[0].path || path == held[1].path;
+        bool wasHeld = path == held[0].path || path == held[1].path || path == held[2].path;
         FILETIME t;
         long long size = -1;
         FileTimes(path, t, size);
@@ -863,7 +895,113 @@ void LockedFiles(const std::string& exe) {
         else
             Check(HasStamp(path) && size == e.size, "installed: " + path);
     }
+    CheckEq(Partials(dir), 0, "temporary files left");
     CheckReg(kProductKey, "InstallDir", dir);
+    CheckNotLaunched();
+}
+
+// An update whose archive has a damaged last entry (the runner changed a
+// byte of its packed data), over files older than the release stamp, so
+// that nobody is asked: the one warning, the older file of the damaged
+// entry left exactly as it was, every other file replaced, no temporary
+// file anywhere, no launch.
+void DamagedUpdate(const std::string& exe) {
+    const FILETIME old = Year1990();
+    TouchInstalled(kDefaultDir, &old);
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Next(sheet, 1, "licence");
+    Next(sheet, 4, "progress");
+    Answer(setup, "Quorvel Setup Error", kFilesError, IDOK, "files error warning");
+    CheckFinished(sheet);
+    Close(setup, sheet);
+    for (const Entry& e : manifest) {
+        std::string path = Destination(e, kDefaultDir);
+        FILETIME t;
+        long long size = -1;
+        FileTimes(path, t, size);
+        CheckEq(size, e.size, "size of " + path);
+        if (&e == &manifest.back())
+            Check(CompareFileTime(&t, &old) == 0, "the damaged entry's older file kept: " + path);
+        else
+            Check(HasStamp(path), "replaced: " + path);
+    }
+    CheckEq(Partials(kDefaultDir) + Partials("C:\\windows"), 0, "temporary files left");
+    CheckNotLaunched();
+}
+
+// A file of the installation is a symbolic link to a file outside the
+// folder, older than the stamp (the runner made both): the installation
+// replaces the link as a name and leaves the file outside as it was.
+void LinkOutside(const std::string& exe) {
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
+    Next(sheet, 3, "group");
+    Next(sheet, 4, "progress");
+    CheckFinished(sheet);
+    Close(setup, sheet);
+    CheckFiles(kDefaultDir);
+    std::ifstream outside("C:\\outside.txt", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(outside)), std::istreambuf_iterator<char>());
+    CheckEq(text, "outside", "the file outside the folder");
+    CheckLaunched();
+}
+
+// The setup killed while it writes its last entry, the largest, then run
+// again with No to the question about the files written before it: no
+// file is ever half written; the rerun writes the missing entry and
+// removes the killed run's temporary file.
+void KilledDuringFiles(const std::string& exe) {
+    const std::string last = Destination(manifest.back(), kDefaultDir);
+    const std::string before = Destination(manifest[manifest.size() - 2], kDefaultDir);
+    {
+        Setup setup;
+        HWND sheet = StartAndFindSheet(setup, exe);
+        if (!sheet) return;
+        Next(sheet, 1, "licence");
+        Next(sheet, 2, "folder");
+        Next(sheet, 3, "group");
+        Press(sheet, PSBTN_NEXT);
+        // The worker waits in each progress report until the page has
+        // moved its bar: with the page's thread held, it stays inside the
+        // entry it writes.
+        bool inLast = false;
+        for (int ms = 0; ms < 30000 && !inLast; ++ms) {
+            inLast = Exists(before) && Partials(kDefaultDir) > 0;
+            if (!inLast) Sleep(1);
+        }
+        SuspendThread(setup.process.hThread);
+        Check(inLast, "the last entry is being written");
+        TerminateProcess(setup.process.hProcess, 1);
+        WaitForSingleObject(setup.process.hProcess, 10000);
+    }
+    CheckEq(Partials(kDefaultDir), 1, "temporary files of the killed run");
+    Check(!Exists(last), "no file for the entry being written: " + last);
+    for (const Entry& e : manifest) {
+        FILETIME t;
+        long long size = -1;
+        if (FileTimes(Destination(e, kDefaultDir), t, size))
+            CheckEq(size, e.size, "whole or absent: " + e.name);
+    }
+
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
+    Next(sheet, 3, "group");
+    Press(sheet, PSBTN_NEXT);
+    Answer(setup, "creating: " + FileName(manifest.front().name), kOverwrite, IDNO,
+           "overwrite question");
+    Answer(setup, "Quorvel Setup Error", kFilesError, IDOK, "files error warning");
+    CheckFinished(sheet);
+    Close(setup, sheet);
+    CheckFiles(kDefaultDir);
+    CheckEq(Partials(kDefaultDir), 0, "temporary files after the rerun");
     CheckNotLaunched();
 }
 
@@ -1036,6 +1174,12 @@ int main(int argc, char** argv) {
         UpdateUnusableFolder(exe);
     else if (scenario == "locked-files")
         LockedFiles(exe);
+    else if (scenario == "damaged-update")
+        DamagedUpdate(exe);
+    else if (scenario == "link-outside")
+        LinkOutside(exe);
+    else if (scenario == "killed-files")
+        KilledDuringFiles(exe);
     else if (scenario == "second-copy")
         SecondCopy(exe);
     else if (scenario == "blocked-cancel")

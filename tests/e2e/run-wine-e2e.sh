@@ -42,8 +42,8 @@ qv_e2e_manifest "$QV_BUILD/payload" "$MANIFEST"
 PASSED=0
 FAILED=0
 SCENARIOS=(first update update-backward update-unusable overwrite-yes overwrite-no cancel-files
-           browse no-shortcuts folder-checks blocked-folder blocked-cancel cancel-early second-copy
-           locked-files)
+           damaged-update browse no-shortcuts folder-checks blocked-folder blocked-cancel
+           cancel-early second-copy locked-files link-outside killed-files)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a SCENARIOS <<<"$QV_E2E_ONLY"
 
 # Prefix of a scenario: a fresh copy of the template, or of the prefix the
@@ -67,6 +67,34 @@ make_prefix() {
     echo "$p"
 }
 
+# The setup of prefix $1 with one byte of its archive's last entry changed
+# (inside the entry's packed data, far from its end).
+damage_last_entry() {
+    python3 - "$1/drive_c/qvsetup/QuorvelSetup.exe" "$QV_BUILD/resources/quorvel.arc" <<'EOF'
+import sys
+exe = bytearray(open(sys.argv[1], 'rb').read())
+arc = open(sys.argv[2], 'rb').read()
+at = exe.find(arc)
+assert at >= 0 and exe.find(arc, at + 1) < 0, 'the archive once in the setup'
+exe[at + len(arc) - 100] ^= 0x55
+open(sys.argv[1], 'wb').write(exe)
+EOF
+}
+
+# In prefix $1, where the setup will install: the first entry that is not
+# the screen saver as a symbolic link to C:\outside.txt, older than the
+# release stamp.
+link_outside() {
+    local dir name
+    if [ "$QV_BUILD_NAME" = win32 ]; then dir="$1/drive_c/Program Files (x86)/Quorvel"
+    else dir="$1/drive_c/Program Files/Quorvel"; fi
+    name=$(tr -d '\r' <"$MANIFEST" | awk -F'\t' '$1 !~ /\.scr/ { print $1; exit }')
+    mkdir -p "$dir"
+    printf outside >"$1/drive_c/outside.txt"
+    touch -d 1990-01-01 "$1/drive_c/outside.txt"
+    ln -s ../../outside.txt "$dir/$name"
+}
+
 # Drive D: as a removable disk backed by a folder of the prefix.
 add_removable_d() {
     local p=$1
@@ -77,7 +105,7 @@ add_removable_d() {
 
 run_scenario() {
     local name=$1 base=fresh p shotArg= start=$SECONDS
-    case $name in update*|overwrite*|cancel-files) base=first ;; esac
+    case $name in update*|overwrite*|cancel-files|damaged-update) base=first ;; esac
     if [ "$base" = first ] && [ ! -d "$QV_WINE_DIR/first-done" ]; then
         echo "FAIL $name (needs the first installation)"
         FAILED=$((FAILED + 1))
@@ -85,6 +113,8 @@ run_scenario() {
     fi
     p=$(make_prefix "$name" "$base") || { FAILED=$((FAILED + 1)); return; }
     [ "$name" = folder-checks ] && add_removable_d "$p"
+    [ "$name" = damaged-update ] && damage_last_entry "$p"
+    [ "$name" = link-outside ] && link_outside "$p"
     [ "$name" = first ] && shotArg='Z:'${SHOTS//\//\\}
     qv_wine_run "$p" 120 "$p/drive_c/qvsetup/driver.exe" "$name" \
         'C:\Downloads\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt' $shotArg \

@@ -1,8 +1,10 @@
-// The header walk of "qvarc l" over the input as the archive.
+// The header walk of "qvarc l" over the input as the archive, or over the
+// archive that the input holds as a setup program's resource "ARC" 101.
 #include <cstdio>
 
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/qvarc_list.h"
+#include "tools/qvarc_pe.h"
 
 namespace {
 
@@ -19,7 +21,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0x7FFFFFFF) return 0;
     qvfuzz::FreshProcessState();
-    qvfuzz::UseAsArchive(data, size);
+    ByteRange embedded{0, size};
+    FindEmbeddedArchive(data, size, embedded);
+    qvfuzz::UseAsArchive(data + embedded.Offset, embedded.Size);
     TMyResourceStream archive;
     ArchiveStream = &archive;
     ListEntries(lines);

@@ -19,7 +19,7 @@ namespace {
 class CaptureStream : public TMyFileStream {
 public:
     std::vector<uint8_t> Files[4];
-    bool Create(const AnsiString& name) override {
+    bool CreatePartial(const AnsiString& name) override {
         current_ = nullptr;
         if (name.size() != 1 || name[0] < '0' || name[0] > '3') return false;
         current_ = &Files[name[0] - '0'];

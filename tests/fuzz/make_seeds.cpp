@@ -19,6 +19,7 @@
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 #include "tests/common/hostile_archives.h"
+#include "tests/common/setup_program.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -188,7 +189,16 @@ Bytes UnpackerSeed(const std::vector<Bytes>& files) {
 
 // Every seed of one target, by file name.
 std::vector<std::pair<std::string, Bytes>> SeedsOf(const std::string& target) {
-    if (target == "extract" || target == "list") return Archives();
+    if (target == "extract") return Archives();
+    if (target == "list") {
+        std::vector<std::pair<std::string, Bytes>> seeds = Archives();
+        // A setup program: its resource's archive after a decoy.
+        qvpack::ArchiveWriter payload = Start(), decoy = Start();
+        AddPacked(payload, {Text(3000), Binary(1000)}, false);
+        decoy.Stored("decoy", Text(100));
+        seeds.emplace_back("setup-program", qvtest::SetupProgram(payload.Bytes, decoy.Bytes));
+        return seeds;
+    }
     std::vector<std::pair<std::string, Bytes>> seeds;
     if (target == "unpacker") {
         seeds.emplace_back("text", UnpackerSeed({Text(4000)}));

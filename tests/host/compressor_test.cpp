@@ -36,7 +36,7 @@ class CaptureStream : public TMyFileStream {
 public:
     std::vector<Bytes>* Out = nullptr;
     bool Open(const AnsiString&) override { return false; }
-    bool Create(const AnsiString&) override {
+    bool CreatePartial(const AnsiString&) override {
         Out->emplace_back();
         IsOpen = true;
         return true;

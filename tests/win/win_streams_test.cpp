@@ -79,6 +79,25 @@ TEST(WinFileStream, SharesReadingOnlyAndStampsTheReleaseTime) {
     EXPECT_EQ(accessed.dwHighDateTime, written.dwHighDateTime);
 }
 
+// The temporary file beside a destination has an 8.3 name, so that it fits
+// wherever the installation folder leaves room for one: in a folder of the
+// longest accepted length (247 characters) too.
+TEST(WinFileStream, PartialFileFitsInTheLongestFolder) {
+    ScratchDir dir("win-long");
+    std::string folder = dir.Path.string();
+    while (folder.size() < 247) {
+        folder += "\\" + std::string(std::min<size_t>(100, 247 - folder.size() - 1), 'f');
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    }
+    ASSERT_EQ(folder.size(), 247u);
+    const std::string dest = folder + "\\Quorvel.cnt";
+    TMyFileStream s;
+    ASSERT_TRUE(s.CreatePartial(dest.c_str()));
+    EXPECT_EQ(s.Write("cnt", 3), 3);
+    EXPECT_TRUE(s.Commit());
+    EXPECT_EQ(ReadAll(dest), (std::vector<uint8_t>{'c', 'n', 't'}));
+}
+
 TEST(WinExtraction, RunFromTheEmbeddedResource) {
     BuildCrcTable();
     ExtractResult = 0;

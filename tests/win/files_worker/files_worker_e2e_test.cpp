@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "archive/streams.h"
 #include "install/file_system.h"
 #include "install/files_thread.h"
 #include "install/install_record.h"
@@ -42,6 +43,18 @@ LPARAM RunWorker(const std::string& folder, qvtest::RecordingWindow& page, Insta
     EXPECT_TRUE(page.WaitFor(WM_SETUP_FILES_DONE, 30000));
     // The destructor waits for the thread, which ends after the send.
     return page.Count(WM_SETUP_FILES_DONE) ? page.messages.back().lParam : -1;
+}
+
+// Temporary files of entries in folder.
+int Partials(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\~qv*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int n = 0;
+    do n += IsPartialFileName(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return n;
 }
 
 void CheckProgress(const qvtest::RecordingWindow& page) {
@@ -94,8 +107,12 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
         EXPECT_TRUE(Stamped(path)) << name;
     }
 
-    // Again over the stamped files, answer Yes: one question, all rewritten.
+    // Again over the stamped files, answer Yes: one question, all rewritten;
+    // the temporary file a killed run left goes first, nothing else.
     qvtest::WriteFile(base / "inst\\ReadMe.txt", "changed");
+    qvtest::WriteFile(base / "inst\\~qv3f2a.tmp", "left by a killed run");
+    for (const char* other : {"~qv-mine.txt", "mine.tmp"})
+        qvtest::WriteFile(base / "inst\\" + other, "x");
     {
         qvtest::RecordingWindow page;
         qvtest::BoxAnswerer yes("creating: Sample.scr", IDYES);
@@ -105,6 +122,9 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     }
     EXPECT_EQ(overwriteAnswer, OverwriteAll);
     EXPECT_EQ(qvtest::ReadFile(base / "inst\\ReadMe.txt"), Payload("ReadMe.txt"));
+    EXPECT_FALSE(qvtest::FileExists(base / "inst\\~qv3f2a.tmp"));
+    for (const char* other : {"~qv-mine.txt", "mine.tmp"})
+        EXPECT_TRUE(qvtest::FileExists(base / "inst\\" + other)) << other;
     EXPECT_EQ(std::string(results.screenSaverPath.c_str()), saver);
 
     // Answer No: same-or-newer files kept, an older one overwritten,
@@ -126,5 +146,6 @@ TEST(FilesWorkerEndToEnd, FreshInstallThenYesThenNo) {
     EXPECT_EQ(qvtest::ReadFile(base / "inst\\Quorvel.Hlp"), "newer, kept");
     EXPECT_EQ(qvtest::ReadFile(older), Payload("QVRemove.exe"));
     EXPECT_EQ(qvtest::ReadFile(saver), Payload("Sample.scr"));
+    EXPECT_EQ(Partials(base / "inst") + Partials(windows), 0);
     DeleteFileA(saver.c_str());
 }
