@@ -68,6 +68,22 @@ DWORD CALLBACK LicenceStreamCallback(DWORD_PTR, LPBYTE buffer, LONG capacity, LO
     return 0;
 }
 
+void CentreOnWorkArea(HWND window) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    RECT frame;
+    if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(window, &frame)) {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    // A window larger than the work area keeps its title bar inside it.
+    int x = work.left + (work.right - work.left - (frame.right - frame.left)) / 2;
+    int y = work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2;
+    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 AnsiString GetItemText(HWND page, int id) {
     AnsiString text;
     char* buffer = text.Buffer(kPathBufferWithZero);
@@ -85,6 +101,8 @@ UINT NotifyCode(UINT message, LPARAM lParam) {
 // Welcome page: tells a first installation from an update.
 
 static INT_PTR WelcomeInit(HWND page) {
+    // The first page is made once the sheet has its size, before it shows.
+    CentreOnWorkArea(GetParent(page));
     ShowWindow(
         GetDlgItem(page, Setup.previousInstallFound ? IDC_WELCOME_FIRST : IDC_WELCOME_UPDATE),
         SW_HIDE);

@@ -33,6 +33,9 @@ INT_PTR AnswerQueryCancel(HWND page);
 bool LoadLicenceText(int id);
 DWORD CALLBACK LicenceStreamCallback(DWORD_PTR cookie, LPBYTE buffer, LONG capacity, LONG* count);
 
+// Puts the window in the middle of the work area of its monitor.
+void CentreOnWorkArea(HWND window);
+
 // The control's text, at most kPathBuffer characters.
 AnsiString GetItemText(HWND page, int id);
 

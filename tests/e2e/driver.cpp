@@ -109,6 +109,8 @@ bool WaitPage(HWND sheet, int index, const std::string& what, int ms) {
     Check(ok, what + ": page " + std::to_string(index) + " not shown (at " +
                   std::to_string(PageIndex(sheet)) + ")");
     Sleep(100);
+    // The sheet shows the page's title, which every page has.
+    if (ok) CheckEq(WindowText(sheet), "Quorvel screen saver Setup", what + ": title");
     return ok;
 }
 
@@ -360,8 +362,20 @@ void CheckBrowseButton(HWND sheet, int id) {
 
 void CheckWelcome(HWND sheet, bool update) {
     CheckStatics(sheet, {"Welcome to the Quorvel v.1.1 screen saver Setup!"});
-    // The sheet's own title is the system's business; the page carries its caption.
-    CheckEq(WindowText(CurrentPage(sheet)), "Quorvel screen saver Setup", "welcome caption");
+    // Centred on the work area of its monitor (its owner is a zero-size
+    // window in the corner).
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoA(MonitorFromWindow(sheet, MONITOR_DEFAULTTONEAREST), &monitor);
+    RECT r;
+    GetWindowRect(sheet, &r);
+    const RECT& work = monitor.rcWork;
+    long dx = (r.left - work.left) - (work.right - r.right);
+    long dy = (r.top - work.top) - (work.bottom - r.bottom);
+    Check(dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1,
+          "wizard centred: at " + std::to_string(r.left) + "," + std::to_string(r.top) + " in " +
+              std::to_string(work.right - work.left) + " x " +
+              std::to_string(work.bottom - work.top));
     CheckEq(ItemVisible(sheet, IDC_WELCOME_FIRST), !update, "first-installation text shown");
     CheckEq(ItemVisible(sheet, IDC_WELCOME_UPDATE), update, "update text shown");
     CheckEq(Item(sheet, update ? IDC_WELCOME_UPDATE : IDC_WELCOME_FIRST),
