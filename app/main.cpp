@@ -114,6 +114,7 @@ static void RunWizard(HWND owner) {
     header.nStartPage = 0;
     header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
     PropertySheetA(&header);
+    ReleaseWizardPicture();
 
     // A worker that still runs (the user left with Cancel) is waited for
     // while the owner window still guards against a second copy, which

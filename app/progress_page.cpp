@@ -120,6 +120,7 @@ static INT_PTR CancelQuery(HWND page) {
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
+            ShowWizardPicture(page);
             return TRUE;
         case WM_SETUP_PROGRESS:
             return ShowProgress(page, lParam);

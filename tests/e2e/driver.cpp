@@ -329,6 +329,34 @@ HWND StartAndFindSheet(Setup& setup, const std::string& exe) {
     return sheet;
 }
 
+// The wizard picture shows whole, square, 90 x 90 pixels at 96 DPI and
+// larger above, within the page and clear of every other control.
+void CheckPicture(HWND sheet, HWND picture) {
+    HWND page = CurrentPage(sheet);
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    RECT inside, frame, area;
+    GetClientRect(picture, &inside);
+    std::string size = std::to_string(inside.right) + " x " + std::to_string(inside.bottom);
+    Check(inside.right == inside.bottom && (dpi == 96 ? inside.right == 90 : inside.right > 90),
+          "picture " + size + " at " + std::to_string(dpi) + " DPI");
+    GetWindowRect(picture, &frame);
+    MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&frame), 2);
+    GetClientRect(page, &area);
+    Check(frame.left >= 0 && frame.top >= 0 && frame.right <= area.right &&
+              frame.bottom <= area.bottom,
+          "picture within the page");
+    for (HWND child = GetWindow(page, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT other, common;
+        GetWindowRect(child, &other);
+        MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&other), 2);
+        Check(child == picture || !IntersectRect(&common, &frame, &other),
+              "picture " + size + " clear of " + WindowText(child).substr(0, 20));
+    }
+}
+
 // Every text expected among the current page's static texts, and the
 // wizard picture where the page has one.
 void CheckStatics(HWND sheet, std::initializer_list<const char*> texts, bool picture = true) {
@@ -340,6 +368,7 @@ void CheckStatics(HWND sheet, std::initializer_list<const char*> texts, bool pic
         if (ClassOf(child) != "Static") continue;
         if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
             hasPicture = SendMessageA(child, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+            if (hasPicture) CheckPicture(sheet, child);
             continue;
         }
         found.push_back(WindowText(child));
@@ -684,6 +713,25 @@ void Overwrite(const std::string& exe, bool yes) {
         CheckNotLaunched();
 }
 
+// At 192 DPI (the runner sets it): the pages' checks, the picture's size
+// among them, in a larger layout.
+void HighDpi(const std::string& exe) {
+    HDC screen = GetDC(nullptr);
+    CheckEq(GetDeviceCaps(screen, LOGPIXELSY), 192, "DPI");
+    ReleaseDC(nullptr, screen);
+    Setup setup;
+    HWND sheet = StartAndFindSheet(setup, exe);
+    if (!sheet) return;
+    CheckWelcome(sheet, false);
+    Next(sheet, 1, "licence");
+    Next(sheet, 2, "folder");
+    CheckStatics(sheet, {"Setup wizard will copy the Quorvel files to the following folder:"});
+    Screenshot(sheet, "folder-192dpi");
+    Press(sheet, PSBTN_CANCEL);
+    Answer(setup, "Quorvel Setup", kConfirmExit, IDOK, "cancel on page 3");
+    CheckEq(setup.WaitExit(), 0, "exit code");
+}
+
 void CancelEarly(const std::string& exe) {
     for (int page = 0; page < 2; ++page) {
         Setup setup;
@@ -973,6 +1021,8 @@ int main(int argc, char** argv) {
     }
     std::string scenario = argv[1], exe = argv[2];
     if (argc > 4) shotDir = argv[4];
+    // Sizes as the setup, which is aware of the DPI, sees them.
+    SetProcessDPIAware();
     CoInitialize(nullptr);
     Check(LoadManifest(argv[3]), "manifest with a screen-saver entry");
     Check(kWow64 == IsWow64(), "a 32-bit setup runs on 64-bit Windows");
@@ -993,6 +1043,8 @@ int main(int argc, char** argv) {
         Overwrite(exe, true);
     else if (scenario == "overwrite-no")
         Overwrite(exe, false);
+    else if (scenario == "high-dpi")
+        HighDpi(exe);
     else if (scenario == "cancel-early")
         CancelEarly(exe);
     else if (scenario == "cancel-files")

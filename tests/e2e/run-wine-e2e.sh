@@ -39,7 +39,7 @@ PASSED=0
 FAILED=0
 SCENARIOS=(first update update-backward update-unusable overwrite-yes overwrite-no cancel-files
            browse no-shortcuts folder-checks blocked-folder blocked-cancel cancel-early second-copy
-           locked-files)
+           locked-files high-dpi)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a SCENARIOS <<<"$QV_E2E_ONLY"
 
 # Prefix of a scenario: a fresh copy of the template, or of the prefix the
@@ -67,6 +67,11 @@ add_removable_d() {
     printf '\n[Software\\\\Wine\\\\Drives]\n"d:"="floppy"\n' >>"$p/system.reg"
 }
 
+# The screen's DPI, as the user's display settings give it.
+set_dpi() {
+    printf '\n[Control Panel\\\\Desktop]\n"LogPixels"=dword:%08x\n' "$2" >>"$1/user.reg"
+}
+
 run_scenario() {
     local name=$1 base=fresh p shotArg= start=$SECONDS
     case $name in update*|overwrite*|cancel-files) base=first ;; esac
@@ -77,7 +82,8 @@ run_scenario() {
     fi
     p=$(make_prefix "$name" "$base") || { FAILED=$((FAILED + 1)); return; }
     [ "$name" = folder-checks ] && add_removable_d "$p"
-    [ "$name" = first ] && shotArg='Z:'${SHOTS//\//\\}
+    case $name in first | high-dpi) shotArg='Z:'${SHOTS//\//\\} ;; esac
+    [ "$name" = high-dpi ] && set_dpi "$p" 192
     qv_wine_run "$p" 120 "$p/drive_c/qvsetup/driver.exe" "$name" \
         'C:\qvsetup\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt' $shotArg \
         >"$LOGS/$name.log" 2>"$LOGS/$name.err"
