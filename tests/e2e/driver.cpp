@@ -488,6 +488,7 @@ void FirstInstallation(const std::string& exe) {
             "heading");
     CheckFinished(sheet);
     Screenshot(sheet, "finished");
+    Screenshot(nullptr, "screen");  // the wizard in the middle of the screen
     // A lower report (two entries of one size in a row read as one) leaves
     // the bar where it is.
     DWORD_PTR ignored = 0;
