@@ -63,7 +63,11 @@ qv_wine_run "$p" 30 "C:\\windows\\$QV_WINE_SYSDIR\\reg.exe" add 'HKLM\SOFTWARE\T
     /v InstallDir /t REG_SZ /d "C:\\$PROGRAMS\\Quorvel" /f >/dev/null 2>&1 ||
     qv_fail "could not write InstallDir"
 blank=$(brightness "$SHOTS/before.png")
-qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /s &
+# Full screen the saver runs until input, and the picture checks before it
+# take their time (the aurora share alone took 17 s on a loaded machine):
+# the time limit must not end it first.
+SAVER_LIMIT=300
+qv_wine_run "$p" $SAVER_LIMIT "$p/drive_c/windows/Quorvel.scr" /s &
 pid=$!
 sky=$(wait_sky "$SHOTS/saver-1.png" 0.05)
 sleep 2
@@ -82,7 +86,7 @@ check "exit code 0 after a key" test $? -eq 0
 
 # Without any scene file it still draws a sky (the plain fallback).
 rm -f "$p/drive_c/$PROGRAMS/Quorvel/Scenes.dat"
-qv_wine_run "$p" 60 "$p/drive_c/windows/Quorvel.scr" /s &
+qv_wine_run "$p" $SAVER_LIMIT "$p/drive_c/windows/Quorvel.scr" /s &
 pid=$!
 plain=$(wait_sky "$SHOTS/saver-plain.png" 0.03)
 share=$(aurora_share "$SHOTS/saver-plain.png")
