@@ -79,9 +79,18 @@ static void SetGroupControlsEnabled(HWND page, bool enabled) {
 }
 
 static void SetBrowseIcon(HWND page, int buttonId, int iconId) {
-    HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId), IMAGE_ICON, 16,
-                             16, LR_LOADMAP3DCOLORS);
-    SendDlgItemMessageA(page, buttonId, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    // The small-icon size of the system's DPI, made from the icon's larger
+    // image where needed, but no larger than the button (2 pixels a side
+    // to spare, as at 96 DPI): the button grows with the page's font,
+    // which need not grow as the DPI does.
+    HWND button = GetDlgItem(page, buttonId);
+    RECT inside;
+    GetClientRect(button, &inside);
+    int size = (inside.right < inside.bottom ? inside.right : inside.bottom) - 4;
+    if (size > GetSystemMetrics(SM_CXSMICON) || size <= 0) size = GetSystemMetrics(SM_CXSMICON);
+    HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId), IMAGE_ICON, size,
+                             size, LR_LOADMAP3DCOLORS);
+    SendMessageA(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
 static INT_PTR StayOnPage(HWND page, const char* text, UINT style) {
@@ -105,6 +114,7 @@ static INT_PTR FolderInit(HWND page) {
         SetDlgItemTextA(page, IDC_FOLDER_EDIT, (Setup.installDir + "\\Quorvel").c_str());
     }
     SetBrowseIcon(page, IDC_FOLDER_BROWSE, IDI_BROWSE_FOLDER);
+    ShowWizardPicture(page);
     return TRUE;
 }
 
@@ -195,6 +205,7 @@ static INT_PTR GroupInit(HWND page) {
     CheckDlgButton(page, IDC_GROUP_NO_SHORTCUTS, BST_UNCHECKED);
     SetDlgItemTextA(page, IDC_GROUP_EDIT, "Quorvel");
     SetBrowseIcon(page, IDC_GROUP_BROWSE, IDI_BROWSE_GROUP);
+    ShowWizardPicture(page);
     return TRUE;
 }
 

@@ -120,8 +120,10 @@ static void RunWizard(HWND owner) {
     }
     PROPSHEETHEADERA header = {};
     header.dwSize = PROPSHEETHEADERA_V1_SIZE;
-    header.dwFlags =
-        PSH_PROPTITLE | PSH_USEICONID | PSH_PROPSHEETPAGE | PSH_WIZARD | PSH_NOAPPLYNOW;
+    // The title bar shows the current page's title, which every page has.
+    // No PSH_PROPTITLE: it means nothing to a wizard, yet a sheet may
+    // format the page's title into a caption of its own with it.
+    header.dwFlags = PSH_USEICONID | PSH_PROPSHEETPAGE | PSH_WIZARD | PSH_NOAPPLYNOW;
     header.hwndParent = owner;
     header.hInstance = GetModuleHandleA(nullptr);
     header.pszIcon = QV_MAINICON_NAME;
@@ -130,6 +132,7 @@ static void RunWizard(HWND owner) {
     header.nStartPage = 0;
     header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
     PropertySheetA(&header);
+    ReleaseWizardPicture();
 
     // A worker that still runs (the user left with Cancel) is waited for
     // while the owner window still guards against a second copy, which

@@ -64,7 +64,19 @@ static INT_PTR StartAttempt(HWND page) {
     return Answer(page, IDD_INSTALL_DIR);
 }
 
+// Two entries of one size in a row read as one, and the percentage then
+// falls back: the bar keeps its place until it is passed.
+static INT_PTR ShowProgress(HWND page, LPARAM percent) {
+    if (percent > SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0)) {
+        SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, percent, 0);
+    }
+    return FALSE;
+}
+
 static INT_PTR FilesDone(HWND page, LPARAM result) {
+    // The file phase is over: a bar short of its end would say otherwise
+    // (the whole it counts against is fixed, and kept files add nothing).
+    SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 100, 0);
     if (result != 0) {
         Setup.launchConfiguration = false;
         MessageBoxA(page,
@@ -91,9 +103,12 @@ static INT_PTR LeavePage(HWND page) {
     return Answer(page, FALSE);
 }
 
+// Esc still reaches the sheet after the end, when Cancel is disabled: it
+// closes the wizard as Close does, without a question.
 static INT_PTR CancelQuery(HWND page) {
+    if (Setup.installationFinished) return Answer(page, FALSE);
     INT_PTR refused = AnswerQueryCancel(page);
-    if (!refused && !Setup.installationFinished) {
+    if (!refused) {
         // The wizard closes under a running installation: the file worker
         // stops before its next entry and nothing is launched afterwards.
         Setup.cancelRequested = true;
@@ -105,10 +120,10 @@ static INT_PTR CancelQuery(HWND page) {
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
+            ShowWizardPicture(page);
             return TRUE;
         case WM_SETUP_PROGRESS:
-            SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, lParam, 0);
-            return FALSE;
+            return ShowProgress(page, lParam);
         case WM_SETUP_FILES_DONE:
             return FilesDone(page, lParam);
         case WM_SETUP_DONE:

@@ -11,6 +11,14 @@ namespace {
 
 LicenceSource licence;
 
+// The size of bitmap 101, which it is drawn at on 96 DPI, and the side of
+// the square that the pages' layout then gives it, frame included.
+constexpr int kPictureSize = 90;
+constexpr int kPictureBox = 94;
+// The picture drawn at another size, made once and shown by every page
+// that has one.
+HBITMAP scaledPicture = nullptr;
+
 }  // namespace
 
 void InitPage(PROPSHEETPAGEA& page, int templateId, DLGPROC procedure) {
@@ -68,6 +76,78 @@ DWORD CALLBACK LicenceStreamCallback(DWORD_PTR, LPBYTE buffer, LONG capacity, LO
     return 0;
 }
 
+void CentreOnWorkArea(HWND window) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    RECT frame;
+    if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(window, &frame)) {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    // A window larger than the work area keeps its title bar inside it.
+    int x = work.left + (work.right - work.left - (frame.right - frame.left)) / 2;
+    int y = work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2;
+    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+static HBITMAP MakeScaledPicture(int size) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDB_WIZARD), RT_BITMAP);
+    HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    auto* source = static_cast<const BITMAPINFOHEADER*>(loaded ? LockResource(loaded) : nullptr);
+    if (source == nullptr) return nullptr;
+    // The resource's own header (90 x 90, 24 bits) with the new size.
+    BITMAPINFOHEADER header = *source;
+    header.biWidth = size;
+    header.biHeight = size;
+    header.biSizeImage = 0;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&header),
+                                      DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        ScalePicture(reinterpret_cast<const uint8_t*>(source + 1), kPictureSize, kPictureSize,
+                     static_cast<uint8_t*>(bits), size, size);
+    }
+    return bitmap;
+}
+
+void ShowWizardPicture(HWND page) {
+    HWND picture = GetWindow(page, GW_CHILD);
+    while (picture != nullptr && (GetWindowLongA(picture, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
+        picture = GetWindow(picture, GW_HWNDNEXT);
+    }
+    if (picture == nullptr) return;
+    // The page's layout gives the picture its box, which is 94 x 94 pixels
+    // around the 90 x 90 picture at 96 DPI; at any DPI the picture takes
+    // the same share of it. (The texts' font need not grow as the DPI
+    // does, and the box grows with the font.) Every page has the same.
+    RECT box = {0, 0, QV_PICTURE_BOX_WIDTH, QV_PICTURE_BOX_HEIGHT};
+    MapDialogRect(page, &box);
+    int size = MulDiv(kPictureSize, box.right < box.bottom ? box.right : box.bottom, kPictureBox);
+    if (size != kPictureSize && scaledPicture == nullptr) scaledPicture = MakeScaledPicture(size);
+    if (size != kPictureSize && scaledPicture != nullptr) {
+        // The control hands back the bitmap it loaded for the template.
+        DeleteObject(reinterpret_cast<HGDIOBJ>(SendMessageA(
+            picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaledPicture))));
+    } else {
+        size = kPictureSize;  // as the template shows it
+    }
+    // The whole picture inside the control's frame.
+    RECT outer, inner;
+    GetWindowRect(picture, &outer);
+    GetClientRect(picture, &inner);
+    SetWindowPos(picture, nullptr, 0, 0, size + outer.right - outer.left - inner.right,
+                 size + outer.bottom - outer.top - inner.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ReleaseWizardPicture() {
+    if (scaledPicture != nullptr) DeleteObject(scaledPicture);
+    scaledPicture = nullptr;
+}
+
 AnsiString GetItemText(HWND page, int id) {
     AnsiString text;
     char* buffer = text.Buffer(kPathBufferWithZero);
@@ -85,6 +165,9 @@ UINT NotifyCode(UINT message, LPARAM lParam) {
 // Welcome page: tells a first installation from an update.
 
 static INT_PTR WelcomeInit(HWND page) {
+    // The first page is made once the sheet has its size, before it shows.
+    CentreOnWorkArea(GetParent(page));
+    ShowWizardPicture(page);
     ShowWindow(
         GetDlgItem(page, Setup.previousInstallFound ? IDC_WELCOME_FIRST : IDC_WELCOME_UPDATE),
         SW_HIDE);

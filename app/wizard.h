@@ -33,6 +33,15 @@ INT_PTR AnswerQueryCancel(HWND page);
 bool LoadLicenceText(int id);
 DWORD CALLBACK LicenceStreamCallback(DWORD_PTR cookie, LPBYTE buffer, LONG capacity, LONG* count);
 
+// Puts the window in the middle of the work area of its monitor.
+void CentreOnWorkArea(HWND window);
+
+// The page's wizard picture at the size the page's layout gives it at the
+// current DPI (90 x 90 pixels at 96 DPI), scaled smoothly from bitmap 101.
+void ShowWizardPicture(HWND page);
+// After the wizard closed: frees the scaled picture that the pages shared.
+void ReleaseWizardPicture();
+
 // The control's text, at most kPathBuffer characters.
 AnsiString GetItemText(HWND page, int id);
 

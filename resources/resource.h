@@ -11,10 +11,13 @@
 #define IDD_PROGRAM_GROUP 104
 #define IDD_PROGRESS 105
 
-// Bitmap: the wizard picture shown on every page but the licence page.
+// Bitmap: the wizard picture shown on every page but the licence page, and
+// the box that the pages give it, in dialog units.
 #define IDB_WIZARD 101
+#define QV_PICTURE_BOX_WIDTH 63
+#define QV_PICTURE_BOX_HEIGHT 58
 
-// Icon groups of the two Browse buttons (loaded at 16 x 16).
+// Icon groups of the two Browse buttons (loaded at the small-icon size).
 #define IDI_BROWSE_FOLDER 101
 #define IDI_BROWSE_GROUP 102
 

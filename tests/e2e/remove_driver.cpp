@@ -214,6 +214,84 @@ BOOL CALLBACK CollectRichText(HWND window, LPARAM text) {
     return TRUE;
 }
 
+// The first window below parent of this class and, unless null, this text.
+struct ChildSearch {
+    const char* cls;
+    const char* text;
+    HWND found;
+};
+
+BOOL CALLBACK FindChild(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<ChildSearch*>(context);
+    if (search->found == nullptr && ClassOf(window) == search->cls &&
+        (search->text == nullptr || WindowText(window) == search->text))
+        search->found = window;
+    return TRUE;
+}
+
+HWND Child(HWND parent, const char* cls, const char* text = nullptr) {
+    ChildSearch search = {cls, text, nullptr};
+    if (parent != nullptr) EnumChildWindows(parent, FindChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The viewer's Index button opens its index, which lists the key words of
+// every topic.
+void CheckIndex(HWND viewer, DWORD pid) {
+    HWND button = Child(viewer, "Button", "&Index");
+    Check(button != nullptr, "the viewer has an Index button");
+    if (button == nullptr) return;
+    PostMessageA(button, BM_CLICK, 0, 0);
+    HWND topics = nullptr, list = nullptr;
+    WaitFor([&] {
+        for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == pid && IsWindowVisible(w) && ClassOf(w) == "#32770") topics = w;
+        }
+        return (list = Child(topics, "ListBox")) != nullptr;
+    });
+    Check(list != nullptr, "the index opens with a list");
+    if (list == nullptr) return;
+    std::vector<std::string> entries;
+    DWORD_PTR count = 0;
+    SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 3000, &count);
+    for (DWORD_PTR i = 0; i < count && i < 200; ++i) {
+        // The viewer's list holds wide texts, which a narrow query across
+        // processes does not always convert.
+        wchar_t wide[256] = {};
+        char text[256] = {};
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG,
+                            3000, &length);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text) - 1, nullptr, nullptr);
+        entries.emplace_back(text);
+    }
+    // A key word of each topic, in the order of the topics.
+    for (const char* word :
+         {"Screen saver", "Program Files (x86) folder", "Program Files folder",
+          "Screen saver settings", "Lock screen", "Settings button", "Preview button",
+          "Uninstalling Quorvel", "Installed apps", "Add/Remove Programs"}) {
+        bool listed = false;
+        for (const std::string& entry : entries) listed = listed || entry == word;
+        Check(listed,
+              std::string("index entry ") + word + " (" + std::to_string(count) + " entries)");
+    }
+    Screenshot(topics, "help-index");
+    // An entry leads to its topic.
+    size_t chosen = 0;
+    while (chosen < entries.size() && entries[chosen] != "Uninstalling Quorvel") ++chosen;
+    PostMessageA(list, LB_SETCURSEL, chosen, 0);
+    PostMessageA(Child(topics, "Button", "OK"), BM_CLICK, 0, 0);
+    std::string topic;
+    WaitFor([&] {
+        EnumChildWindows(viewer, CollectRichText, reinterpret_cast<LPARAM>(&topic));
+        return topic.rfind("Removing Quorvel\n", 0) == 0;
+    });
+    CheckEq(topic.substr(0, topic.find('\n')), "Removing Quorvel", "topic of an index entry");
+    Screenshot(viewer, "help-topic");
+}
+
 // ---- scenarios ----
 
 // Started as Windows starts it, with a file of the user's own in the folder:
@@ -492,10 +570,12 @@ void Help() {
     });
     CheckEq(topic,
             "Quorvel Help\nQuorvel turns your idle screen into a quiet night sky. Choose a topic "
-            "below.\nWhat Quorvel is\nChoosing Quorvel in the display settings\nQuorvel's "
+            "below, or press Index to look up a word.\nWhat Quorvel is\nChoosing Quorvel in the "
+            "display settings\nQuorvel's "
             "settings\nThe preview\nRemoving Quorvel",
             "first topic");
     Screenshot(viewer, "help");
+    CheckIndex(viewer, pid);
     PostMessageA(viewer, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) TerminateProcess(process, 0);
     CloseHandle(process);

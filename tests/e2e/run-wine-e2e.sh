@@ -43,7 +43,7 @@ PASSED=0
 FAILED=0
 SCENARIOS=(first update update-backward update-unusable overwrite-yes overwrite-no cancel-files
            damaged-update browse no-shortcuts folder-checks blocked-folder blocked-cancel
-           cancel-early second-copy locked-files link-outside killed-files)
+           cancel-early second-copy locked-files link-outside killed-files high-dpi)
 [ -n "${QV_E2E_ONLY:-}" ] && read -r -a SCENARIOS <<<"$QV_E2E_ONLY"
 
 # Prefix of a scenario: a fresh copy of the template, or of the prefix the
@@ -103,6 +103,11 @@ add_removable_d() {
     printf '\n[Software\\\\Wine\\\\Drives]\n"d:"="floppy"\n' >>"$p/system.reg"
 }
 
+# The screen's DPI, as the user's display settings give it.
+set_dpi() {
+    printf '\n[Control Panel\\\\Desktop]\n"LogPixels"=dword:%08x\n' "$2" >>"$1/user.reg"
+}
+
 run_scenario() {
     local name=$1 base=fresh p shotArg= start=$SECONDS
     case $name in update*|overwrite*|cancel-files|damaged-update) base=first ;; esac
@@ -115,7 +120,8 @@ run_scenario() {
     [ "$name" = folder-checks ] && add_removable_d "$p"
     [ "$name" = damaged-update ] && damage_last_entry "$p"
     [ "$name" = link-outside ] && link_outside "$p"
-    [ "$name" = first ] && shotArg='Z:'${SHOTS//\//\\}
+    case $name in first | high-dpi) shotArg='Z:'${SHOTS//\//\\} ;; esac
+    [ "$name" = high-dpi ] && set_dpi "$p" 192
     qv_wine_run "$p" 120 "$p/drive_c/qvsetup/driver.exe" "$name" \
         'C:\Downloads\QuorvelSetup.exe' 'C:\qvsetup\manifest.txt' $shotArg \
         >"$LOGS/$name.log" 2>"$LOGS/$name.err"

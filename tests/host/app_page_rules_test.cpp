@@ -1,6 +1,6 @@
 // The wizard pages' text rules: where the product may live, browsed
-// folders, the group text relative to the Programs folder, and the licence
-// streaming.
+// folders, the group text relative to the Programs folder, the licence
+// streaming, and the wizard picture drawn at another size.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -150,4 +150,30 @@ TEST(PageRules, MissingLicenceEndsAtOnce) {
     LicenceSource source;
     uint8_t buffer[8];
     EXPECT_EQ(ReadLicencePiece(source, buffer, 8), 0);
+}
+
+TEST(PageRules, PictureScalesSmoothlyAndKeepsItsEdges) {
+    // Rows padded to 4 bytes; blue, green, red in each pixel.
+    const uint8_t twoWide[8] = {0, 10, 200, 255, 30, 100, 0xEE, 0xEE};
+    const struct {
+        int width, height;
+        std::vector<uint8_t> want;
+    } cases[] = {
+        // Each end keeps its pixel; between them the colours blend.
+        {4, 1, {0, 10, 200, 64, 15, 175, 191, 25, 125, 255, 30, 100}},
+        // The same size is a copy; padding stays untouched.
+        {2, 1, {0, 10, 200, 255, 30, 100, 0xEE, 0xEE}},
+        {1, 2, {128, 20, 150, 0xEE, 128, 20, 150, 0xEE}},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> out(PictureRowBytes(c.width) * c.height, 0xEE);
+        ScalePicture(twoWide, 2, 1, out.data(), c.width, c.height);
+        EXPECT_EQ(out, c.want) << c.width << " x " << c.height;
+    }
+    // Three rows to five: the middle row blends the rows above and below.
+    const uint8_t column[12] = {0, 0, 0, 0, 100, 100, 100, 0, 200, 200, 200, 0};
+    std::vector<uint8_t> tall(4 * 5);
+    ScalePicture(column, 1, 3, tall.data(), 1, 5);
+    const uint8_t wantTall[5] = {0, 40, 100, 160, 200};
+    for (int y = 0; y < 5; ++y) EXPECT_EQ(tall[4 * y], wantTall[y]) << "row " << y;
 }
