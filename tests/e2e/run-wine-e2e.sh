@@ -70,7 +70,7 @@ make_prefix() {
 # The setup of prefix $1 with one byte of its archive's last entry changed
 # (inside the entry's packed data, far from its end).
 damage_last_entry() {
-    python3 - "$1/drive_c/qvsetup/QuorvelSetup.exe" "$QV_BUILD/resources/quorvel.arc" <<'EOF'
+    python3 - "$1/drive_c/Downloads/QuorvelSetup.exe" "$QV_BUILD/resources/quorvel.arc" <<'EOF'
 import sys
 exe = bytearray(open(sys.argv[1], 'rb').read())
 arc = open(sys.argv[2], 'rb').read()
