@@ -25,8 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FindEmbeddedArchive(data, size, embedded);
     qvfuzz::UseAsArchive(data + embedded.Offset, embedded.Size);
     TMyResourceStream archive;
-    ArchiveStream = &archive;
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
     ListEntries(lines);
-    ArchiveStream = nullptr;
+    run.ArchiveStream = nullptr;
     return 0;
 }

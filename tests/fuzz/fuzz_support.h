@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/extract.h"
-#include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
+#include "base/platform.h"
+#include "extract/extract.h"
 
 namespace qvfuzz {
 
