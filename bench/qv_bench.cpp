@@ -36,9 +36,9 @@
 #include <libdeflate.h>
 #endif
 
-#include "extract/extract.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
+#include "extract/extract.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 #include "pack/discard_stream.h"
