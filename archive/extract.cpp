@@ -4,13 +4,17 @@
 
 #include "archive/platform.h"
 #include "archive/reports.h"
-#include "unpack/unpacker.h"
+#include "unpack/unpacker_state.h"
 
 TMyFileStream* TargetStream = nullptr;
 uint8_t* Window = nullptr;
 EntryOutput Output;
 
 namespace {
+
+// The one decoder state of the run (kept here until the run has a record
+// of its own).
+constinit Unpacker RunUnpacker{};
 
 constexpr uint8_t kMethodStored = 0x30;
 constexpr uint32_t kAttrDirectory = 0x10;
@@ -70,7 +74,7 @@ void ReleaseBuffers() {
 void ResetRunState() {
     FreeWindow();
     ResetReader();
-    ResetUnpacker();
+    ResetUnpacker(RunUnpacker, UnpackHooks(), nullptr, false);
     Output = EntryOutput();
 }
 
@@ -91,11 +95,10 @@ void ExtractArchive() {
         return;
     }
     ArchiveStream->Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
-    Unp.Input = {ReadArchive, nullptr};
-    Unp.Output = {WriteOutput, &Output};
-    Unp.Progress = {Progress, nullptr};
-    Unp.Window = Window;
-    Unp.WindowZero = true;  // TakeRunBuffer zero-fills it
+    Unpacker& unp = RunUnpacker;
+    // TakeRunBuffer zero-fills the window.
+    ResetUnpacker(unp, {{ReadArchive, nullptr}, {WriteOutput, &Output}, {Progress, nullptr}},
+                  Window, true);
 
     const bool oldFormat = ArchiveFormat == 1;
     for (;;) {
@@ -125,7 +128,7 @@ void ExtractArchive() {
             continue;
         }
         const bool packed = h.Method != kMethodStored;
-        if (versionOk && packed && (h.HeadFlags & kFlagSolidEntry) && !Unp.TablesRead) {
+        if (versionOk && packed && (h.HeadFlags & kFlagSolidEntry) && !TablesRead(unp)) {
             // A solid entry goes on with the code tables of the entries
             // before it; with none read in this run it has nothing to go
             // on with: it is damaged, and not even created.
@@ -156,13 +159,13 @@ void ExtractArchive() {
         Output.ChecksumKind = oldFormat ? 1 : 2;
         Output.DiscardOutput = skipMode;
         Output.SkipChecksum = skipMode;
-        Unp.PackedRemaining = static_cast<int32_t>(h.PackSize);
-        Unp.OutputLeft = static_cast<int32_t>(h.UnpSize);
-        NotifyProgress(Unp.OutputLeft);
+        const auto packSize = static_cast<int32_t>(h.PackSize);
+        const auto unpSize = static_cast<int32_t>(h.UnpSize);
+        NotifyProgress(unpSize);
         if (packed)
-            UnpackEntry(Window, (h.HeadFlags & kFlagSolidEntry) != 0);
+            UnpackEntry(unp, packSize, unpSize, (h.HeadFlags & kFlagSolidEntry) != 0);
         else
-            CopyStored();
+            CopyStored(unp, packSize, unpSize);
         // The decoder may stop short of the entry's end (damaged data), so
         // the next block is found by the header's sizes, also in skip mode.
         SeekOrEnd(NextBlockStart);
@@ -181,10 +184,7 @@ void ExtractArchive() {
         else if (!TargetStream->Commit())
             ExtractResult = kExtractNoDestination;
     }
-    Unp.Input = {};
-    Unp.Output = {};
-    Unp.Progress = {};
-    Unp.Window = nullptr;
+    ResetUnpacker(unp, UnpackHooks(), nullptr, false);
     FreeWindow();
     ArchiveStream->Close();
 }
