@@ -146,7 +146,7 @@ inline void StoreReader(Unpacker& u, const BitReader& in) {
 int32_t ReadPacked(Unpacker& u, uint8_t* destination, int32_t count);
 void FillInput(Unpacker& u, bool first);
 // A refill at the reader's position; the reader after it.
-BitReader RefillAt(Unpacker& u, const BitReader& in);
+BitReader RefillAt(Unpacker& u, BitReader in);
 
 // entry.cpp: building a table from code lengths; a code-table block read at
 // the reader's position (the reader after it); an entry's start (solid:

@@ -70,7 +70,7 @@ void FillInput(Unpacker& u, bool first) {
     UpdateStepCheck(u);
 }
 
-BitReader RefillAt(Unpacker& u, const BitReader& in) {
+BitReader RefillAt(Unpacker& u, BitReader in) {
     StoreReader(u, in);
     FillInput(u, false);
     return ReaderAt(u);
