@@ -16,8 +16,10 @@
 struct ArchiveRun : RunReports {
     // The archive: its name for ArchiveStream's Open ("#101", the
     // setup's resource, or a file's path) and the stream, constructed
-    // (closed) by the client, opened and closed by the walk.
-    const char* ArchiveName = "";
+    // (closed) by the client, opened and closed by the walk. (Every field
+    // starts at zero, so that a process-wide record takes no room in the
+    // program file.)
+    const char* ArchiveName = nullptr;
     TAbstractStream* ArchiveStream = nullptr;
     // Tests make a run buffer (window, scan buffer) fail through this
     // (asked with the size); unset, it costs one test.

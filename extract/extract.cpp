@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "base/platform.h"
-#include "unpack/unpacker.h"
 
 namespace {
 
@@ -73,7 +72,7 @@ void ReleaseBuffers(ExtractRun& run) {
 void ResetRunState(ExtractRun& run) {
     FreeWindow(run);
     ResetReader(run);
-    ResetUnpacker();
+    ResetUnpacker(run.Decoder, UnpackHooks(), nullptr, false);
     run.Output = EntryOutput();
 }
 
@@ -94,11 +93,10 @@ void ExtractArchive(ExtractRun& run) {
         return;
     }
     run.ArchiveStream->Seek(run.MainHeader.HeadSize - run.MainFixedSize, kSeekCurrent);
-    Unp.Input = {ReadArchive, &run};
-    Unp.Output = {WriteOutput, &run};
-    Unp.Progress = {Progress, &run};
-    Unp.Window = run.Window;
-    Unp.WindowZero = true;  // TakeRunBuffer zero-fills it
+    Unpacker& unp = run.Decoder;
+    // TakeRunBuffer zero-fills the window.
+    ResetUnpacker(unp, {{ReadArchive, &run}, {WriteOutput, &run}, {Progress, &run}}, run.Window,
+                  true);
 
     const bool oldFormat = run.ArchiveFormat == kFormatOld;
     for (;;) {
@@ -134,7 +132,7 @@ void ExtractArchive(ExtractRun& run) {
             continue;
         }
         const bool packed = h.Method != kMethodStored;
-        if (versionOk && packed && (h.HeadFlags & kFlagSolidEntry) && !Unp.TablesRead) {
+        if (versionOk && packed && (h.HeadFlags & kFlagSolidEntry) && !TablesRead(unp)) {
             // A solid entry goes on with the code tables of the entries
             // before it; with none read in this run it has nothing to go
             // on with: it is damaged, and not even created.
@@ -165,13 +163,13 @@ void ExtractArchive(ExtractRun& run) {
         run.Output.ChecksumKind = oldFormat ? kChecksumOld : kChecksumCrc32;
         run.Output.DiscardOutput = skipMode;
         run.Output.SkipChecksum = skipMode;
-        Unp.PackedRemaining = static_cast<int32_t>(h.PackSize);
-        Unp.OutputLeft = static_cast<int32_t>(h.UnpSize);
-        NotifyProgress(run, Unp.OutputLeft);
+        const auto packSize = static_cast<int32_t>(h.PackSize);
+        const auto unpSize = static_cast<int32_t>(h.UnpSize);
+        NotifyProgress(run, unpSize);
         if (packed)
-            UnpackEntry(run.Window, (h.HeadFlags & kFlagSolidEntry) != 0);
+            UnpackEntry(unp, packSize, unpSize, (h.HeadFlags & kFlagSolidEntry) != 0);
         else
-            CopyStored();
+            CopyStored(unp, packSize, unpSize);
         // The decoder may stop short of the entry's end (damaged data), so
         // the next block is found by the header's sizes, also in skip mode.
         SeekOrEnd(run, run.NextBlockStart);
@@ -190,10 +188,7 @@ void ExtractArchive(ExtractRun& run) {
         else if (!run.TargetStream->Commit())
             run.ExtractResult = kExtractNoDestination;
     }
-    Unp.Input = {};
-    Unp.Output = {};
-    Unp.Progress = {};
-    Unp.Window = nullptr;
+    ResetUnpacker(unp, UnpackHooks(), nullptr, false);
     FreeWindow(run);
     run.ArchiveStream->Close();
 }

@@ -12,6 +12,7 @@
 #include "archive/reader.h"
 #include "base/ansi_string.h"
 #include "base/streams.h"
+#include "unpack/unpacker_state.h"
 
 // Where the decoder's bytes go during an entry: to TargetStream unless
 // DiscardOutput, and folded into EntryChecksum (ChecksumKind) unless
@@ -19,12 +20,13 @@
 struct EntryOutput {
     bool DiscardOutput = false;
     bool SkipChecksum = false;
-    int32_t ChecksumKind = kChecksumCrc32;
+    int32_t ChecksumKind = 0;  // set per entry: kChecksumOld or kChecksumCrc32
     uint32_t EntryChecksum = 0;
 };
 
 // One extraction run: the reader's part (the archive, the hooks, the
-// result code, the positions and headers) and the driver's. The client
+// result code, the positions and headers), the driver's, and the
+// decoder's state. The client
 // constructs both streams (closed), points the record at them and at the
 // archive's name, installs its hooks, and runs ExtractArchive.
 struct ExtractRun : ArchiveRun {
@@ -32,6 +34,9 @@ struct ExtractRun : ArchiveRun {
     // The decoder's 1 MB history window, zero-filled, held only during a run.
     uint8_t* Window = nullptr;
     EntryOutput Output;
+    // The decoder's state; its hooks are the run's archive, target and
+    // progress, installed for the run's length.
+    Unpacker Decoder;
 };
 
 void ExtractArchive(ExtractRun& run);

@@ -1,19 +1,10 @@
-// Multimedia decoding: the runs of multimedia steps, and the predictor's
-// adaptation, which the writer in pack/ shares.
+// Multimedia decoding: the runs of multimedia steps.
 #include "unpack/decoder_parts.h"
-
-void AdaptWeights(ChannelPredictor& v) {
-    ErrorSums sums;
-    SumWindowErrors(v, sums);
-    MoveWeight(v, BestCandidate(sums));
-    for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
-}
 
 // Step by step, as the rule reads: a code of the channel's table, its byte,
 // the next channel. (The caller has made sure that no step top in the run
 // would do anything.)
-int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
-    Unpacker& u = Unp;
+int32_t AudioRun(Unpacker& u, BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
     BitReader in = reader;
     int32_t cross = u.CrossDelta;
     int32_t channel = u.CurrentChannel;

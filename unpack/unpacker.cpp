@@ -19,9 +19,6 @@
 #include <cstring>
 
 #include "unpack/decoder_parts.h"
-#include "unpack/unpack_steps.h"
-
-constinit Unpacker Unp{};
 
 namespace {
 
@@ -33,15 +30,13 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
 
 // Where the step-top test fires next: at the refill point, or earlier once
 // the reader would be more than kOverrunLimit bytes past the packed data.
-void UpdateStepCheck() {
-    Unpacker& u = Unp;
+void UpdateStepCheck(Unpacker& u) {
     const int64_t overrun = u.PackedDelivered + kOverrunLimit - u.InputBase;
     u.StepCheckPos = overrun < kRefillStep ? static_cast<int32_t>(overrun) : kRefillStep;
 }
 
-bool OverrunPassed() {
-    const Unpacker& u = Unp;
-    return u.InputBase + u.InputPos > u.PackedDelivered + kOverrunLimit;
+bool OverrunPassed(const Unpacker& u, int32_t pos) {
+    return u.InputBase + pos > u.PackedDelivered + kOverrunLimit;
 }
 
 }  // namespace
@@ -49,8 +44,7 @@ bool OverrunPassed() {
 // ---------------------------------------------------------------------------
 // Bit input
 
-int32_t ReadPacked(uint8_t* destination, int32_t count) {
-    Unpacker& u = Unp;
+int32_t ReadPacked(Unpacker& u, uint8_t* destination, int32_t count) {
     if (count > u.PackedRemaining) count = u.PackedRemaining;
     // Also refuses a negative remainder (a packed size of 2^31 or more).
     if (count <= 0 || u.Input.Function == nullptr) return 0;
@@ -61,30 +55,25 @@ int32_t ReadPacked(uint8_t* destination, int32_t count) {
     return got;
 }
 
-void FillInput(bool first) {
-    Unpacker& u = Unp;
+void FillInput(Unpacker& u, bool first) {
     if (first) {
-        u.InputEnd = ReadPacked(u.InputBuffer, kInputSize);
+        u.InputEnd = ReadPacked(u, u.InputBuffer, kInputSize);
         u.InputPos = 0;
         u.InputBase = 0;
     } else {
         std::memmove(u.InputBuffer, u.InputBuffer + kInputSize - kInputKeep, kInputKeep);
         u.InputBase += kInputSize - kInputKeep;
         u.InputPos &= kInputKeep - 1;
-        const int32_t got = ReadPacked(u.InputBuffer + kInputKeep, kInputSize - kInputKeep);
+        const int32_t got = ReadPacked(u, u.InputBuffer + kInputKeep, kInputSize - kInputKeep);
         u.InputEnd = got > 0 ? got + kInputKeep : u.InputPos;
     }
-    UpdateStepCheck();
+    UpdateStepCheck(u);
 }
 
-uint32_t PeekBits() {
-    return ReaderAtInput().Peek16();
-}
-
-void SkipBits(int32_t n) {
-    BitReader in = ReaderAtInput();
-    in.Skip(n);
-    StoreReader(in);
+BitReader RefillAt(Unpacker& u, BitReader in) {
+    StoreReader(u, in);
+    FillInput(u, false);
+    return ReaderAt(u);
 }
 
 // ---------------------------------------------------------------------------
@@ -120,20 +109,19 @@ uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
 
 namespace {
 
-void ReportProgress(int32_t outputLeft) {
-    const Unpacker& u = Unp;
+void ReportProgress(const Unpacker& u, int32_t outputLeft) {
     if (u.Progress.Function != nullptr) u.Progress.Function(u.Progress.Context, outputLeft);
 }
 
-void FlushWindow() {
-    Unpacker& u = Unp;
-    if (u.WindowPos < u.FlushedPos) {
-        EmitOutput(u.Window + u.FlushedPos, kWindowSize - u.FlushedPos);
-        EmitOutput(u.Window, u.WindowPos);
+// Writes out the window from FlushedPos up to windowPos.
+void FlushWindow(Unpacker& u, int32_t windowPos) {
+    if (windowPos < u.FlushedPos) {
+        EmitOutput(u, u.Window + u.FlushedPos, kWindowSize - u.FlushedPos);
+        EmitOutput(u, u.Window, windowPos);
     } else {
-        EmitOutput(u.Window + u.FlushedPos, u.WindowPos - u.FlushedPos);
+        EmitOutput(u, u.Window + u.FlushedPos, windowPos - u.FlushedPos);
     }
-    u.FlushedPos = u.WindowPos;
+    u.FlushedPos = windowPos;
 }
 
 // ---------------------------------------------------------------------------
@@ -159,8 +147,8 @@ QV_HOT void Copy2(uint8_t* to, const uint8_t* from) {
 // distance back, one at a time in increasing order with a masked index, or
 // faster where that gives the same bytes. Works on the loop's own copies of
 // WindowPos and OutputLeft.
-QV_HOT void CopyMatch(int32_t length, int32_t distance, int32_t& windowPos, int32_t& outputLeft) {
-    Unpacker& u = Unp;
+QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& windowPos,
+                      int32_t& outputLeft) {
     u.RecentDistances[u.RecentIndex & 3] = distance;
     u.RecentIndex = WrapAdd(u.RecentIndex, 1);
     u.PrevMatchDistance = distance;
@@ -255,23 +243,32 @@ QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
 // ---------------------------------------------------------------------------
 // The decoding loop
 
-void ResetUnpacker() {
-    // Every field's fresh value is zero (unpacker.h); no 37 KB temporary on
-    // the stack.
-    std::memset(static_cast<void*>(&Unp), 0, sizeof(Unp));
+void ResetUnpacker(Unpacker& u, const UnpackHooks& hooks, uint8_t* window, bool windowZero) {
+    // Every field's fresh value is zero (unpacker_state.h); no 37 KB
+    // temporary on the stack.
+    std::memset(static_cast<void*>(&u), 0, sizeof(u));
+    u.Input = hooks.Input;
+    u.Output = hooks.Output;
+    u.Progress = hooks.Progress;
+    u.Window = window;
+    u.WindowZero = windowZero;
 }
 
-void UnpackEntry(uint8_t* window, bool solid) {
-    Unpacker& u = Unp;
-    u.Window = window;
-    StartEntry(solid);
-    FillInput(true);
-    if (!solid) ReadCodeTables();
+bool TablesRead(const Unpacker& u) {
+    return u.TablesRead;
+}
 
-    // The loop works on local copies of the busiest fields (the compiler
-    // can't keep fields in registers across stores into the window) and
-    // hands them back to the fields around every out-of-line step.
-    BitReader in = ReaderAtInput();
+void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool solid) {
+    u.PackedRemaining = packedSize;
+    u.OutputLeft = unpackedSize;
+    StartEntry(u, solid);
+    FillInput(u, true);
+    BitReader in = ReaderAt(u);
+    if (!solid) in = ReadCodeTables(u, in);
+
+    // The loop's own state lives in locals (the compiler can't keep fields
+    // in registers across stores into the window); the out-of-line steps
+    // take what they need as arguments and give back what they change.
     int32_t windowPos = u.WindowPos;
     int32_t outputLeft = WrapAdd(u.OutputLeft, -1);
     // Changed only by the out-of-line steps, so read again after them.
@@ -280,35 +277,28 @@ void UnpackEntry(uint8_t* window, bool solid) {
     int32_t flushedPos = u.FlushedPos;
     bool audioMode = u.AudioMode;
     uint8_t* const out = u.Window;
-    auto save = [&] {
-        StoreReader(in);
-        u.WindowPos = windowPos;
-        u.OutputLeft = outputLeft;
-    };
-    auto load = [&] {
-        in = ReaderAtInput();
-        windowPos = u.WindowPos;
-        outputLeft = u.OutputLeft;
+    // After a code-table block: its mode, and the refills it made.
+    auto tablesRead = [&] {
         stepCheckBits = (u.StepCheckPos + 1) * 8;
-        flushedPos = u.FlushedPos;
         audioMode = u.AudioMode;
     };
 
     while (outputLeft >= 0) {
-        // One test covers both the refill point and the overrun guard.
+        // The one test of running out of input (unpacker_state.h): it
+        // covers both the refill point and the overrun guard.
         if (in.BitPos() >= stepCheckBits) {
-            save();
-            if (OverrunPassed()) break;
-            if (u.InputPos > kRefillStep) FillInput(false);
-            load();
+            if (OverrunPassed(u, in.Pos())) break;
+            if (in.Pos() > kRefillStep) {
+                in = RefillAt(u, in);
+                stepCheckBits = (u.StepCheckPos + 1) * 8;
+            }
         }
         in.Refill();
-        if ((outputLeft & (kProgressInterval - 1)) == 0) ReportProgress(outputLeft);
+        if ((outputLeft & (kProgressInterval - 1)) == 0) ReportProgress(u, outputLeft);
         windowPos &= kWindowMask;
         if (((flushedPos - windowPos) & kWindowMask) < kFlushGuard && flushedPos != windowPos) {
-            save();
-            FlushWindow();
-            load();
+            FlushWindow(u, windowPos);
+            flushedPos = windowPos;
         }
 
         if (audioMode) {
@@ -320,14 +310,13 @@ void UnpackEntry(uint8_t* window, bool solid) {
             // Through a copy, so that the loop's reader itself never has
             // its address taken and stays in registers.
             BitReader reader = in;
-            const int32_t k = AudioRun(reader, out + windowPos, steps, change);
+            const int32_t k = AudioRun(u, reader, out + windowPos, steps, change);
             in = reader;
             windowPos += k;
             outputLeft -= k;
             if (change) {
-                save();
-                ReadCodeTables();
-                load();
+                in = ReadCodeTables(u, in);
+                tablesRead();
             }
             continue;
         }
@@ -398,16 +387,17 @@ void UnpackEntry(uint8_t* window, bool solid) {
                     kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
                 length = 2;
             }
-            CopyMatch(length, distance, windowPos, outputLeft);
+            CopyMatch(u, length, distance, windowPos, outputLeft);
         } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
                  in.BitPos() < stepCheckBits);
         if (tables) {
-            save();
-            ReadCodeTables();
-            load();
+            in = ReadCodeTables(u, in);
+            tablesRead();
         }
     }
-    save();
-    ReadTrailingTables();
-    FlushWindow();
+    StoreReader(u, in);
+    u.WindowPos = windowPos;
+    u.OutputLeft = outputLeft;
+    ReadTrailingTables(u);
+    FlushWindow(u, u.WindowPos);
 }

@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FindEmbeddedArchive(data, size, embedded);
     qvfuzz::UseAsArchive(data + embedded.Offset, embedded.Size);
     TMyResourceStream archive;
-    run.ArchiveName = "#101";
-    run.ArchiveStream = &archive;
-    ListEntries(lines);
-    run.ArchiveStream = nullptr;
+    ArchiveRun walk;
+    walk.ArchiveName = "#101";
+    walk.ArchiveStream = &archive;
+    ListEntries(walk, lines);
     return 0;
 }
