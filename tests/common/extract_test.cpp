@@ -146,6 +146,55 @@ TEST_F(Driver, EmptyDestinationPassesTheEntryOver) {
     EXPECT_EQ(rec.Progress.size(), 2u);
 }
 
+// A stop request ends the run before its next entry: that entry and the rest
+// are neither asked about nor written, and the run counts them as not
+// written (11). A request made while the destination hook ran (the user
+// cancelled during its question) keeps that entry unwritten too; one made
+// after the last entry changes nothing.
+TEST_F(Driver, StopRequestEndsTheRunBeforeTheNextEntry) {
+    struct Stop {
+        const Recorder* Rec;
+        size_t Asked, Announced;  // stop once this many entries were asked / announced
+        static bool Now(void* self) {
+            auto* s = static_cast<Stop*>(self);
+            return s->Rec->Asked.size() >= s->Asked || s->Rec->Status.size() >= s->Announced;
+        }
+    };
+    Stop betweenEntries{&rec, 99, 1};
+    run.OnStopRequest = {Stop::Now, &betweenEntries};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(run.ExtractResult, 11);
+    EXPECT_EQ(Content("one.txt"), kOne);
+    EXPECT_FALSE(Exists("two.bin"));
+    EXPECT_FALSE(Exists("three"));
+    EXPECT_EQ(rec.Asked, std::vector<std::string>{"one.txt"});
+    EXPECT_EQ(Partials(), 0);
+
+    ScratchDir second("extract-stop");
+    rec = Recorder();
+    rec.Dir = second.Path.string();
+    rec.Install(run);
+    run.ExtractResult = 0;
+    Stop duringQuestion{&rec, 2, 99};
+    run.OnStopRequest = {Stop::Now, &duringQuestion};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(run.ExtractResult, 11);
+    EXPECT_TRUE(fs::exists(second.Path / "one.txt"));
+    EXPECT_FALSE(fs::exists(second.Path / "two.bin"));
+    EXPECT_EQ(rec.Asked, (std::vector<std::string>{"one.txt", "two.bin"}));
+    EXPECT_EQ(rec.Status.size(), 1u);
+
+    rec = Recorder();
+    rec.Dir = second.Path.string();
+    rec.Install(run);
+    run.ExtractResult = 0;
+    Stop afterTheLast{&rec, 99, 3};
+    run.OnStopRequest = {Stop::Now, &afterTheLast};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(run.ExtractResult, 0);
+    EXPECT_EQ(rec.Asked.size(), 3u);
+}
+
 TEST_F(Driver, LastFailureWins) {
     size_t second = 0;
     ArchiveWriter w = ThreeEntries(&second);
