@@ -13,16 +13,30 @@ int32_t AudioRun(Unpacker& u, BitReader& reader, uint8_t* out, int32_t steps, bo
     const int32_t channels = u.ChannelCount;
     ChannelPredictor* const predictors = u.Predictors;
     const HuffmanTable* const tables = u.AudioTables;
+    // The channel's table and predictor follow the channel by pointer.
+    const HuffmanTable* table = tables + channel;
+    ChannelPredictor* predictor = predictors + channel;
     int32_t n = 0;
+    int32_t codesLeft = 0;  // codes before the next refill
     while (n < steps) {
-        if (n % kCodesPerRefill == 0) in.Refill();
-        const int32_t s = in.Decode(tables[channel]);
+        if (codesLeft == 0) {
+            in.Refill();
+            codesLeft = kCodesPerRefill;
+        }
+        --codesLeft;
+        const int32_t s = in.Decode(*table);
         if (s == kAudioBlockChange) {
             change = true;
             break;
         }
-        out[n++] = PredictByte(predictors[channel], cross, s);
-        if (++channel == channels) channel = 0;
+        out[n++] = PredictByte(*predictor, cross, s);
+        ++table;
+        ++predictor;
+        if (++channel == channels) {
+            channel = 0;
+            table = tables;
+            predictor = predictors;
+        }
     }
     reader = in;
     u.CurrentChannel = channel;

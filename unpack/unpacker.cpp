@@ -145,18 +145,18 @@ QV_HOT void Copy2(uint8_t* to, const uint8_t* from) {
 
 // A match: records it in the history, then copies length bytes from
 // distance back, one at a time in increasing order with a masked index, or
-// faster where that gives the same bytes. Works on the loop's own copies of
-// WindowPos and OutputLeft.
-QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& windowPos,
-                      int32_t& outputLeft) {
+// faster where that gives the same bytes. Works on the loop's own window
+// position, which it advances by length without masking (the next step
+// top masks it), so that a run of steps ends at the window's end.
+QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& windowPos) {
     u.RecentDistances[u.RecentIndex & 3] = distance;
     u.RecentIndex = WrapAdd(u.RecentIndex, 1);
     u.PrevMatchDistance = distance;
     u.PrevMatchLength = length;
-    outputLeft = WrapAdd(outputLeft, -length);
 
     uint8_t* const window = u.Window;
     int32_t pos = windowPos & kWindowMask;
+    windowPos = pos + length;
     const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
     if (pos + length <= kWindowSize && from + length <= kWindowSize) {
         // Neither end wraps. With the source at least 8 bytes behind (or,
@@ -179,7 +179,6 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
             } else if (length == 1) {
                 d[0] = f[0];
             }
-            windowPos = (pos + length) & kWindowMask;
             return;
         }
         // Apart ranges copy as one block; a source that runs into the
@@ -192,18 +191,26 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
             const uint8_t* f = window + from;
             for (int32_t n = 0; n < length; ++n) d[n] = f[n];
         }
-        windowPos = (pos + length) & kWindowMask;
         return;
     }
     for (int32_t n = 0; n < length; ++n) {
         window[pos] = window[WrapAdd(pos, -distance) & kWindowMask];
         pos = (pos + 1) & kWindowMask;
     }
-    windowPos = pos;
 }
 
 // ---------------------------------------------------------------------------
 // Multimedia decoding
+
+// A fast literal-table entry of a literal byte (symbol below 256).
+QV_HOT bool IsFastLiteral(uint32_t entry) {
+    return entry - 1u < (256u << kFastSymbolShift) - 1u;
+}
+// Literals that a run decodes after the first one from the same refill: a
+// refill leaves kMinBits valid bits, each literal takes up to kFastBits,
+// and a lookup needs kFastBits.
+constexpr int32_t kMoreLiterals = (BitReader::kMinBits - 2 * kFastBits) / kFastBits + 1;
+static_assert(BitReader::kMinBits - kFastBits * (kMoreLiterals + 1) >= 0);
 
 // Counts the multimedia steps, from the one about to run, whose step tops
 // fire nothing. Called after this step's top; every bound is at least 1.
@@ -322,24 +329,50 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         }
 
         // This step and the ones after it, up to the first whose top would
-        // do something, run as one: the tops stay quiet while outputLeft
-        // is above the next progress multiple (or 0), the bit position
-        // below the test point and the window position below both the
-        // window's end and the flush guard.
-        int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
-        const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
+        // do something, run as one. The window position is not masked in
+        // the run: it only grows, and the tops stay quiet while it is below
+        // stopPos (the next progress multiple of outputLeft, or 0; the
+        // window's end; the flush guard) and while the reader's next fetch
+        // is at most at StepCheckPos (the read position is never past it).
+        const int32_t runStart = windowPos;
+        int32_t stopPos = QuietWindowLimit(windowPos, flushedPos);
+        {
+            // Bytes to produce until outputLeft reaches its next multiple
+            // of kProgressInterval below (or -1): 1..kProgressInterval.
+            const int32_t toMark =
+                outputLeft > 0 ? outputLeft - ((outputLeft - 1) & -kProgressInterval) : 1;
+            if (stopPos - windowPos > toMark) stopPos = windowPos + toMark;
+        }
+        const int32_t checkNext = stepCheckBits / 8 - 1;
         bool tables = false;
         // The most extra bits of a length and of a short distance: the reads
         // between refills of a 32-bit reader (RefillAfter).
         constexpr int32_t kLengthExtra = kSlots.LengthExtraBits[kRepeatLengthSymbols - 1];
         constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
+        const uint16_t* const literalFast = u.LiteralTable.Fast;
         do {
             in.Refill();
-            const int32_t s = in.Decode(u.LiteralTable);
+            uint32_t entry = literalFast[in.Bits >> (kWordBits - kFastBits)];
+            if (IsFastLiteral(entry)) {
+                // A literal, and more of them from the same refill, each a
+                // step of its own whose top is quiet: a fast code leaves at
+                // least kFastBits valid bits for the next lookup.
+                in.Skip(entry);
+                out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
+                if (in.Next > checkNext) continue;
+                for (int32_t k = 0; k < kMoreLiterals && windowPos < stopPos; ++k) {
+                    entry = literalFast[in.Bits >> (kWordBits - kFastBits)];
+                    if (!IsFastLiteral(entry)) break;
+                    in.Skip(entry);
+                    out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
+                }
+                continue;
+            }
+            const int32_t s = entry != kFastSlow ? (in.Skip(entry),
+                                                    static_cast<int32_t>(entry >> kFastSymbolShift))
+                                                 : in.DecodeSlow(u.LiteralTable);
             if (s < 256) {
-                out[windowPos] = static_cast<uint8_t>(s);
-                windowPos += 1;
-                outputLeft -= 1;
+                out[windowPos++] = static_cast<uint8_t>(s);
                 continue;
             }
             // Every kind of match ends in the one copy below.
@@ -369,7 +402,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
                 distance = u.PrevMatchDistance;
                 // A repeat before any match produces nothing: the next top
                 // is on the same count and reports again if this one did.
-                if (length == 0) progressMark = outputLeft;
+                if (length == 0) stopPos = windowPos;
             } else if (s < kSymbolShortFirst) {
                 distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
                 in.RefillAfter<kMaxCodeLength, 16>();
@@ -387,9 +420,9 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
                     kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
                 length = 2;
             }
-            CopyMatch(u, length, distance, windowPos, outputLeft);
-        } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
-                 in.BitPos() < stepCheckBits);
+            CopyMatch(u, length, distance, windowPos);
+        } while (windowPos < stopPos && in.Next <= checkNext);
+        outputLeft = WrapAdd(outputLeft, runStart - windowPos);
         if (tables) {
             in = ReadCodeTables(u, in);
             tablesRead();

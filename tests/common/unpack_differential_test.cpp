@@ -288,3 +288,26 @@ TEST(DecoderIdentity, DamagedStreamsReadAndStopAlike) {
         if (HasFailure()) return;
     }
 }
+
+TEST(DecoderIdentity, AMatchAcrossTheWindowEndAfterASolidEntryEndedNearItsStart) {
+    // The first entry ends just past the window's end, so the next one
+    // starts with the flush position near the window's start; its match
+    // across the window's end must not carry the decoding on over the
+    // bytes not yet written out.
+    std::mt19937 rng(26);
+    auto literals = [&](Block& b, int count) {
+        for (int i = 0; i < count; ++i) {
+            b.Tokens.push_back(Token::Literal(static_cast<uint8_t>(rng() % 200)));
+        }
+    };
+    Block first;
+    literals(first, kWindowSize + 400);
+    first.Tokens.push_back(Token::EntryEnd());
+    Block second;
+    literals(second, kWindowSize - 400 - 100);
+    second.Tokens.push_back(Token::Match(250, 3000));
+    literals(second, 3000);
+    const std::vector<Entry> entries = Encode({first, second});
+    ASSERT_EQ(entries.size(), 2u);
+    Compare(entries, 1 << 30, "match across the window end");
+}

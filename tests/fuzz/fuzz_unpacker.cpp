@@ -61,13 +61,16 @@ int32_t SizeAt(const uint8_t* p, bool huge) {
     return static_cast<int32_t>(huge ? size | 0x80000000u : size);
 }
 
+// Made once: a window of 1 MB per input would cost more than the decoding.
 Unpacker* state = nullptr;
+qvref::ReferenceUnpacker* reference = nullptr;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
     state = new Unpacker();
+    reference = new qvref::ReferenceUnpacker(UnpackHooks());
     return 0;
 }
 
@@ -81,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Packed refIn = in;
     Heard out, refOut;
     ResetUnpacker(*state, {{ReadPacked, &in}, {Heard::Write, &out}, {}}, window, true);
-    qvref::ReferenceUnpacker ref({{ReadPacked, &refIn}, {Heard::Write, &refOut}, {}});
+    qvref::ReferenceUnpacker& ref = *reference;
+    ref.Restart({{ReadPacked, &refIn}, {Heard::Write, &refOut}, {}});
     int32_t first = second ? data[7] | (data[8] << 8) : in.Size;
     if (first > in.Size) first = in.Size;
     const int32_t firstSize = SizeAt(data + 1, (data[0] & 2) != 0);

@@ -7,7 +7,17 @@
 
 namespace qvref {
 
-ReferenceUnpacker::ReferenceUnpacker(const UnpackHooks& hooks) : Hooks(hooks) {}
+ReferenceUnpacker::ReferenceUnpacker(const UnpackHooks& hooks)
+    : ReferenceUnpacker(hooks, std::vector<uint8_t>(kWindowSize, 0)) {}
+
+ReferenceUnpacker::ReferenceUnpacker(const UnpackHooks& hooks, std::vector<uint8_t>&& window)
+    : Hooks(hooks), Window(std::move(window)) {}
+
+void ReferenceUnpacker::Restart(const UnpackHooks& hooks) {
+    std::vector<uint8_t> window = std::move(Window);
+    std::memset(window.data(), 0, window.size());
+    *this = ReferenceUnpacker(hooks, std::move(window));
+}
 
 // ---------------------------------------------------------------------------
 // Bit input
@@ -164,7 +174,7 @@ void ReferenceUnpacker::StartEntry(bool solid) {
     RecentIndex = 0;
     PrevMatchLength = 0;
     PrevMatchDistance = 0;
-    std::fill(Window.begin(), Window.end(), 0);
+    std::memset(Window.data(), 0, Window.size());
     std::memset(PreviousLengths, 0, sizeof(PreviousLengths));
     WindowPos = 0;
     FlushedPos = 0;

@@ -36,6 +36,8 @@ struct Channel {
 struct ReferenceUnpacker {
     // A fresh run with the caller's hooks and its own zeroed window.
     explicit ReferenceUnpacker(const UnpackHooks& hooks);
+    // A fresh run again, keeping the window's memory.
+    void Restart(const UnpackHooks& hooks);
 
     void UnpackEntry(int32_t packedSize, int32_t unpackedSize, bool solid);
     void CopyStored(int32_t packedSize, int32_t unpackedSize);
@@ -72,7 +74,7 @@ struct ReferenceUnpacker {
     int32_t ChannelCount = 0;
     int32_t CurrentChannel = 0;
 
-    std::vector<uint8_t> Window = std::vector<uint8_t>(kWindowSize, 0);
+    std::vector<uint8_t> Window;
     int32_t WindowPos = 0;
     int32_t FlushedPos = 0;
     int32_t RecentDistances[4] = {};
@@ -88,6 +90,7 @@ struct ReferenceUnpacker {
     int32_t StepsWithoutInput = 0;
 
 private:
+    ReferenceUnpacker(const UnpackHooks& hooks, std::vector<uint8_t>&& window);
     void StartEntry(bool solid);
     void LzStep();
     void AudioStep();
