@@ -28,7 +28,7 @@ bool ProcessorHasCarrylessMultiply() {
 
 }  // namespace
 
-bool CrcByFolding = ProcessorHasCarrylessMultiply();
+extern const bool CrcByFolding = ProcessorHasCarrylessMultiply();
 
 namespace {
 
@@ -91,8 +91,18 @@ __attribute__((target("pclmul"), force_align_arg_pointer)) uint32_t FoldCrc32(ui
 
 }  // namespace
 #else
-bool CrcByFolding = false;
+extern const bool CrcByFolding = false;
 #endif
+
+namespace {
+
+// A table step per byte.
+uint32_t TableSteps(uint32_t crc, const uint8_t* p, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+}  // namespace
 
 uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -104,10 +114,12 @@ uint32_t UpdateCrc32(uint32_t crc, const void* data, int32_t count) {
         count -= done;
     }
 #endif
-    // What folding leaves (and everything without it): a table step per
-    // byte.
-    for (int32_t i = 0; i < count; ++i) crc = CrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return crc;
+    // What folding leaves, and everything without it.
+    return TableSteps(crc, p, count);
+}
+
+uint32_t UpdateCrc32ByTable(uint32_t crc, const void* data, int32_t count) {
+    return TableSteps(crc, static_cast<const uint8_t*>(data), count);
 }
 
 uint16_t UpdateOldChecksum(uint16_t sum, const void* data, int32_t count) {

@@ -37,22 +37,23 @@ TEST(Checksums, FoldingAndTableStepsAgreeWithTheByteWiseRule) {
     // Every start offset (alignment) and every length around the 64- and
     // 16-byte folding blocks, split at every place, against one table
     // lookup per byte; with folding and with the table steps alone.
-    const bool folding = CrcByFolding;
     for (int start = 0; start < 8; ++start) {
-        CrcByFolding = folding && start % 2 == 0;
+        const bool fold = start % 2 == 0;
+        auto crc32 = [fold](uint32_t crc, const uint8_t* p, int n) {
+            return fold ? UpdateCrc32(crc, p, n) : UpdateCrc32ByTable(crc, p, n);
+        };
         for (int length = 0; length <= 170; ++length) {
             uint32_t expected = 0xFFFFFFFFu;
             for (int i = 0; i < length; ++i)
                 expected = CrcTable[(expected ^ data[start + i]) & 0xFF] ^ (expected >> 8);
-            EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data() + start, length), expected);
+            EXPECT_EQ(crc32(0xFFFFFFFFu, data.data() + start, length), expected);
             for (int cut = 0; cut <= length; ++cut) {
-                uint32_t crc = UpdateCrc32(0xFFFFFFFFu, data.data() + start, cut);
-                crc = UpdateCrc32(crc, data.data() + start + cut, length - cut);
+                uint32_t crc = crc32(0xFFFFFFFFu, data.data() + start, cut);
+                crc = crc32(crc, data.data() + start + cut, length - cut);
                 ASSERT_EQ(crc, expected) << "start " << start << " length " << length;
             }
         }
     }
-    CrcByFolding = folding;
 }
 
 TEST(Checksums, OldChecksumAddsAndRotatesIn16Bits) {
