@@ -349,10 +349,9 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         // between refills of a 32-bit reader (RefillAfter).
         constexpr int32_t kLengthExtra = kSlots.LengthExtraBits[kRepeatLengthSymbols - 1];
         constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
-        const uint16_t* const literalFast = u.LiteralTable.Fast;
         do {
             in.Refill();
-            uint32_t entry = literalFast[in.Bits >> (kWordBits - kFastBits)];
+            uint32_t entry = u.LiteralTable.Fast[in.Bits >> (kWordBits - kFastBits)];
             if (IsFastLiteral(entry)) {
                 // A literal, and more of them from the same refill, each a
                 // step of its own whose top is quiet: a fast code leaves at
@@ -361,7 +360,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
                 out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
                 if (in.Next > checkNext) continue;
                 for (int32_t k = 0; k < kMoreLiterals && windowPos < stopPos; ++k) {
-                    entry = literalFast[in.Bits >> (kWordBits - kFastBits)];
+                    entry = u.LiteralTable.Fast[in.Bits >> (kWordBits - kFastBits)];
                     if (!IsFastLiteral(entry)) break;
                     in.Skip(entry);
                     out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
