@@ -6,7 +6,7 @@
 #include "app/page_rules.h"
 #include "app/setup_state.h"
 #include "app/wizard.h"
-#include "archive/path_buffer.h"
+#include "base/path_buffer.h"
 #include "install/file_system.h"
 #include "install/registry.h"
 #include "resources/resource.h"

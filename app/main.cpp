@@ -10,7 +10,7 @@
 #include "app/dll_search.h"
 #include "app/setup_state.h"
 #include "app/wizard.h"
-#include "archive/path_buffer.h"
+#include "base/path_buffer.h"
 #include "install/file_system.h"
 #include "install/registry.h"
 #include "resources/resource.h"

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "archive/ansi_string.h"
-#include "archive/path_buffer.h"
+#include "base/ansi_string.h"
+#include "base/path_buffer.h"
 #include "install/paths.h"
 
 // A browsed folder loses one trailing separator (D:\ becomes D:) so that

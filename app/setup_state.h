@@ -4,7 +4,7 @@
 // (install/install_record.h, with the worker messages).
 #pragma once
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 #include "install/install_record.h"
 
 class TProcessFilesThread;

@@ -4,7 +4,7 @@
 
 #include "app/page_rules.h"
 #include "app/setup_state.h"
-#include "archive/path_buffer.h"
+#include "base/path_buffer.h"
 #include "resources/resource.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <commctrl.h>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 
 // Fills one page record: icon "MAINICON", template id, dialog procedure.
 void InitPage(PROPSHEETPAGEA& page, int templateId, DLGPROC procedure);

@@ -1,27 +1,24 @@
 #include "archive/reports.h"
 
-#include "archive/reader.h"
-
-int32_t ExtractResult = 0;
-
-Hook<ErrorTextHook> OnErrorText;
-Hook<StatusTextHook> OnStatusText;
-Hook<ProgressHook> OnProgress;
-Hook<DestinationNameHook> OnDestinationName;
-
-void NotifyProgress(int32_t outputLeft) {
-    if (OnProgress.Function == nullptr) return;
+void NotifyProgress(const RunReports& reports, int32_t outputLeft, uint32_t total) {
+    if (reports.OnProgress.Function == nullptr) return;
     // Unsigned subtraction: sizes of 2^31 and more wrap like 32-bit
     // arithmetic instead of overflowing.
-    uint32_t total = FileHeader.UnpSize;
     int32_t done = static_cast<int32_t>(total - static_cast<uint32_t>(outputLeft));
-    OnProgress.Function(OnProgress.Context, done, static_cast<int32_t>(total));
+    reports.OnProgress.Function(reports.OnProgress.Context, done, static_cast<int32_t>(total));
 }
 
-void NotifyStatusText(const char* text) {
-    if (OnStatusText.Function != nullptr) OnStatusText.Function(OnStatusText.Context, text);
+void NotifyStatusText(const RunReports& reports, const char* text) {
+    if (reports.OnStatusText.Function != nullptr)
+        reports.OnStatusText.Function(reports.OnStatusText.Context, text);
 }
 
-void NotifyErrorText(const char* text) {
-    if (OnErrorText.Function != nullptr) OnErrorText.Function(OnErrorText.Context, text);
+void NotifyErrorText(const RunReports& reports, const char* text) {
+    if (reports.OnErrorText.Function != nullptr)
+        reports.OnErrorText.Function(reports.OnErrorText.Context, text);
+}
+
+bool StopRequested(const RunReports& reports) {
+    return reports.OnStopRequest.Function != nullptr &&
+           reports.OnStopRequest.Function(reports.OnStopRequest.Context);
 }

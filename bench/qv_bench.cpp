@@ -36,9 +36,9 @@
 #include <libdeflate.h>
 #endif
 
-#include "archive/extract.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
+#include "extract/extract.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 #include "pack/discard_stream.h"
@@ -109,20 +109,15 @@ void AnyDestination(void*, const AnsiString&, AnsiString& destination) {
 
 // Runs the extraction driver over the archive bytes; returns ExtractResult.
 int ExtractToNothing(const std::vector<uint8_t>& archive) {
-    OnDestinationName = {AnyDestination, nullptr};
-    ExtractResult = 0;
-    {
-        MemoryArchive in(archive);
-        DiscardFileStream out;
-        ArchiveStream = &in;
-        TargetStream = &out;
-        ExtractArchive();
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
-    }
-    ReleaseBuffers();
-    OnDestinationName = {};
-    return ExtractResult;
+    MemoryArchive in(archive);
+    DiscardFileStream out;
+    ExtractRun run;
+    run.ArchiveStream = &in;
+    run.TargetStream = &out;
+    run.OnDestinationName = {AnyDestination, nullptr};
+    ExtractArchive(run);
+    ReleaseBuffers(run);
+    return run.ExtractResult;
 }
 
 std::vector<uint8_t> BuildArchive(const std::vector<uint8_t>& content,

@@ -1,7 +1,7 @@
 #include "install/file_system.h"
 
-#include "archive/path_buffer.h"
-#include "archive/streams.h"
+#include "base/path_buffer.h"
+#include "base/streams.h"
 #include "install/paths.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 
 // Free bytes of the drive that holds path; 0 on any failure. Saturates at
 // INT32_MAX, so a drive with free space never reads as 0. A network path

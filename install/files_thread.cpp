@@ -1,16 +1,20 @@
 #include "install/files_thread.h"
 
-#include "archive/extract.h"
-#include "archive/path_buffer.h"
-#include "archive/reader.h"
-#include "archive/reports.h"
-#include "archive/streams.h"
+#include "base/path_buffer.h"
+#include "base/streams.h"
+#include "extract/extract.h"
 #include "install/file_system.h"
 #include "install/paths.h"
 
 OverwriteAnswer overwriteAnswer = NotAsked;
 
 namespace {
+
+// The one extraction run of the process, on the worker thread.
+ExtractRun Extraction;
+
+// The embedded archive: the program's resource "ARC" 101.
+constexpr char kArchiveResource[] = "#101";
 
 constexpr const char* kScreenSaverMarker = ".scr";
 
@@ -73,29 +77,33 @@ void TProcessFilesThread::RunExtraction() {
     BuildCrcTable();
     TMyResourceStream* archive = new TMyResourceStream;
     TMyFileStream* target = new TMyFileStream;
-    ArchiveStream = archive;
-    TargetStream = target;
-    OnProgress.Function = ReportProgress;
-    OnProgress.Context = this;
-    OnDestinationName.Function = ResolveDestination;
-    OnDestinationName.Context = this;
+    ExtractRun& run = Extraction;
+    run.ArchiveName = kArchiveResource;
+    run.ArchiveStream = archive;
+    run.TargetStream = target;
+    run.OnProgress = {ReportProgress, this};
+    run.OnDestinationName = {ResolveDestination, this};
+    run.OnStopRequest = {StopRequested, this};
 
     RemovePartialFiles(record->installedDir);
-    ExtractArchive();
+    ExtractArchive(run);
 
     // Synchronous: the page writes the registry and starts the shortcut
     // worker before this returns.
-    SendMessageA(pageWindow, WM_SETUP_FILES_DONE, 0, ExtractResult);
+    SendMessageA(pageWindow, WM_SETUP_FILES_DONE, 0, run.ExtractResult);
 
-    OnProgress.Function = nullptr;
-    OnProgress.Context = nullptr;
-    OnDestinationName.Function = nullptr;
-    OnDestinationName.Context = nullptr;
-    TargetStream = nullptr;
+    run.OnProgress = {};
+    run.OnDestinationName = {};
+    run.OnStopRequest = {};
+    run.TargetStream = nullptr;
     delete target;
-    ArchiveStream = nullptr;
+    run.ArchiveStream = nullptr;
     delete archive;
-    ReleaseBuffers();
+    ReleaseBuffers(run);
+}
+
+bool TProcessFilesThread::StopRequested(void* context) {
+    return static_cast<TProcessFilesThread*>(context)->record->cancelRequested;
 }
 
 void TProcessFilesThread::ReportProgress(void* context, int32_t done, int32_t total) {
@@ -112,11 +120,6 @@ void TProcessFilesThread::ReportProgress(void* context, int32_t done, int32_t to
 void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& entryName,
                                              AnsiString& destination) {
     TProcessFilesThread* self = static_cast<TProcessFilesThread*>(context);
-    // The user left the wizard: write no further entry.
-    if (self->record->cancelRequested) {
-        destination = AnsiString();
-        return;
-    }
     bool screenSaver = entryName.Contains(kScreenSaverMarker);
 
     AnsiString directory = self->targetFolder;
@@ -151,8 +154,7 @@ void TProcessFilesThread::ResolveDestination(void* context, const AnsiString& en
                 if (answer == IDYES) overwriteAnswer = OverwriteAll;
                 if (answer == IDNO) overwriteAnswer = KeepAll;
             }
-            if (overwriteAnswer == KeepAll || self->record->cancelRequested)
-                destination = AnsiString();
+            if (overwriteAnswer == KeepAll) destination = AnsiString();
         }
         CloseHandle(existing);
     }

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 #include "install/install_record.h"
 #include "install/worker_thread.h"
 
@@ -49,6 +49,9 @@ public:
     static void ReportProgress(void* context, int32_t done, int32_t total);
     static void ResolveDestination(void* context, const AnsiString& entryName,
                                    AnsiString& destination);
+    // The user left the wizard (cancelRequested): the run stops before its
+    // next entry.
+    static bool StopRequested(void* context);
 
     // Joined by the destructor before any other member goes.
     TWorkerThread thread;

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 
 // All sent with SendMessageA (the worker waits for the page); wParam is 0.
 // lParam: percentage of the file phase done, 0..100.

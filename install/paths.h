@@ -1,14 +1,14 @@
 // Path-name helpers of the workers, the registry writer, the folder page
 // and the uninstaller. Byte strings, one byte per character. DirectoryPart
-// and FileNamePart live with the strings (archive/ansi_string.h): the
+// and FileNamePart live with the strings (base/ansi_string.h): the
 // extraction driver splits names too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/ansi_string.h"
-#include "archive/path_buffer.h"
+#include "base/ansi_string.h"
+#include "base/path_buffer.h"
 
 // '/' or '\'.
 bool IsPathSeparator(char c);

@@ -1,6 +1,6 @@
 #include "install/registry.h"
 
-#include "archive/path_buffer.h"
+#include "base/path_buffer.h"
 #include "install/paths.h"
 #include "product_version.h"
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 #include "install/install_record.h"
 #include "install/paths.h"
 #include "install/registry_keys.h"

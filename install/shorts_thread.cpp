@@ -3,7 +3,7 @@
 #include <shlobj.h>
 #include <stdlib.h>
 
-#include "archive/path_buffer.h"
+#include "base/path_buffer.h"
 #include "install/file_system.h"
 #include "install/paths.h"
 #include "install/registry.h"

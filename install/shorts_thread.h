@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 #include "install/install_record.h"
 #include "install/worker_thread.h"
 

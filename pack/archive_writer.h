@@ -10,23 +10,25 @@
 #include <string>
 #include <vector>
 
+#include "archive/block_format.h"
+#include "archive/checksums.h"
+
 namespace qvpack {
 
-// Standard CRC-32 (reflected 0xEDB88320, inverted at both ends).
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
+// The standard CRC-32 of the reader (archive/checksums.h).
 inline uint32_t Crc32(const std::vector<uint8_t>& data) {
-    return Crc32(data.data(), data.size());
+    return ::Crc32(data.data(), data.size());
 }
 
 // One file header. Defaults give the usual look of a stored entry.
 struct FileEntry {
-    uint16_t HeadFlags = 0x8000;
-    uint8_t HostOs = 2;
+    uint16_t HeadFlags = kFlagHasData;
+    uint8_t HostOs = kHostWin32;
     uint32_t FileCrc = 0;
     uint32_t FileTime = 0x24810940;
-    uint8_t UnpVer = 20;
-    uint8_t Method = 0x30;
-    uint32_t FileAttr = 0x20;
+    uint8_t UnpVer = kUnpVerNewest;
+    uint8_t Method = kMethodStored;
+    uint32_t FileAttr = kAttrArchive;
     uint32_t UnpSize = 0;
     std::string Name;
     // Bytes after the name that HeadSize covers (not read by the setup).
@@ -55,12 +57,12 @@ public:
     size_t File(const FileEntry& entry, const std::vector<uint8_t>& data);
     // A stored entry (Method 0x30) with the data's CRC and sizes.
     size_t Stored(const std::string& name, const std::vector<uint8_t>& data,
-                  uint16_t flags = 0x8000);
+                  uint16_t flags = kFlagHasData);
     // A packed entry: the caller's packed stream for content of the given
     // unpacked bytes (used for UnpSize and FileCrc).
     size_t Packed(const std::string& name, const std::vector<uint8_t>& packed,
-                  const std::vector<uint8_t>& content, uint16_t flags = 0x8000,
-                  uint8_t method = 0x33);
+                  const std::vector<uint8_t>& content, uint16_t flags = kFlagHasData,
+                  uint8_t method = kMethodNormal);
     // Any other block: 7 header bytes, then the 32-bit data size when data
     // is given (flag 0x8000 is added), then extra header bytes, then data.
     size_t Block(uint8_t type, uint16_t flags, const std::vector<uint8_t>& extraHeader,
@@ -72,6 +74,6 @@ public:
 };
 
 // The signature of a solid-flag-free archive plus main header: 20 bytes.
-constexpr size_t kArchivePrologue = 20;
+constexpr size_t kArchivePrologue = kMarkSize + kMainHeadFixed;
 
 }  // namespace qvpack

@@ -3,7 +3,7 @@
 // deletes nothing, and no file handle, so nothing is stamped.
 #pragma once
 
-#include "archive/streams.h"
+#include "base/streams.h"
 
 class DiscardFileStream : public TMyFileStream {
 public:

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/reader.h"
+#include "archive/checksums.h"
 
 namespace {
 

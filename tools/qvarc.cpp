@@ -17,10 +17,9 @@
 #include <cstring>
 #include <string>
 
-#include "archive/extract.h"
-#include "archive/platform.h"
 #include "archive/reader.h"
-#include "archive/reports.h"
+#include "base/platform.h"
+#include "extract/extract.h"
 #include "pack/discard_stream.h"
 #include "tools/qvarc_add.h"
 #include "tools/qvarc_list.h"
@@ -85,51 +84,36 @@ void PrintError(void*, const char* text) {
     std::fputc('\n', stderr);
 }
 
-std::string gDestinationDir;
-
-void DestinationInDir(void*, const AnsiString& entryName, AnsiString& destination) {
-    destination = AnsiString(gDestinationDir.c_str()) + "/" + FileNamePart(entryName);
+void DestinationInDir(void* dir, const AnsiString& entryName, AnsiString& destination) {
+    destination = AnsiString(static_cast<const char*>(dir)) + "/" + FileNamePart(entryName);
 }
 
 int RawList(const char* path) {
     BuildCrcTable();
-    OnErrorText = {PrintError, nullptr};
-    ArchiveBytes bytes;
-    if (!bytes.Load(path)) return kExtractNoResource;
-    TMyResourceStream stream;
-    ArchiveStream = &stream;
-    int result = ListEntries(stdout);
-    ArchiveStream = nullptr;
-    return result;
+    ArchiveFileStream stream;
+    ArchiveRun walk;
+    walk.ArchiveName = path;
+    walk.ArchiveStream = &stream;
+    walk.OnErrorText = {PrintError, nullptr};
+    return ListEntries(walk, stdout);
 }
 
 int RawExtract(const ToolOptions& o) {
     BuildCrcTable();
-    OnErrorText = {PrintError, nullptr};
-    OnStatusText = {PrintLine, nullptr};
-    if (o.Progress) OnProgress = {PrintProgress, nullptr};
-    gDestinationDir = o.Dir;
-    OnDestinationName = {DestinationInDir, nullptr};
-    ArchiveBytes bytes;
-    if (!bytes.Load(o.Archive)) ClearResources();  // the driver then reports 2
-    int result;
-    {
-        TMyResourceStream archive;
-        TMyFileStream files;
-        DiscardFileStream nothing;
-        ArchiveStream = &archive;
-        TargetStream = o.TestOnly ? &nothing : &files;
-        ExtractArchive();
-        result = ExtractResult;
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
-    }
-    ReleaseBuffers();
-    OnErrorText = {};
-    OnStatusText = {};
-    OnProgress = {};
-    OnDestinationName = {};
-    return result;
+    ArchiveFileStream archive;
+    TMyFileStream files;
+    DiscardFileStream nothing;
+    ExtractRun extraction;
+    extraction.ArchiveName = o.Archive;
+    extraction.ArchiveStream = &archive;
+    extraction.TargetStream = o.TestOnly ? &nothing : &files;
+    extraction.OnErrorText = {PrintError, nullptr};
+    extraction.OnStatusText = {PrintLine, nullptr};
+    if (o.Progress) extraction.OnProgress = {PrintProgress, nullptr};
+    extraction.OnDestinationName = {DestinationInDir, const_cast<char*>(o.Dir)};
+    ExtractArchive(extraction);
+    ReleaseBuffers(extraction);
+    return extraction.ExtractResult;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/streams.h"
+#include "base/streams.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 

@@ -1,25 +1,24 @@
 #include "tools/qvarc_list.h"
 
-#include "archive/reports.h"
-
-int32_t WalkEntries(void (*row)(void* context, const FileHeaderRecord& header), void* context) {
+int32_t WalkEntries(ArchiveRun& run, void (*row)(void* context, const FileHeaderRecord& header),
+                    void* context) {
     // The same walk as the extraction driver's.
-    if (!ArchiveStream->Open("#101")) {
-        ExtractResult = kExtractNoResource;
-    } else if (!DetectArchive()) {
-        ExtractResult = kExtractNotArchive;
+    if (!run.ArchiveStream->Open(run.ArchiveName)) {
+        run.ExtractResult = kExtractNoResource;
+    } else if (!DetectArchive(run)) {
+        run.ExtractResult = kExtractNotArchive;
     } else {
-        ArchiveStream->Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
-        while (FindNextBlock(kSubBlockSearch | kFileHeadType) > 0) {
-            if (BlockHeader.HeadType == kFileHeadType) row(context, FileHeader);
-            SeekOrEnd(NextBlockStart);
+        run.ArchiveStream->Seek(run.MainHeader.HeadSize - run.MainFixedSize, kSeekCurrent);
+        while (FindNextBlock(run, kSubBlockSearch | kFileHeadType) > 0) {
+            if (run.BlockHeader.HeadType == kFileHeadType) row(context, run.FileHeader);
+            SeekOrEnd(run, run.NextBlockStart);
         }
     }
-    ArchiveStream->Close();
-    return ExtractResult;
+    run.ArchiveStream->Close();
+    return run.ExtractResult;
 }
 
-int32_t ListEntries(std::FILE* out) {
+int32_t ListEntries(ArchiveRun& run, std::FILE* out) {
     auto line = [](void* context, const FileHeaderRecord& h) {
         std::FILE* to = static_cast<std::FILE*>(context);
         std::fprintf(to, "%u %u %u %x %08x %x %x ", static_cast<unsigned>(h.UnpSize),
@@ -29,5 +28,5 @@ int32_t ListEntries(std::FILE* out) {
         std::fwrite(h.FileName.c_str(), 1, h.FileName.size(), to);
         std::fputc('\n', to);
     };
-    return WalkEntries(line, out);
+    return WalkEntries(run, line, out);
 }

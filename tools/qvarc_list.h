@@ -1,5 +1,5 @@
-// The header walk of "qvarc l": the extraction driver's walk over
-// ArchiveStream without decoding.
+// The header walk of "qvarc l": the extraction driver's walk over the
+// run's archive without decoding.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,10 @@
 
 #include "archive/reader.h"
 
-// Opens ArchiveStream as "#101", walks it and hands each file header to
-// row; closes the stream again. Returns ExtractResult.
-int32_t WalkEntries(void (*row)(void* context, const FileHeaderRecord& header), void* context);
+// Opens the run's ArchiveStream with its ArchiveName, walks it and hands
+// each file header to row; closes the stream again. Returns ExtractResult.
+int32_t WalkEntries(ArchiveRun& run, void (*row)(void* context, const FileHeaderRecord& header),
+                    void* context);
 // The walk with one line per file header to out, as "UnpSize PackSize
 // UnpVer Method FileCrc HeadFlags FileAttr Name".
-int32_t ListEntries(std::FILE* out);
+int32_t ListEntries(ArchiveRun& run, std::FILE* out);

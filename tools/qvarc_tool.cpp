@@ -20,10 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/extract.h"
-#include "archive/platform.h"
 #include "archive/reader.h"
-#include "archive/reports.h"
+#include "base/platform.h"
+#include "extract/extract.h"
 #include "pack/discard_stream.h"
 #include "tools/qvarc_list.h"
 #include "tools/qvarc_pe.h"
@@ -46,7 +45,7 @@ void Fail(const std::string& name, const std::string& cause) {
 
 // The archive stream, which notes how many bytes were left after the last
 // whole block when the walk closed it.
-class ArchiveInput : public TMyResourceStream {
+class ArchiveInput : public ArchiveFileStream {
 public:
     int32_t Bytes = 0;
     int32_t LeftOver = 0;
@@ -55,7 +54,7 @@ public:
             Bytes = ResSize;
             LeftOver = ResSize - ReadPos;
         }
-        return TMyResourceStream::Close();
+        return ArchiveFileStream::Close();
     }
 };
 
@@ -84,11 +83,11 @@ struct ArchiveState {
         Texts.clear();
     }
 
-    int Finish(int result, const ArchiveInput& input, const std::string& loadError) {
+    int Finish(int result, const ArchiveRun& run, const ArchiveInput& input) {
         Tell();
         switch (result) {
             case kExtractNoResource:
-                Fail(Path, loadError.empty() ? "cannot be read" : loadError);
+                Fail(Path, input.Error.empty() ? "cannot be read" : input.Error);
                 return result;
             case kExtractNotArchive:
                 Fail(Path,
@@ -103,7 +102,7 @@ struct ArchiveState {
             default:
                 break;
         }
-        if (ArchiveFormat == 1) {
+        if (run.ArchiveFormat == kFormatOld) {
             Fail(Path, "an archive of the old format, whose entries qvarc can't read");
             return result != 0 ? result : kExtractBadVersion;
         }
@@ -137,9 +136,11 @@ class Run {
 public:
     const ToolOptions& Options;
     ArchiveState& Archive;
+    ExtractRun& Extraction;
     int LastFailure = 0;
 
-    Run(const ToolOptions& o, ArchiveState& archive) : Options(o), Archive(archive) {}
+    Run(const ToolOptions& o, ArchiveState& archive, ExtractRun& extraction)
+        : Options(o), Archive(archive), Extraction(extraction) {}
 
     static void Destination(void* self, const AnsiString& name, AnsiString& destination) {
         static_cast<Run*>(self)->Start(name, destination);
@@ -186,14 +187,14 @@ public:
                                    ", which qvarc can't decode");
         else if (entry_.Refused)
             Fail(entry_.Shown, WhyNotWritable(entry_.Shown, entry_.Errno));
-        else if (ExtractResult == kExtractBadEntry)
+        else if (Extraction.ExtractResult == kExtractBadEntry)
             Fail(entry_.Shown, "damaged (a solid entry with no entry before it to continue)");
     }
 
     // The run's end: its result code.
     int Finish() {
         Settle();
-        if (ExtractResult != 0) LastFailure = ExtractResult;
+        if (Extraction.ExtractResult != 0) LastFailure = Extraction.ExtractResult;
         return LastFailure;
     }
 
@@ -213,14 +214,14 @@ private:
 
     void Start(const AnsiString& name, AnsiString& destination) {
         Settle();
-        if (ExtractResult != 0) LastFailure = ExtractResult;
-        ExtractResult = 0;
-        const FileHeaderRecord& h = FileHeader;
+        if (Extraction.ExtractResult != 0) LastFailure = Extraction.ExtractResult;
+        Extraction.ExtractResult = 0;
+        const FileHeaderRecord& h = Extraction.FileHeader;
         destination = AnsiString(Options.Dir) + "/" + FileNamePart(name);
         entry_ = Entry();
         entry_.Open = true;
         entry_.Shown = Options.TestOnly ? Quoted(name) : Quoted(destination);
-        entry_.Folder = (h.FileAttr & 0x18) != 0;
+        entry_.Folder = (h.FileAttr & (kAttrDirectory | kAttrVolumeLabel)) != 0;
         entry_.VersionOk = VersionSupported(h);
         entry_.UnpVer = h.UnpVer;
         if (Options.TestOnly || entry_.Folder) return;
@@ -282,9 +283,9 @@ Row MakeRow(const FileHeaderRecord& h) {
     r.Packed = std::to_string(h.PackSize);
     r.Ratio = Percent(h.PackSize, h.UnpSize);
     char text[32];
-    if (h.Method == 0x30) {
+    if (h.Method == kMethodStored) {
         r.Method = "stored";
-    } else if (h.Method > 0x30 && h.Method <= 0x35) {
+    } else if (h.Method >= kMethodFastest && h.Method <= kMethodBest) {
         r.Method = "packed";
     } else {
         std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(h.Method));
@@ -355,11 +356,10 @@ void PrintTable(const Table& t) {
 
 // ---- the archive's bytes ----
 
-ArchiveBytes::~ArchiveBytes() {
-    ClearResources();
-}
-
-bool ArchiveBytes::Load(const char* path) {
+bool ArchiveFileStream::Open(const AnsiString& name) {
+    Close();
+    Name = name;
+    const char* path = name.c_str();
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     struct stat st;
     bool ok = fd >= 0 && fstat(fd, &st) == 0;
@@ -387,8 +387,10 @@ bool ArchiveBytes::Load(const char* path) {
     if (!ok) return false;
     ByteRange embedded{0, bytes_.size()};
     FindEmbeddedArchive(bytes_.data(), bytes_.size(), embedded);
-    RegisterResource("ARC", "#101", embedded.Size == 0 ? &gEmpty : bytes_.data() + embedded.Offset,
-                     static_cast<int32_t>(embedded.Size));
+    Data = embedded.Size == 0 ? &gEmpty : bytes_.data() + embedded.Offset;
+    ResSize = static_cast<int32_t>(embedded.Size);
+    ReadPos = 0;
+    IsOpen = true;
     return true;
 }
 
@@ -399,21 +401,16 @@ int ToolList(const ToolOptions& o) {
     ArchiveState state;
     state.Path = o.Archive;
     state.Later = true;
-    auto text = [](void* self, const char* t) { static_cast<ArchiveState*>(self)->Text(t); };
-    OnErrorText = {text, &state};
-    ArchiveBytes bytes;
     ArchiveInput input;
+    ArchiveRun walk;
+    walk.ArchiveName = o.Archive;
+    walk.ArchiveStream = &input;
+    auto text = [](void* self, const char* t) { static_cast<ArchiveState*>(self)->Text(t); };
+    walk.OnErrorText = {text, &state};
     Table table;
-    int result = kExtractNoResource;
-    if (bytes.Load(o.Archive)) {
-        ArchiveStream = &input;
-        result = WalkEntries(AddRow, &table);
-        ArchiveStream = nullptr;
-    }
+    int result = WalkEntries(walk, AddRow, &table);
     if (result != kExtractNoResource && result != kExtractNotArchive) PrintTable(table);
-    result = state.Finish(result, input, bytes.Error);
-    OnErrorText = {};
-    return result;
+    return state.Finish(result, walk, input);
 }
 
 int ToolExtract(const ToolOptions& o) {
@@ -429,29 +426,21 @@ int ToolExtract(const ToolOptions& o) {
             return kExtractNoDestination;
         }
     }
-    Run run(o, state);
-    OnErrorText = {Run::Text, &run};
-    if (o.Progress) OnProgress = {PrintProgress, nullptr};
-    OnDestinationName = {Run::Destination, &run};
-    ArchiveBytes bytes;
     ArchiveInput archive;
-    int result = kExtractNoResource;
-    if (bytes.Load(o.Archive)) {
-        Watched<TMyFileStream> files;
-        Watched<DiscardFileStream> nothing;
-        files.Owner = nothing.Owner = &run;
-        ArchiveStream = &archive;
-        TargetStream = o.TestOnly ? static_cast<TMyFileStream*>(&nothing) : &files;
-        ExtractResult = 0;
-        ExtractArchive();
-        result = run.Finish();
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
-    }
-    ReleaseBuffers();
-    result = state.Finish(result, archive, bytes.Error);
-    OnErrorText = {};
-    OnProgress = {};
-    OnDestinationName = {};
+    Watched<TMyFileStream> files;
+    Watched<DiscardFileStream> nothing;
+    ExtractRun extraction;
+    extraction.ArchiveName = o.Archive;
+    extraction.ArchiveStream = &archive;
+    extraction.TargetStream = o.TestOnly ? static_cast<TMyFileStream*>(&nothing) : &files;
+    Run run(o, state, extraction);
+    files.Owner = nothing.Owner = &run;
+    extraction.OnErrorText = {Run::Text, &run};
+    if (o.Progress) extraction.OnProgress = {PrintProgress, nullptr};
+    extraction.OnDestinationName = {Run::Destination, &run};
+    ExtractArchive(extraction);
+    int result = run.Finish();
+    ReleaseBuffers(extraction);
+    result = state.Finish(result, extraction, archive);
     return result;
 }

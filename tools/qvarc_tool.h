@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/streams.h"
+
 constexpr int kUsage = 64;
 
 struct ToolOptions {
@@ -17,18 +19,13 @@ struct ToolOptions {
     const char* Dir = ".";
 };
 
-// The archive file's bytes, registered as the resource "ARC" "#101" that the
-// reader opens, while this lives. Of a setup program, the embedded archive
-// (its resource "ARC" 101) alone.
-class ArchiveBytes {
+// The archive of a run of qvarc: the file named to Open, its bytes read in
+// place like the setup's resource. Of a setup program, the embedded
+// archive (its resource "ARC" 101) alone.
+class ArchiveFileStream : public TMyResourceStream {
 public:
-    ArchiveBytes() = default;
-    ArchiveBytes(const ArchiveBytes&) = delete;
-    ArchiveBytes& operator=(const ArchiveBytes&) = delete;
-    ~ArchiveBytes();
-
     // False when the file can't be read; Error then says why.
-    bool Load(const char* path);
+    bool Open(const AnsiString& path) override;
     std::string Error;
 
 private:

@@ -1,15 +1,17 @@
-// What the decoder's sources share: the bit reader, the work per block and
-// per entry (entry.cpp), and the multimedia run (multimedia.cpp) to which
-// the decoding loop (unpacker.cpp) hands long multimedia stretches. They
-// are built apart, so that the product builds each for what it needs
-// (cmake/product.cmake).
+// What the decoder's sources share (private to unpack/): the bit reader,
+// the work per block and per entry (entry.cpp), and the multimedia run
+// (multimedia.cpp) to which the decoding loop (unpacker.cpp) hands long
+// multimedia stretches. They are built apart, so that the product builds
+// each for what it needs (cmake/product.cmake). Every function takes the
+// state record; the reader travels by value, so that the loop's copy never
+// has its address taken and stays in registers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "unpack/unpacker.h"
+#include "unpack/unpacker_state.h"
 
 #define QV_HOT inline __attribute__((always_inline))
 
@@ -128,31 +130,39 @@ static_assert((7 + kWordBits - 1) / 8 + static_cast<int32_t>(sizeof(BitWord)) - 
 static_assert(PosAfter(kRefillStep, kMaxStepBits) <= kRefillLengths);
 
 // The reader at the record's read position, and its position handed back.
-inline BitReader ReaderAtInput() {
+inline BitReader ReaderAt(const Unpacker& u) {
     BitReader in;
-    in.Start(Unp.InputBuffer, Unp.InputPos, Unp.BitOffset);
+    in.Start(u.InputBuffer, u.InputPos, u.BitOffset);
     return in;
 }
 
-inline void StoreReader(const BitReader& in) {
-    Unp.InputPos = in.Pos();
-    Unp.BitOffset = in.Bit();
+inline void StoreReader(Unpacker& u, const BitReader& in) {
+    u.InputPos = in.Pos();
+    u.BitOffset = in.Bit();
 }
 
-// entry.cpp: reads a code-table block at the read position; an entry's
-// start (solid: continuing the previous one's state); after its last step,
-// the code-table block that may follow.
-void ReadCodeTables();
-void StartEntry(bool solid);
-void ReadTrailingTables();
+// unpacker.cpp: the format's input operations (see unpacker_state.h for
+// the policy they follow).
+int32_t ReadPacked(Unpacker& u, uint8_t* destination, int32_t count);
+void FillInput(Unpacker& u, bool first);
+// A refill at the reader's position; the reader after it.
+BitReader RefillAt(Unpacker& u, BitReader in);
+
+// entry.cpp: building a table from code lengths; a code-table block read at
+// the reader's position (the reader after it); an entry's start (solid:
+// continuing the previous one's state); after its last step, the
+// code-table block that may follow (at the record's position).
+void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count);
+BitReader ReadCodeTables(Unpacker& u, BitReader in);
+void StartEntry(Unpacker& u, bool solid);
+void ReadTrailingTables(Unpacker& u);
 
 // Hands produced bytes to the caller's output.
-inline void EmitOutput(const uint8_t* data, int32_t count) {
-    const Unpacker& u = Unp;
+inline void EmitOutput(const Unpacker& u, const uint8_t* data, int32_t count) {
     if (u.Output.Function != nullptr) u.Output.Function(u.Output.Context, data, count);
 }
 
 // Up to steps multimedia steps whose step tops would do nothing, from
 // reader's position into out; returns the bytes produced and sets change
 // when a block-change symbol ended the run.
-int32_t AudioRun(BitReader& reader, uint8_t* out, int32_t steps, bool& change);
+int32_t AudioRun(Unpacker& u, BitReader& reader, uint8_t* out, int32_t steps, bool& change);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "unpack/decoder_parts.h"
-#include "unpack/unpack_steps.h"
 
 namespace {
 
@@ -40,11 +39,8 @@ void BuildFast(HuffmanTable& t) {
 
 }  // namespace
 
-// Damage policy: lengths that over- or under-subscribe the code space are
-// built all the same, and decoded by the same rule. A code past the last
-// limit takes 15 bits, and one whose index falls past the sorted symbols
-// decodes as the fixed symbol SortedSymbols[0]; nothing is rejected here.
-// Such an entry decodes to wrong bytes, and its checksum rejects it.
+// Any lengths are built, complete or not (the damage policy in
+// unpacker_state.h).
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     int32_t lengthCount[16] = {};
     for (int32_t i = 0; i < count; ++i) lengthCount[lengths[i] & 15] += 1;
@@ -69,17 +65,9 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-int32_t DecodeSymbol(const HuffmanTable& table) {
-    BitReader in = ReaderAtInput();
-    const int32_t symbol = in.Decode(table);
-    StoreReader(in);
-    return symbol;
-}
-
-void ReadCodeTables() {
-    Unpacker& u = Unp;
-    if (u.InputPos > kRefillTables) FillInput(false);
-    BitReader in = ReaderAtInput();
+BitReader ReadCodeTables(Unpacker& u, BitReader in) {
+    if (in.Pos() > kRefillTables) in = RefillAt(u, in);
+    in.Refill();
     const uint32_t f = in.Peek16();
     u.AudioMode = (f & 0x8000) != 0;
     if ((f & 0x4000) == 0) std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
@@ -102,11 +90,7 @@ void ReadCodeTables() {
     uint8_t work[kMaxTableSize] = {};
     int32_t i = 0;
     while (i < tableSize) {
-        if (in.Pos() > kRefillLengths) {
-            StoreReader(in);
-            FillInput(false);
-            in = ReaderAtInput();
-        }
+        if (in.Pos() > kRefillLengths) in = RefillAt(u, in);
         in.Refill();
         const int32_t s = in.Decode(u.PreTable);
         if (s < 16) {
@@ -124,7 +108,6 @@ void ReadCodeTables() {
         n = s == kPreShortZeros ? in.Field(3) + 3 : in.Field(7) + 11;
         for (; n > 0 && i < tableSize; --n, ++i) work[i] = 0;
     }
-    StoreReader(in);
     if (u.AudioMode) {
         for (int32_t c = 0; c < u.ChannelCount; ++c) {
             BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
@@ -137,10 +120,10 @@ void ReadCodeTables() {
     }
     std::memcpy(u.PreviousLengths, work, sizeof(work));
     u.TablesRead = true;
+    return in;
 }
 
-void StartEntry(bool solid) {
-    Unpacker& u = Unp;
+void StartEntry(Unpacker& u, bool solid) {
     u.InputPos = 0;
     u.BitOffset = 0;
     u.PackedDelivered = 0;
@@ -160,25 +143,27 @@ void StartEntry(bool solid) {
     u.FlushedPos = 0;
 }
 
-void ReadTrailingTables() {
-    Unpacker& u = Unp;
-    if (u.InputPos + 5 > u.InputEnd) return;
+void ReadTrailingTables(Unpacker& u) {
+    if (u.InputPos + kTrailingTablesBytes > u.InputEnd) return;
     const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
-    if (DecodeSymbol(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
-        ReadCodeTables();
+    BitReader in = ReaderAt(u);
+    if (in.Decode(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
+        in = ReadCodeTables(u, in);
     }
+    StoreReader(u, in);
 }
 
-void CopyStored() {
-    Unpacker& u = Unp;
+void CopyStored(Unpacker& u, int32_t packedSize, int32_t unpackedSize) {
+    u.PackedRemaining = packedSize;
+    u.OutputLeft = unpackedSize;
     u.WindowZero = false;
     for (;;) {
-        const int32_t got = ReadPacked(u.Window, kStoredPiece);
+        const int32_t got = ReadPacked(u, u.Window, kStoredPiece);
         if (got <= 0) return;
         const int32_t n = got < u.OutputLeft ? got : u.OutputLeft;
         // Nothing is written once the unpacked size is reached, nor for a
         // size of 2^31 or more (a negative count).
-        if (n > 0) EmitOutput(u.Window, n);
+        if (n > 0) EmitOutput(u, u.Window, n);
         if (u.OutputLeft >= 0) u.OutputLeft -= n;
     }
 }

@@ -199,7 +199,7 @@ inline void MoveWeight(ChannelPredictor& v, int best) {
 }
 
 // After the 32nd byte of a window: adapt, and start the next window with
-// the last four deltas as its history (multimedia.cpp).
+// the last four deltas as its history (predictor.cpp).
 void AdaptWeights(ChannelPredictor& v);
 
 // The channel's next byte from its coded delta (0..255), at the window slot

@@ -1,15 +1,15 @@
 // The decoder's single steps, for tests and fuzz targets that drive them
-// one by one on Unp. The product calls only what unpacker.h declares.
+// one by one on a state record. Built into qvunpack_steps, never into the
+// product, which calls only what unpacker.h declares.
 #pragma once
 
 #include <cstdint>
 
-#include "unpack/unpacker.h"
+#include "unpack/decoder_parts.h"
 
-int32_t ReadPacked(uint8_t* destination, int32_t count);
-void FillInput(bool first);
 // The next 16 bits at InputPos/BitOffset, and consuming n of them (0..16).
-uint32_t PeekBits();
-void SkipBits(int32_t n);
-void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count);
-int32_t DecodeSymbol(const HuffmanTable& table);
+uint32_t PeekBits(const Unpacker& u);
+void SkipBits(Unpacker& u, int32_t n);
+int32_t DecodeSymbol(Unpacker& u, const HuffmanTable& table);
+// A code-table block at InputPos/BitOffset.
+void ReadCodeTables(Unpacker& u);

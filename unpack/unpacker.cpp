@@ -19,9 +19,6 @@
 #include <cstring>
 
 #include "unpack/decoder_parts.h"
-#include "unpack/unpack_steps.h"
-
-constinit Unpacker Unp{};
 
 namespace {
 
@@ -33,15 +30,13 @@ inline int32_t WrapAdd(int32_t a, int32_t b) {
 
 // Where the step-top test fires next: at the refill point, or earlier once
 // the reader would be more than kOverrunLimit bytes past the packed data.
-void UpdateStepCheck() {
-    Unpacker& u = Unp;
+void UpdateStepCheck(Unpacker& u) {
     const int64_t overrun = u.PackedDelivered + kOverrunLimit - u.InputBase;
     u.StepCheckPos = overrun < kRefillStep ? static_cast<int32_t>(overrun) : kRefillStep;
 }
 
-bool OverrunPassed() {
-    const Unpacker& u = Unp;
-    return u.InputBase + u.InputPos > u.PackedDelivered + kOverrunLimit;
+bool OverrunPassed(const Unpacker& u, int32_t pos) {
+    return u.InputBase + pos > u.PackedDelivered + kOverrunLimit;
 }
 
 }  // namespace
@@ -49,8 +44,7 @@ bool OverrunPassed() {
 // ---------------------------------------------------------------------------
 // Bit input
 
-int32_t ReadPacked(uint8_t* destination, int32_t count) {
-    Unpacker& u = Unp;
+int32_t ReadPacked(Unpacker& u, uint8_t* destination, int32_t count) {
     if (count > u.PackedRemaining) count = u.PackedRemaining;
     // Also refuses a negative remainder (a packed size of 2^31 or more).
     if (count <= 0 || u.Input.Function == nullptr) return 0;
@@ -61,30 +55,25 @@ int32_t ReadPacked(uint8_t* destination, int32_t count) {
     return got;
 }
 
-void FillInput(bool first) {
-    Unpacker& u = Unp;
+void FillInput(Unpacker& u, bool first) {
     if (first) {
-        u.InputEnd = ReadPacked(u.InputBuffer, kInputSize);
+        u.InputEnd = ReadPacked(u, u.InputBuffer, kInputSize);
         u.InputPos = 0;
         u.InputBase = 0;
     } else {
         std::memmove(u.InputBuffer, u.InputBuffer + kInputSize - kInputKeep, kInputKeep);
         u.InputBase += kInputSize - kInputKeep;
         u.InputPos &= kInputKeep - 1;
-        const int32_t got = ReadPacked(u.InputBuffer + kInputKeep, kInputSize - kInputKeep);
+        const int32_t got = ReadPacked(u, u.InputBuffer + kInputKeep, kInputSize - kInputKeep);
         u.InputEnd = got > 0 ? got + kInputKeep : u.InputPos;
     }
-    UpdateStepCheck();
+    UpdateStepCheck(u);
 }
 
-uint32_t PeekBits() {
-    return ReaderAtInput().Peek16();
-}
-
-void SkipBits(int32_t n) {
-    BitReader in = ReaderAtInput();
-    in.Skip(n);
-    StoreReader(in);
+BitReader RefillAt(Unpacker& u, BitReader in) {
+    StoreReader(u, in);
+    FillInput(u, false);
+    return ReaderAt(u);
 }
 
 // ---------------------------------------------------------------------------
@@ -120,20 +109,19 @@ uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
 
 namespace {
 
-void ReportProgress(int32_t outputLeft) {
-    const Unpacker& u = Unp;
+void ReportProgress(const Unpacker& u, int32_t outputLeft) {
     if (u.Progress.Function != nullptr) u.Progress.Function(u.Progress.Context, outputLeft);
 }
 
-void FlushWindow() {
-    Unpacker& u = Unp;
-    if (u.WindowPos < u.FlushedPos) {
-        EmitOutput(u.Window + u.FlushedPos, kWindowSize - u.FlushedPos);
-        EmitOutput(u.Window, u.WindowPos);
+// Writes out the window from FlushedPos up to windowPos.
+void FlushWindow(Unpacker& u, int32_t windowPos) {
+    if (windowPos < u.FlushedPos) {
+        EmitOutput(u, u.Window + u.FlushedPos, kWindowSize - u.FlushedPos);
+        EmitOutput(u, u.Window, windowPos);
     } else {
-        EmitOutput(u.Window + u.FlushedPos, u.WindowPos - u.FlushedPos);
+        EmitOutput(u, u.Window + u.FlushedPos, windowPos - u.FlushedPos);
     }
-    u.FlushedPos = u.WindowPos;
+    u.FlushedPos = windowPos;
 }
 
 // ---------------------------------------------------------------------------
@@ -157,18 +145,18 @@ QV_HOT void Copy2(uint8_t* to, const uint8_t* from) {
 
 // A match: records it in the history, then copies length bytes from
 // distance back, one at a time in increasing order with a masked index, or
-// faster where that gives the same bytes. Works on the loop's own copies of
-// WindowPos and OutputLeft.
-QV_HOT void CopyMatch(int32_t length, int32_t distance, int32_t& windowPos, int32_t& outputLeft) {
-    Unpacker& u = Unp;
+// faster where that gives the same bytes. Works on the loop's own window
+// position, which it advances by length without masking (the next step
+// top masks it), so that a run of steps ends at the window's end.
+QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& windowPos) {
     u.RecentDistances[u.RecentIndex & 3] = distance;
     u.RecentIndex = WrapAdd(u.RecentIndex, 1);
     u.PrevMatchDistance = distance;
     u.PrevMatchLength = length;
-    outputLeft = WrapAdd(outputLeft, -length);
 
     uint8_t* const window = u.Window;
     int32_t pos = windowPos & kWindowMask;
+    windowPos = pos + length;
     const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
     if (pos + length <= kWindowSize && from + length <= kWindowSize) {
         // Neither end wraps. With the source at least 8 bytes behind (or,
@@ -191,7 +179,6 @@ QV_HOT void CopyMatch(int32_t length, int32_t distance, int32_t& windowPos, int3
             } else if (length == 1) {
                 d[0] = f[0];
             }
-            windowPos = (pos + length) & kWindowMask;
             return;
         }
         // Apart ranges copy as one block; a source that runs into the
@@ -204,18 +191,26 @@ QV_HOT void CopyMatch(int32_t length, int32_t distance, int32_t& windowPos, int3
             const uint8_t* f = window + from;
             for (int32_t n = 0; n < length; ++n) d[n] = f[n];
         }
-        windowPos = (pos + length) & kWindowMask;
         return;
     }
     for (int32_t n = 0; n < length; ++n) {
         window[pos] = window[WrapAdd(pos, -distance) & kWindowMask];
         pos = (pos + 1) & kWindowMask;
     }
-    windowPos = pos;
 }
 
 // ---------------------------------------------------------------------------
 // Multimedia decoding
+
+// A fast literal-table entry of a literal byte (symbol below 256).
+QV_HOT bool IsFastLiteral(uint32_t entry) {
+    return entry - 1u < (256u << kFastSymbolShift) - 1u;
+}
+// Literals that a run decodes after the first one from the same refill: a
+// refill leaves kMinBits valid bits, each literal takes up to kFastBits,
+// and a lookup needs kFastBits.
+constexpr int32_t kMoreLiterals = (BitReader::kMinBits - 2 * kFastBits) / kFastBits + 1;
+static_assert(BitReader::kMinBits - kFastBits * (kMoreLiterals + 1) >= 0);
 
 // Counts the multimedia steps, from the one about to run, whose step tops
 // fire nothing. Called after this step's top; every bound is at least 1.
@@ -255,23 +250,32 @@ QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
 // ---------------------------------------------------------------------------
 // The decoding loop
 
-void ResetUnpacker() {
-    // Every field's fresh value is zero (unpacker.h); no 37 KB temporary on
-    // the stack.
-    std::memset(static_cast<void*>(&Unp), 0, sizeof(Unp));
+void ResetUnpacker(Unpacker& u, const UnpackHooks& hooks, uint8_t* window, bool windowZero) {
+    // Every field's fresh value is zero (unpacker_state.h); no 37 KB
+    // temporary on the stack.
+    std::memset(static_cast<void*>(&u), 0, sizeof(u));
+    u.Input = hooks.Input;
+    u.Output = hooks.Output;
+    u.Progress = hooks.Progress;
+    u.Window = window;
+    u.WindowZero = windowZero;
 }
 
-void UnpackEntry(uint8_t* window, bool solid) {
-    Unpacker& u = Unp;
-    u.Window = window;
-    StartEntry(solid);
-    FillInput(true);
-    if (!solid) ReadCodeTables();
+bool TablesRead(const Unpacker& u) {
+    return u.TablesRead;
+}
 
-    // The loop works on local copies of the busiest fields (the compiler
-    // can't keep fields in registers across stores into the window) and
-    // hands them back to the fields around every out-of-line step.
-    BitReader in = ReaderAtInput();
+void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool solid) {
+    u.PackedRemaining = packedSize;
+    u.OutputLeft = unpackedSize;
+    StartEntry(u, solid);
+    FillInput(u, true);
+    BitReader in = ReaderAt(u);
+    if (!solid) in = ReadCodeTables(u, in);
+
+    // The loop's own state lives in locals (the compiler can't keep fields
+    // in registers across stores into the window); the out-of-line steps
+    // take what they need as arguments and give back what they change.
     int32_t windowPos = u.WindowPos;
     int32_t outputLeft = WrapAdd(u.OutputLeft, -1);
     // Changed only by the out-of-line steps, so read again after them.
@@ -280,35 +284,28 @@ void UnpackEntry(uint8_t* window, bool solid) {
     int32_t flushedPos = u.FlushedPos;
     bool audioMode = u.AudioMode;
     uint8_t* const out = u.Window;
-    auto save = [&] {
-        StoreReader(in);
-        u.WindowPos = windowPos;
-        u.OutputLeft = outputLeft;
-    };
-    auto load = [&] {
-        in = ReaderAtInput();
-        windowPos = u.WindowPos;
-        outputLeft = u.OutputLeft;
+    // After a code-table block: its mode, and the refills it made.
+    auto tablesRead = [&] {
         stepCheckBits = (u.StepCheckPos + 1) * 8;
-        flushedPos = u.FlushedPos;
         audioMode = u.AudioMode;
     };
 
     while (outputLeft >= 0) {
-        // One test covers both the refill point and the overrun guard.
+        // The one test of running out of input (unpacker_state.h): it
+        // covers both the refill point and the overrun guard.
         if (in.BitPos() >= stepCheckBits) {
-            save();
-            if (OverrunPassed()) break;
-            if (u.InputPos > kRefillStep) FillInput(false);
-            load();
+            if (OverrunPassed(u, in.Pos())) break;
+            if (in.Pos() > kRefillStep) {
+                in = RefillAt(u, in);
+                stepCheckBits = (u.StepCheckPos + 1) * 8;
+            }
         }
         in.Refill();
-        if ((outputLeft & (kProgressInterval - 1)) == 0) ReportProgress(outputLeft);
+        if ((outputLeft & (kProgressInterval - 1)) == 0) ReportProgress(u, outputLeft);
         windowPos &= kWindowMask;
         if (((flushedPos - windowPos) & kWindowMask) < kFlushGuard && flushedPos != windowPos) {
-            save();
-            FlushWindow();
-            load();
+            FlushWindow(u, windowPos);
+            flushedPos = windowPos;
         }
 
         if (audioMode) {
@@ -320,25 +317,33 @@ void UnpackEntry(uint8_t* window, bool solid) {
             // Through a copy, so that the loop's reader itself never has
             // its address taken and stays in registers.
             BitReader reader = in;
-            const int32_t k = AudioRun(reader, out + windowPos, steps, change);
+            const int32_t k = AudioRun(u, reader, out + windowPos, steps, change);
             in = reader;
             windowPos += k;
             outputLeft -= k;
             if (change) {
-                save();
-                ReadCodeTables();
-                load();
+                in = ReadCodeTables(u, in);
+                tablesRead();
             }
             continue;
         }
 
         // This step and the ones after it, up to the first whose top would
-        // do something, run as one: the tops stay quiet while outputLeft
-        // is above the next progress multiple (or 0), the bit position
-        // below the test point and the window position below both the
-        // window's end and the flush guard.
-        int32_t progressMark = outputLeft > 0 ? (outputLeft - 1) & -kProgressInterval : -1;
-        const int32_t windowLimit = QuietWindowLimit(windowPos, flushedPos);
+        // do something, run as one. The window position is not masked in
+        // the run: it only grows, and the tops stay quiet while it is below
+        // stopPos (the next progress multiple of outputLeft, or 0; the
+        // window's end; the flush guard) and while the reader's next fetch
+        // is at most at StepCheckPos (the read position is never past it).
+        const int32_t runStart = windowPos;
+        int32_t stopPos = QuietWindowLimit(windowPos, flushedPos);
+        {
+            // Bytes to produce until outputLeft reaches its next multiple
+            // of kProgressInterval below (or -1): 1..kProgressInterval.
+            const int32_t toMark =
+                outputLeft > 0 ? outputLeft - ((outputLeft - 1) & -kProgressInterval) : 1;
+            if (stopPos - windowPos > toMark) stopPos = windowPos + toMark;
+        }
+        const int32_t checkNext = stepCheckBits / 8 - 1;
         bool tables = false;
         // The most extra bits of a length and of a short distance: the reads
         // between refills of a 32-bit reader (RefillAfter).
@@ -346,11 +351,27 @@ void UnpackEntry(uint8_t* window, bool solid) {
         constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
         do {
             in.Refill();
-            const int32_t s = in.Decode(u.LiteralTable);
+            uint32_t entry = u.LiteralTable.Fast[in.Bits >> (kWordBits - kFastBits)];
+            if (IsFastLiteral(entry)) {
+                // A literal, and more of them from the same refill, each a
+                // step of its own whose top is quiet: a fast code leaves at
+                // least kFastBits valid bits for the next lookup.
+                in.Skip(entry);
+                out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
+                if (in.Next > checkNext) continue;
+                for (int32_t k = 0; k < kMoreLiterals && windowPos < stopPos; ++k) {
+                    entry = u.LiteralTable.Fast[in.Bits >> (kWordBits - kFastBits)];
+                    if (!IsFastLiteral(entry)) break;
+                    in.Skip(entry);
+                    out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
+                }
+                continue;
+            }
+            const int32_t s = entry != kFastSlow ? (in.Skip(entry),
+                                                    static_cast<int32_t>(entry >> kFastSymbolShift))
+                                                 : in.DecodeSlow(u.LiteralTable);
             if (s < 256) {
-                out[windowPos] = static_cast<uint8_t>(s);
-                windowPos += 1;
-                outputLeft -= 1;
+                out[windowPos++] = static_cast<uint8_t>(s);
                 continue;
             }
             // Every kind of match ends in the one copy below.
@@ -380,7 +401,7 @@ void UnpackEntry(uint8_t* window, bool solid) {
                 distance = u.PrevMatchDistance;
                 // A repeat before any match produces nothing: the next top
                 // is on the same count and reports again if this one did.
-                if (length == 0) progressMark = outputLeft;
+                if (length == 0) stopPos = windowPos;
             } else if (s < kSymbolShortFirst) {
                 distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
                 in.RefillAfter<kMaxCodeLength, 16>();
@@ -398,16 +419,17 @@ void UnpackEntry(uint8_t* window, bool solid) {
                     kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
                 length = 2;
             }
-            CopyMatch(length, distance, windowPos, outputLeft);
-        } while (!tables && outputLeft > progressMark && windowPos < windowLimit &&
-                 in.BitPos() < stepCheckBits);
+            CopyMatch(u, length, distance, windowPos);
+        } while (windowPos < stopPos && in.Next <= checkNext);
+        outputLeft = WrapAdd(outputLeft, runStart - windowPos);
         if (tables) {
-            save();
-            ReadCodeTables();
-            load();
+            in = ReadCodeTables(u, in);
+            tablesRead();
         }
     }
-    save();
-    ReadTrailingTables();
-    FlushWindow();
+    StoreReader(u, in);
+    u.WindowPos = windowPos;
+    u.OutputLeft = outputLeft;
+    ReadTrailingTables(u);
+    FlushWindow(u, u.WindowPos);
 }

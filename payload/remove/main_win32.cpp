@@ -17,9 +17,9 @@
 
 #include <cstdint>
 
-#include "archive/path_buffer.h"
-#include "archive/reader.h"
-#include "archive/streams.h"
+#include "archive/checksums.h"
+#include "base/path_buffer.h"
+#include "base/streams.h"
 #include "install/file_system.h"
 #include "install/paths.h"
 #include "install/registry.h"

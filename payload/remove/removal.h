@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 #include "install/paths.h"
 #include "install/registry_keys.h"
 

@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/extract.h"
 #include "archive/reader.h"
-#include "archive/reports.h"
-#include "archive/streams.h"
+#include "base/streams.h"
+#include "extract/extract.h"
 
 namespace qvtest {
 
@@ -70,17 +69,17 @@ struct Recorder {
     std::string Dir;                    // destinations: Dir + "/" + entry name
     std::vector<std::string> EmptyFor;  // entry names that get an empty destination
 
-    void Install() {
-        OnErrorText = {&Recorder::Error, this};
-        OnStatusText = {&Recorder::StatusLine, this};
-        OnProgress = {&Recorder::ProgressLine, this};
-        OnDestinationName = {&Recorder::Destination, this};
+    void Install(RunReports& run) {
+        run.OnErrorText = {&Recorder::Error, this};
+        run.OnStatusText = {&Recorder::StatusLine, this};
+        run.OnProgress = {&Recorder::ProgressLine, this};
+        run.OnDestinationName = {&Recorder::Destination, this};
     }
-    static void Uninstall() {
-        OnErrorText = {};
-        OnStatusText = {};
-        OnProgress = {};
-        OnDestinationName = {};
+    static void Uninstall(RunReports& run) {
+        run.OnErrorText = {};
+        run.OnStatusText = {};
+        run.OnProgress = {};
+        run.OnDestinationName = {};
     }
     static void Error(void* self, const char* text) {
         static_cast<Recorder*>(self)->Errors.push_back(text);

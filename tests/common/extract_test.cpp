@@ -1,7 +1,7 @@
-// The extraction driver with stored entries: every outcome of a run.
+// The extraction driver with stored entries: every outcome of a
 #include <gtest/gtest.h>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "pack/archive_writer.h"
 #include "tests/common/archive_fixture.h"
 #include "tests/common/hostile_archives.h"
@@ -32,29 +32,31 @@ class Driver : public ::testing::Test {
 protected:
     MemoryStream archive;
     TMyFileStream target;
+    ExtractRun run;
     Recorder rec;
     ScratchDir dir{"extract"};
 
     void SetUp() override {
         BuildCrcTable();
-        ExtractResult = 0;
-        ArchiveStream = &archive;
-        TargetStream = &target;
+        run.ExtractResult = 0;
+        run.ArchiveName = "#101";
+        run.ArchiveStream = &archive;
+        run.TargetStream = &target;
         rec.Dir = dir.Path.string();
-        rec.Install();
+        rec.Install(run);
     }
     void TearDown() override {
-        RunBufferRefused = nullptr;
-        Recorder::Uninstall();
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
-        ReleaseBuffers();
+        run.BufferRefused = nullptr;
+        Recorder::Uninstall(run);
+        run.ArchiveStream = nullptr;
+        run.TargetStream = nullptr;
+        ReleaseBuffers(run);
     }
     void Run(const std::vector<uint8_t>& bytes) {
         archive.Bytes = bytes;
-        ExtractArchive();
+        ExtractArchive(run);
         // Every run that gets past the window leaves nothing held.
-        EXPECT_EQ(Window, nullptr);
+        EXPECT_EQ(run.Window, nullptr);
         EXPECT_FALSE(archive.IsOpen);
         EXPECT_FALSE(target.IsOpen);
     }
@@ -92,7 +94,7 @@ ArchiveWriter ThreeEntries(size_t* second = nullptr, uint16_t mainFlags = 0) {
 
 TEST_F(Driver, SoundArchiveIsWrittenAndAnnounced) {
     Run(ThreeEntries().Bytes);
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_EQ(Content("one.txt"), kOne);
     EXPECT_EQ(Content("two.bin"), kTwo);
     EXPECT_EQ(Content("three"), kThree);
@@ -111,7 +113,7 @@ TEST_F(Driver, DamagedEntryIsErasedAndTheRunGoesOn) {
     ArchiveWriter w = ThreeEntries(&second);
     w.Bytes[second + 32 + 7 + 100] ^= 0x40;  // a data byte of two.bin
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_EQ(run.ExtractResult, 3);
     EXPECT_TRUE(Exists("one.txt"));
     EXPECT_FALSE(Exists("two.bin"));
     EXPECT_EQ(Content("three"), kThree);
@@ -124,24 +126,73 @@ TEST_F(Driver, FailedWritesFailTheEntryAndLeaveNoFile) {
     public:
         int32_t Write(const void*, int32_t) override { return 0; }
     } failing;
-    TargetStream = &failing;
+    run.TargetStream = &failing;
     Run(ThreeEntries().Bytes);
-    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_EQ(run.ExtractResult, 3);
     EXPECT_FALSE(Exists("one.txt") || Exists("two.bin") || Exists("three"));
     EXPECT_EQ(Partials(), 0);
     EXPECT_EQ(rec.Status.size(), 3u);
-    TargetStream = &target;
+    run.TargetStream = &target;
 }
 
 TEST_F(Driver, EmptyDestinationPassesTheEntryOver) {
     rec.EmptyFor = {"two.bin"};
     Run(ThreeEntries().Bytes);
-    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_EQ(run.ExtractResult, 11);
     EXPECT_TRUE(Exists("one.txt"));
     EXPECT_FALSE(Exists("two.bin"));
     EXPECT_EQ(Content("three"), kThree);
     EXPECT_EQ(rec.Asked.size(), 3u);
     EXPECT_EQ(rec.Progress.size(), 2u);
+}
+
+// A stop request ends the run before its next entry: that entry and the rest
+// are neither asked about nor written, and the run counts them as not
+// written (11). A request made while the destination hook ran (the user
+// cancelled during its question) keeps that entry unwritten too; one made
+// after the last entry changes nothing.
+TEST_F(Driver, StopRequestEndsTheRunBeforeTheNextEntry) {
+    struct Stop {
+        const Recorder* Rec;
+        size_t Asked, Announced;  // stop once this many entries were asked / announced
+        static bool Now(void* self) {
+            auto* s = static_cast<Stop*>(self);
+            return s->Rec->Asked.size() >= s->Asked || s->Rec->Status.size() >= s->Announced;
+        }
+    };
+    Stop betweenEntries{&rec, 99, 1};
+    run.OnStopRequest = {Stop::Now, &betweenEntries};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(run.ExtractResult, 11);
+    EXPECT_EQ(Content("one.txt"), kOne);
+    EXPECT_FALSE(Exists("two.bin"));
+    EXPECT_FALSE(Exists("three"));
+    EXPECT_EQ(rec.Asked, std::vector<std::string>{"one.txt"});
+    EXPECT_EQ(Partials(), 0);
+
+    ScratchDir second("extract-stop");
+    rec = Recorder();
+    rec.Dir = second.Path.string();
+    rec.Install(run);
+    run.ExtractResult = 0;
+    Stop duringQuestion{&rec, 2, 99};
+    run.OnStopRequest = {Stop::Now, &duringQuestion};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(run.ExtractResult, 11);
+    EXPECT_TRUE(fs::exists(second.Path / "one.txt"));
+    EXPECT_FALSE(fs::exists(second.Path / "two.bin"));
+    EXPECT_EQ(rec.Asked, (std::vector<std::string>{"one.txt", "two.bin"}));
+    EXPECT_EQ(rec.Status.size(), 1u);
+
+    rec = Recorder();
+    rec.Dir = second.Path.string();
+    rec.Install(run);
+    run.ExtractResult = 0;
+    Stop afterTheLast{&rec, 99, 3};
+    run.OnStopRequest = {Stop::Now, &afterTheLast};
+    Run(ThreeEntries().Bytes);
+    EXPECT_EQ(run.ExtractResult, 0);
+    EXPECT_EQ(rec.Asked.size(), 3u);
 }
 
 TEST_F(Driver, LastFailureWins) {
@@ -151,26 +202,26 @@ TEST_F(Driver, LastFailureWins) {
     damagedFirst[20 + 32 + 7 + 2] ^= 1;
     rec.EmptyFor = {"three"};
     Run(damagedFirst);
-    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_EQ(run.ExtractResult, 11);
 
     // The other order: a refused destination, then a damaged entry.
-    ExtractResult = 0;
+    run.ExtractResult = 0;
     rec.EmptyFor = {"one.txt"};
     std::vector<uint8_t> damagedSecond = w.Bytes;
     damagedSecond[second + 32 + 7] ^= 1;
     Run(damagedSecond);
-    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_EQ(run.ExtractResult, 3);
 }
 
 TEST_F(Driver, CreateFailureCountsAsNoDestination) {
     rec.Dir = dir.File("missing-folder");
     Run(ThreeEntries().Bytes);
-    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_EQ(run.ExtractResult, 11);
     EXPECT_TRUE(rec.Status.empty());
     EXPECT_EQ(rec.Asked.size(), 3u);
 }
 
-// What stands at an entry's destination before the run.
+// What stands at an entry's destination before the
 enum class Before {
     Nothing,
     OlderFile,
@@ -213,7 +264,7 @@ TEST_F(Driver, ReplacingNeverDestroysWhatWasThere) {
             return TMyFileStream::Write(buffer, count);
         }
     } stream;
-    TargetStream = &stream;
+    run.TargetStream = &stream;
     const Before all[] = {Before::Nothing,  Before::OlderFile, Before::HardLink,
                           Before::SymLink,  Before::Folder,    Before::ReadOnly,
                           Before::HeldOpen, Before::Fifo,      Before::FolderWhileWritten};
@@ -257,7 +308,7 @@ TEST_F(Driver, ReplacingNeverDestroysWhatWasThere) {
             rec.Dir = folder.string();
             rec.Status.clear();
             rec.Progress.clear();
-            ExtractResult = 0;
+            run.ExtractResult = 0;
             Run(w.Bytes);
 #if defined(_WIN32)
             if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
@@ -266,7 +317,7 @@ TEST_F(Driver, ReplacingNeverDestroysWhatWasThere) {
             const bool refused = before == Before::Folder || before == Before::ReadOnly ||
                                  before == Before::HeldOpen || before == Before::Fifo;
             const bool moveFails = before == Before::FolderWhileWritten && !damaged;
-            EXPECT_EQ(ExtractResult, refused || moveFails ? 11 : damaged ? 3 : 0) << tag;
+            EXPECT_EQ(run.ExtractResult, refused || moveFails ? 11 : damaged ? 3 : 0) << tag;
             // Refused before decoding: no announcement, no progress.
             EXPECT_EQ(rec.Status.size(), refused ? 0u : 1u) << tag;
             EXPECT_EQ(rec.Progress.size(), refused ? 0u : 1u) << tag;
@@ -294,7 +345,7 @@ TEST_F(Driver, ReplacingNeverDestroysWhatWasThere) {
             EXPECT_EQ(ReadAll(outside), Bytes("outside")) << tag;
         }
     }
-    TargetStream = &target;
+    run.TargetStream = &target;
 }
 
 TEST_F(Driver, UnsupportedVersionsAreRefusedWithoutAFile) {
@@ -317,7 +368,7 @@ TEST_F(Driver, UnsupportedVersionsAreRefusedWithoutAFile) {
     e.Method = 0x30;
     w.File(e, Bytes("abc"));
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 1);
+    EXPECT_EQ(run.ExtractResult, 1);
     EXPECT_FALSE(Exists("v29"));
     EXPECT_FALSE(Exists("v12"));
     EXPECT_FALSE(Exists("v15packed"));
@@ -338,7 +389,7 @@ TEST_F(Driver, DirectoryAndVolumeEntriesMakeNothing) {
     w.File(e, {});
     w.Stored("after", kThree);
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_EQ(rec.Asked, (std::vector<std::string>{"folder", "label", "after"}));
     EXPECT_FALSE(Exists("folder"));
     EXPECT_FALSE(Exists("label"));
@@ -348,12 +399,12 @@ TEST_F(Driver, DirectoryAndVolumeEntriesMakeNothing) {
 TEST_F(Driver, ArchiveLevelFailures) {
     archive.Openable = false;
     Run(ThreeEntries().Bytes);
-    EXPECT_EQ(ExtractResult, 2);
+    EXPECT_EQ(run.ExtractResult, 2);
     EXPECT_TRUE(rec.Asked.empty() && rec.Progress.empty() && rec.Status.empty());
 
     archive.Openable = true;
     Run(Bytes("this is not an archive at all"));
-    EXPECT_EQ(ExtractResult, 9);
+    EXPECT_EQ(run.ExtractResult, 9);
     EXPECT_TRUE(rec.Asked.empty());
 }
 
@@ -362,7 +413,7 @@ TEST_F(Driver, BrokenFileHeaderEndsTheRun) {
     ArchiveWriter w = ThreeEntries(&second);
     w.Bytes[second + 1] ^= 0x80;
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(run.ExtractResult, 10);
     EXPECT_TRUE(Exists("one.txt"));
     EXPECT_FALSE(Exists("two.bin"));
     EXPECT_FALSE(Exists("three"));
@@ -373,7 +424,7 @@ TEST_F(Driver, TruncatedArchiveErasesTheCutEntry) {
     w.Bytes.pop_back();
     w.Bytes.pop_back();
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_EQ(run.ExtractResult, 3);
     EXPECT_TRUE(Exists("two.bin"));
     EXPECT_FALSE(Exists("three"));
     EXPECT_EQ(rec.Errors, std::vector<std::string>{"Unexpected end of file"});
@@ -381,13 +432,13 @@ TEST_F(Driver, TruncatedArchiveErasesTheCutEntry) {
 
 TEST_F(Driver, ContinuedEntriesAreTakenUpOnlyInSolidArchives) {
     for (uint16_t mainFlags : {0, 8}) {
-        ExtractResult = 0;
+        run.ExtractResult = 0;
         rec.Asked.clear();
         ArchiveWriter w = Start(mainFlags);
         w.Stored("cont", kOne, 0x8001);
         w.Stored("next", kThree);
         Run(w.Bytes);
-        EXPECT_EQ(ExtractResult, 0);
+        EXPECT_EQ(run.ExtractResult, 0);
         EXPECT_EQ(Exists("cont"), mainFlags != 0);
         EXPECT_EQ(rec.Asked.size(), mainFlags ? 2u : 1u);
         EXPECT_EQ(Content("next"), kThree);
@@ -398,7 +449,7 @@ TEST_F(Driver, ContinuedEntriesAreTakenUpOnlyInSolidArchives) {
 TEST_F(Driver, SolidArchiveDecodesRefusedEntriesInSkipMode) {
     rec.EmptyFor = {"two.bin"};
     Run(ThreeEntries(nullptr, 0x0008).Bytes);
-    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_EQ(run.ExtractResult, 11);
     std::string d = dir.Path.string();
     EXPECT_EQ(rec.Status,
               (std::vector<std::string>{"extracting " + d + "/one.txt", "skipped two.bin",
@@ -414,13 +465,13 @@ bool RefuseOneSize(size_t size) {
 }
 
 TEST_F(Driver, RefusedBuffersEndTheRunWithTheirCodes) {
-    RunBufferRefused = RefuseOneSize;
+    run.BufferRefused = RefuseOneSize;
     refusedSize = kWindowSize;
     archive.Bytes = ThreeEntries().Bytes;
-    ExtractArchive();
-    EXPECT_EQ(ExtractResult, 8);
+    ExtractArchive(run);
+    EXPECT_EQ(run.ExtractResult, 8);
     EXPECT_TRUE(rec.Asked.empty() && rec.Progress.empty() && rec.Status.empty());
-    EXPECT_EQ(Window, nullptr);
+    EXPECT_EQ(run.Window, nullptr);
     // Left open for the client to close, as after every early stop there.
     EXPECT_TRUE(archive.IsOpen);
     archive.Close();
@@ -431,13 +482,13 @@ TEST_F(Driver, RefusedBuffersEndTheRunWithTheirCodes) {
     led.insert(led.end(), entries.begin(), entries.end());
     refusedSize = 0x20000;
     Run(led);
-    EXPECT_EQ(ExtractResult, 9);
+    EXPECT_EQ(run.ExtractResult, 9);
     EXPECT_TRUE(rec.Asked.empty());
-    EXPECT_EQ(ScanBuffer, nullptr);
-    RunBufferRefused = nullptr;
-    ExtractResult = 0;
+    EXPECT_EQ(run.ScanBuffer, nullptr);
+    run.BufferRefused = nullptr;
+    run.ExtractResult = 0;
     Run(led);
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_EQ(Content("three"), kThree);
 }
 
@@ -504,7 +555,7 @@ TEST_F(Driver, WriteFailingPartWayErasesTheEntryAndTheRunGoesOn) {
 #endif
         Run(w.Bytes);
     }
-    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_EQ(run.ExtractResult, 3);
     EXPECT_EQ(Content("big.bin"), Bytes("older"));
     EXPECT_EQ(Content("small.txt"), kOne);
     EXPECT_EQ(Partials(), 0);
@@ -515,7 +566,7 @@ TEST_F(Driver, SolidEntryWithNoTablesBeforeItIsDamaged) {
     w.Bytes = qvtest::SolidEntryFirst();
     w.Stored("after", kThree);
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 3);
+    EXPECT_EQ(run.ExtractResult, 3);
     EXPECT_FALSE(Exists("s"));
     EXPECT_EQ(Content("after"), kThree);
     EXPECT_EQ(rec.Asked, (std::vector<std::string>{"s", "after"}));
@@ -534,7 +585,7 @@ TEST_F(Driver, PackedDataBeforeItsOwnHeaderEndsTheWalk) {
     w.File(e, {});
     w.Stored("after", kThree);
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(run.ExtractResult, 10);
     EXPECT_EQ(Content("first"), kOne);
     EXPECT_FALSE(Exists("back"));
     EXPECT_FALSE(Exists("after"));
@@ -544,21 +595,21 @@ TEST_F(Driver, PackedDataBeforeItsOwnHeaderEndsTheWalk) {
     // Not a timed test: the work of a run is bounded by the archive, which
     // is read once (headers, then each entry's data), however its headers
     // point back.
-    ExtractResult = 0;
+    run.ExtractResult = 0;
     const std::vector<uint8_t> overlapping = qvtest::OverlappingHeaders(64 * 1024);
     Run(overlapping);
-    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(run.ExtractResult, 10);
     EXPECT_LE(archive.BytesRead, static_cast<int64_t>(overlapping.size()));
 }
 
 TEST_F(Driver, WithoutHooksEntriesGoBesideTheProgram) {
-    Recorder::Uninstall();
+    Recorder::Uninstall(run);
     ArchiveWriter w = Start();
     const std::string name = qvtest::UniqueName("beside");
     w.Stored("some/folder\\" + name, kOne);
     const AnsiString expected = DirectoryPart(ModuleFileName()) + name.c_str();
     Run(w.Bytes);
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_EQ(ReadAll(expected.c_str()), kOne);
     fs::remove(expected.c_str());
 }

@@ -37,22 +37,23 @@ TEST(Checksums, FoldingAndTableStepsAgreeWithTheByteWiseRule) {
     // Every start offset (alignment) and every length around the 64- and
     // 16-byte folding blocks, split at every place, against one table
     // lookup per byte; with folding and with the table steps alone.
-    const bool folding = CrcByFolding;
     for (int start = 0; start < 8; ++start) {
-        CrcByFolding = folding && start % 2 == 0;
+        const bool fold = start % 2 == 0;
+        auto crc32 = [fold](uint32_t crc, const uint8_t* p, int n) {
+            return fold ? UpdateCrc32(crc, p, n) : UpdateCrc32ByTable(crc, p, n);
+        };
         for (int length = 0; length <= 170; ++length) {
             uint32_t expected = 0xFFFFFFFFu;
             for (int i = 0; i < length; ++i)
                 expected = CrcTable[(expected ^ data[start + i]) & 0xFF] ^ (expected >> 8);
-            EXPECT_EQ(UpdateCrc32(0xFFFFFFFFu, data.data() + start, length), expected);
+            EXPECT_EQ(crc32(0xFFFFFFFFu, data.data() + start, length), expected);
             for (int cut = 0; cut <= length; ++cut) {
-                uint32_t crc = UpdateCrc32(0xFFFFFFFFu, data.data() + start, cut);
-                crc = UpdateCrc32(crc, data.data() + start + cut, length - cut);
+                uint32_t crc = crc32(0xFFFFFFFFu, data.data() + start, cut);
+                crc = crc32(crc, data.data() + start + cut, length - cut);
                 ASSERT_EQ(crc, expected) << "start " << start << " length " << length;
             }
         }
     }
-    CrcByFolding = folding;
 }
 
 TEST(Checksums, OldChecksumAddsAndRotatesIn16Bits) {
@@ -72,17 +73,19 @@ TEST(Checksums, OldChecksumAddsAndRotatesIn16Bits) {
 class Reader : public ::testing::Test {
 protected:
     MemoryStream stream;
+    ExtractRun run;
     Recorder rec;
 
     void SetUp() override {
         BuildCrcTable();
-        ExtractResult = 0;
-        ArchiveStream = &stream;
-        rec.Install();
+        run.ExtractResult = 0;
+        run.ArchiveName = "#101";
+        run.ArchiveStream = &stream;
+        rec.Install(run);
     }
     void TearDown() override {
-        Recorder::Uninstall();
-        ArchiveStream = nullptr;
+        Recorder::Uninstall(run);
+        run.ArchiveStream = nullptr;
     }
     void Use(const std::vector<uint8_t>& bytes) {
         stream.Bytes = bytes;
@@ -92,16 +95,16 @@ protected:
     // Walks the blocks the way the driver does; returns the entry names.
     std::vector<std::string> Walk() {
         std::vector<std::string> names;
-        stream.Seek(MainHeader.HeadSize - MainFixedSize, kSeekCurrent);
+        stream.Seek(run.MainHeader.HeadSize - run.MainFixedSize, kSeekCurrent);
         int32_t r;
-        while ((r = FindNextBlock(0x8074)) > 0) {
-            if (BlockHeader.HeadType == 0x74) {
-                names.emplace_back(FileHeader.FileName.c_str(), FileHeader.FileName.size());
-                EXPECT_EQ(r, 32 + FileHeader.NameSize);
+        while ((r = FindNextBlock(run, 0x8074)) > 0) {
+            if (run.BlockHeader.HeadType == 0x74) {
+                names.emplace_back(run.FileHeader.FileName.c_str(), run.FileHeader.FileName.size());
+                EXPECT_EQ(r, 32 + run.FileHeader.NameSize);
             } else {
                 names.push_back("<sub>");
             }
-            SeekOrEnd(NextBlockStart);
+            SeekOrEnd(run, run.NextBlockStart);
         }
         return names;
     }
@@ -118,10 +121,10 @@ TEST_F(Reader, BothSignatureFormsAtTheStart) {
         ArchiveWriter w = Start(first);
         w.Stored("a.txt", Bytes("hello"));
         Use(w.Bytes);
-        ASSERT_TRUE(DetectArchive()) << first;
-        EXPECT_EQ(ArchiveFormat, 2);
-        EXPECT_FALSE(SolidArchive);
-        EXPECT_EQ(MainFixedSize, 13);
+        ASSERT_TRUE(DetectArchive(run)) << first;
+        EXPECT_EQ(run.ArchiveFormat, 2);
+        EXPECT_FALSE(run.SolidArchive);
+        EXPECT_EQ(run.MainFixedSize, 13);
         EXPECT_EQ(stream.Position(), 20);
         EXPECT_EQ(Walk(), std::vector<std::string>{"a.txt"});
     }
@@ -134,9 +137,9 @@ TEST_F(Reader, SolidFlagAndLongMainHeader) {
     w.MainHeader(0x0008, {1, 2, 3, 4, 5});
     w.Stored("b", Bytes("x"));
     Use(w.Bytes);
-    ASSERT_TRUE(DetectArchive());
-    EXPECT_TRUE(SolidArchive);
-    EXPECT_EQ(MainHeader.HeadSize, 18);
+    ASSERT_TRUE(DetectArchive(run));
+    EXPECT_TRUE(run.SolidArchive);
+    EXPECT_EQ(run.MainHeader.HeadSize, 18);
     EXPECT_EQ(Walk(), std::vector<std::string>{"b"});
 }
 
@@ -147,15 +150,15 @@ TEST_F(Reader, LeadingProgramAndTheByteNinePlacesOn) {
     w.MainHeader();
     w.Stored("c", Bytes("data"));
     Use(w.Bytes);
-    ASSERT_TRUE(DetectArchive());
-    EXPECT_EQ(ArchiveFormat, 2);
+    ASSERT_TRUE(DetectArchive(run));
+    EXPECT_EQ(run.ArchiveFormat, 2);
     EXPECT_EQ(stream.Position(), 120);
     EXPECT_EQ(Walk(), std::vector<std::string>{"c"});
 
     std::vector<uint8_t> changed = w.Bytes;
     changed[100 + 9] = 0x74;
     Use(changed);
-    EXPECT_FALSE(DetectArchive());
+    EXPECT_FALSE(DetectArchive(run));
 
     // A false start ('r' without the rest) before the real signature.
     ArchiveWriter v;
@@ -164,7 +167,7 @@ TEST_F(Reader, LeadingProgramAndTheByteNinePlacesOn) {
     v.MainHeader();
     v.Stored("d", Bytes("1"));
     Use(v.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), std::vector<std::string>{"d"});
 }
 
@@ -172,31 +175,31 @@ TEST_F(Reader, ShortAndForeignInputsAreNotArchives) {
     ArchiveWriter w = Start();
     for (size_t n = 0; n < 7; ++n) {
         Use(std::vector<uint8_t>(w.Bytes.begin(), w.Bytes.begin() + n));
-        EXPECT_FALSE(DetectArchive()) << n;
+        EXPECT_FALSE(DetectArchive(run)) << n;
     }
     // Signature at the start but the main header cut short.
     Use(std::vector<uint8_t>(w.Bytes.begin(), w.Bytes.begin() + 19));
-    EXPECT_FALSE(DetectArchive());
+    EXPECT_FALSE(DetectArchive(run));
     Use(std::vector<uint8_t>(5000, 0x52));
-    EXPECT_FALSE(DetectArchive());
+    EXPECT_FALSE(DetectArchive(run));
     // A signature beyond the 131,056 bytes that are scanned.
     ArchiveWriter far;
     far.Raw(std::vector<uint8_t>(7 + 0x1FFF0, 0));
     far.Signature();
     far.MainHeader();
     Use(far.Bytes);
-    EXPECT_FALSE(DetectArchive());
-    EXPECT_EQ(ScanBuffer, nullptr);
+    EXPECT_FALSE(DetectArchive(run));
+    EXPECT_EQ(run.ScanBuffer, nullptr);
 }
 
 TEST_F(Reader, OldFormatIsRecognisedButHasNoEntries) {
     std::vector<uint8_t> old = {'R', 'E', '~', '^', 7, 0, 0xC8, 0x74, 0x74, 0x74};
     Use(old);
-    ASSERT_TRUE(DetectArchive());
-    EXPECT_EQ(ArchiveFormat, 1);
-    EXPECT_EQ(MainFixedSize, 7);
-    EXPECT_EQ(MainHeader.HeadFlags, 0x08);  // only the low six bits are kept
-    EXPECT_TRUE(SolidArchive);
+    ASSERT_TRUE(DetectArchive(run));
+    EXPECT_EQ(run.ArchiveFormat, 1);
+    EXPECT_EQ(run.MainFixedSize, 7);
+    EXPECT_EQ(run.MainHeader.HeadFlags, 0x08);  // only the low six bits are kept
+    EXPECT_TRUE(run.SolidArchive);
     EXPECT_TRUE(Walk().empty());
     EXPECT_TRUE(rec.Errors.empty());
 }
@@ -207,7 +210,7 @@ TEST_F(Reader, BrokenMainHeaderIsReportedOnceAndTheWalkGoesOn) {
     w.MainHeader(0, {}, {}, 0x1234);
     w.Stored("e", Bytes("e"));
     Use(w.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(rec.Errors, std::vector<std::string>{"Broken header"});
     EXPECT_EQ(Walk(), std::vector<std::string>{"e"});
     EXPECT_EQ(rec.Errors.size(), 1u);
@@ -221,10 +224,10 @@ TEST_F(Reader, SubBlocksAndOtherBlocksInTheWalk) {
     w.Block(0x7A, 0, {});                               // no data
     w.Stored("f2", Bytes("two"));
     Use(w.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), (std::vector<std::string>{"f1", "<sub>", "f2"}));
     EXPECT_TRUE(rec.Errors.empty());
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
 }
 
 TEST_F(Reader, DamagedFileHeaders) {
@@ -235,21 +238,21 @@ TEST_F(Reader, DamagedFileHeaders) {
     std::vector<uint8_t> bytes = w.Bytes;
     bytes[bad] ^= 0x01;  // header checksum
     Use(bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), std::vector<std::string>{"good"});
-    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(run.ExtractResult, 10);
 
     // A changed name byte is covered by the checksum too.
-    ExtractResult = 0;
+    run.ExtractResult = 0;
     bytes = w.Bytes;
     bytes[bad + 33] ^= 0x20;
     Use(bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), std::vector<std::string>{"good"});
-    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(run.ExtractResult, 10);
 
     // HeadSize below 7 ends the walk quietly.
-    ExtractResult = 0;
+    run.ExtractResult = 0;
     FileEntry e;
     e.Name = "tiny";
     e.HeadSize = 6;
@@ -257,9 +260,9 @@ TEST_F(Reader, DamagedFileHeaders) {
     t.File(e, {});
     t.Stored("after", Bytes("x"));
     Use(t.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_TRUE(Walk().empty());
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_TRUE(rec.Errors.empty());
 }
 
@@ -270,9 +273,9 @@ TEST_F(Reader, NameLongerThanTheArchiveIsABrokenHeader) {
     ArchiveWriter w = Start();
     w.File(e, {});
     Use(w.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_TRUE(Walk().empty());
-    EXPECT_EQ(ExtractResult, 10);
+    EXPECT_EQ(run.ExtractResult, 10);
 }
 
 TEST_F(Reader, TruncationInsideDataAndInsideAHeader) {
@@ -281,26 +284,26 @@ TEST_F(Reader, TruncationInsideDataAndInsideAHeader) {
     size_t second = w.Stored("second", std::vector<uint8_t>(500, 'z'));
     std::vector<uint8_t> cut(w.Bytes.begin(), w.Bytes.end() - 100);
     Use(cut);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), (std::vector<std::string>{"first", "second"}));
     EXPECT_EQ(rec.Errors, std::vector<std::string>{"Unexpected end of file"});
 
     // Cut inside the second header: taken as the end, nothing reported.
     rec.Errors.clear();
     Use(std::vector<uint8_t>(w.Bytes.begin(), w.Bytes.begin() + second + 20));
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), std::vector<std::string>{"first"});
     EXPECT_TRUE(rec.Errors.empty());
-    EXPECT_EQ(ExtractResult, 0);
+    EXPECT_EQ(run.ExtractResult, 0);
 
     // A new run starts clean: the earlier far NextBlockStart is forgotten.
     Use(cut);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     Walk();
     rec.Errors.clear();
     ArchiveWriter empty = Start();
     Use(empty.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_TRUE(Walk().empty());
     EXPECT_TRUE(rec.Errors.empty());
 }
@@ -312,7 +315,7 @@ TEST_F(Reader, SizesThatWrapEndTheWalk) {
     w.Put32(w.Bytes.size() - 1 - 4, 0xFFFFFFF5u);
     w.Stored("after", Bytes("y"));
     Use(w.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_TRUE(Walk().empty());
 
     // A data size that makes the next start negative.
@@ -322,8 +325,8 @@ TEST_F(Reader, SizesThatWrapEndTheWalk) {
     ArchiveWriter h = Start();
     h.File(e, Bytes("abc"));
     Use(h.Bytes);
-    ASSERT_TRUE(DetectArchive());
-    EXPECT_EQ(FindNextBlock(0x8074), 0);
+    ASSERT_TRUE(DetectArchive(run));
+    EXPECT_EQ(FindNextBlock(run, 0x8074), 0);
 
     // A data size far beyond the archive: the walk ends at its end.
     e.PackSize = 0x70000000u;
@@ -331,7 +334,7 @@ TEST_F(Reader, SizesThatWrapEndTheWalk) {
     g.File(e, Bytes("abc"));
     g.Stored("hidden", Bytes("in the data"));
     Use(g.Bytes);
-    ASSERT_TRUE(DetectArchive());
+    ASSERT_TRUE(DetectArchive(run));
     EXPECT_EQ(Walk(), std::vector<std::string>{"huge"});
     EXPECT_EQ(rec.Errors, std::vector<std::string>{"Unexpected end of file"});
     EXPECT_EQ(stream.Position(), stream.Size());

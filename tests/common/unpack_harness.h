@@ -1,17 +1,18 @@
-// Drives the Unpacker over bytes in memory, and a small reference model of
-// what a token sequence must produce.
+// Drives the decoder (or the reference decoder) over bytes in memory, and a
+// small model of what a token sequence must produce.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "archive/reader.h"
 #include "pack/symbol_writer.h"
+#include "unpack/reference/reference_decoder.h"
 #include "unpack/unpack_steps.h"
-#include "unpack/unpacker.h"
 
 namespace unptest {
 
@@ -53,47 +54,87 @@ struct Sink {
     }
 };
 
-// One decoder run over a sequence of entries, from a fresh decoder, with
-// the window kept between them as the driver does.
-class Decoder {
-public:
+// One run of the decoder (Fast) or of the reference decoder (Reference)
+// over a sequence of entries, from a fresh state, with the window kept
+// between them as the driver does.
+struct Fast {
     std::vector<uint8_t> WindowMemory = std::vector<uint8_t>(kWindowSize, 0);
+    std::unique_ptr<Unpacker> State = std::make_unique<Unpacker>();
+    explicit Fast(const UnpackHooks& hooks) {
+        ResetUnpacker(*State, hooks, WindowMemory.data(), true);
+    }
+    void Unpack(int32_t packed, int32_t size, bool solid) {
+        UnpackEntry(*State, packed, size, solid);
+    }
+    void Stored(int32_t packed, int32_t size) { CopyStored(*State, packed, size); }
+    Unpacker& U() { return *State; }
+};
+
+struct Reference {
+    std::unique_ptr<qvref::ReferenceUnpacker> State;
+    explicit Reference(const UnpackHooks& hooks)
+        : State(std::make_unique<qvref::ReferenceUnpacker>(hooks)) {}
+    void Unpack(int32_t packed, int32_t size, bool solid) {
+        State->UnpackEntry(packed, size, solid);
+    }
+    void Stored(int32_t packed, int32_t size) { State->CopyStored(packed, size); }
+    qvref::ReferenceUnpacker& U() { return *State; }
+};
+
+template <typename Engine>
+class BasicDecoder {
+public:
     // (done, total) of every progress report of the last entry.
     std::vector<std::pair<int32_t, int32_t>> Progress;
     Sink Out;
 
-    Decoder() {
-        ResetUnpacker();
-        Unp.WindowZero = true;
-    }
+    BasicDecoder()
+        : engine_(
+              {{&BasicDecoder::Read, this}, {Sink::Write, &Out}, {&BasicDecoder::Record, this}}) {}
+    BasicDecoder(const BasicDecoder&) = delete;
+    BasicDecoder& operator=(const BasicDecoder&) = delete;
 
     // Decodes one entry; returns its output.
     std::vector<uint8_t> Entry(const std::vector<uint8_t>& packed, uint32_t unpackedSize,
                                bool solid, int32_t chunk = 1 << 30) {
-        Source in{packed, 0, chunk};
+        Start(packed, unpackedSize, chunk);
+        engine_.Unpack(static_cast<int32_t>(packed.size()), static_cast<int32_t>(unpackedSize),
+                       solid);
+        return Out.Bytes;
+    }
+    // Copies one stored entry; returns its output.
+    std::vector<uint8_t> Stored(const std::vector<uint8_t>& packed, int32_t packedSize,
+                                int32_t unpackedSize, int32_t chunk = 1 << 30) {
+        Start(packed, static_cast<uint32_t>(unpackedSize), chunk);
+        engine_.Stored(packedSize, unpackedSize);
+        return Out.Bytes;
+    }
+    // The state record, to look at what an entry left.
+    auto& U() { return engine_.U(); }
+
+private:
+    Engine engine_;
+    Source in_;
+    uint32_t total_ = 0;
+
+    void Start(const std::vector<uint8_t>& packed, uint32_t unpackedSize, int32_t chunk) {
+        in_ = Source{packed, 0, chunk};
         Out = Sink();
         Progress.clear();
         total_ = unpackedSize;
-        Unp.Input = {Source::Read, &in};
-        Unp.Output = {Sink::Write, &Out};
-        Unp.Progress = {&Decoder::Record, this};
-        Unp.PackedRemaining = static_cast<int32_t>(packed.size());
-        Unp.OutputLeft = static_cast<int32_t>(unpackedSize);
-        UnpackEntry(WindowMemory.data(), solid);
-        Unp.Input = {};
-        Unp.Output = {};
-        Unp.Progress = {};
-        return Out.Bytes;
     }
-
-private:
-    uint32_t total_ = 0;
+    static int32_t Read(void* self, uint8_t* to, int32_t count) {
+        return Source::Read(&static_cast<BasicDecoder*>(self)->in_, to, count);
+    }
     static void Record(void* self, int32_t outputLeft) {
-        Decoder& d = *static_cast<Decoder*>(self);
+        BasicDecoder& d = *static_cast<BasicDecoder*>(self);
         d.Progress.push_back({static_cast<int32_t>(d.total_ - static_cast<uint32_t>(outputLeft)),
                               static_cast<int32_t>(d.total_)});
     }
 };
+
+using Decoder = BasicDecoder<Fast>;
+using ReferenceDecoder = BasicDecoder<Reference>;
 
 // What a token sequence must produce, worked out independently of both the
 // writer and the decoder: a plain output vector with the match history.

@@ -25,8 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FindEmbeddedArchive(data, size, embedded);
     qvfuzz::UseAsArchive(data + embedded.Offset, embedded.Size);
     TMyResourceStream archive;
-    ArchiveStream = &archive;
-    ListEntries(lines);
-    ArchiveStream = nullptr;
+    ArchiveRun walk;
+    walk.ArchiveName = "#101";
+    walk.ArchiveStream = &archive;
+    ListEntries(walk, lines);
     return 0;
 }

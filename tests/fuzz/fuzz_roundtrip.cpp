@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qvfuzz::UseAsArchive(writer.Bytes.data(), writer.Bytes.size());
     CaptureStream target;
     qvfuzz::ExtractInto(target, NameAsGiven);
-    if (ExtractResult != 0) __builtin_trap();
+    if (qvfuzz::TheRun().ExtractResult != 0) __builtin_trap();
     for (size_t i = 0; i < files.size(); ++i) {
         const std::vector<uint8_t>& back = target.Files[i];
         if (back.size() != files[i].Size || !std::equal(back.begin(), back.end(), files[i].Data)) {

@@ -6,23 +6,26 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/extract.h"
-#include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
+#include "base/platform.h"
+#include "extract/extract.h"
 
 namespace qvfuzz {
 
-// Every process-wide value that one run leaves to the next goes back to
-// what a fresh program has: the reader's, the driver's and the decoder's
-// (the reset that every extraction run starts with), and the client's.
+// The run record of the fuzz targets, one for the process as in the setup.
+inline ExtractRun& TheRun() {
+    static ExtractRun* run = new ExtractRun;
+    return *run;
+}
+
+// Everything that one run leaves to the next goes back to what a fresh
+// program has: the reader's, the driver's and the decoder's state (the
+// reset that every extraction run starts with), and the client's.
 inline void FreshProcessState() {
-    ResetRunState();
-    ExtractResult = 0;
-    OnErrorText = {};
-    OnStatusText = {};
-    OnProgress = {};
-    OnDestinationName = {};
+    ExtractRun& run = TheRun();
+    ResetRunState(run);
+    static_cast<RunReports&>(run) = RunReports();
 }
 
 inline void UseAsArchive(const uint8_t* data, size_t size) {
@@ -34,17 +37,17 @@ inline void UseAsArchive(const uint8_t* data, size_t size) {
 // One extraction run over the archive resource into target; every entry
 // goes where destination says.
 inline void ExtractInto(TMyFileStream& target, DestinationNameHook destination) {
-    {
-        TMyResourceStream archive;
-        ArchiveStream = &archive;
-        TargetStream = &target;
-        OnDestinationName = {destination, nullptr};
-        ExtractArchive();
-        OnDestinationName = {};
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
-    }
-    ReleaseBuffers();
+    ExtractRun& run = TheRun();
+    TMyResourceStream archive;
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
+    run.TargetStream = &target;
+    run.OnDestinationName = {destination, nullptr};
+    ExtractArchive(run);
+    run.OnDestinationName = {};
+    run.ArchiveStream = nullptr;
+    run.TargetStream = nullptr;
+    ReleaseBuffers(run);
 }
 
 }  // namespace qvfuzz

@@ -1,4 +1,5 @@
-// The Unpacker alone on raw packed data. The first 9 bytes pick the run:
+// The Unpacker alone on raw packed data, against the reference decoder:
+// both must hand out the same bytes in the same pieces. The first 9 bytes pick the run:
 //   byte 0     bit 0: a second entry follows that continues the first
 //              (solid), with its window, tables and history, as the driver
 //              lets it: only once code tables were read;
@@ -16,9 +17,11 @@
 // covers.
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "tests/fuzz/fuzz_support.h"
-#include "unpack/unpacker.h"
+#include "unpack/reference/reference_decoder.h"
+#include "unpack/unpacker_state.h"
 
 namespace {
 
@@ -40,28 +43,34 @@ int32_t ReadPacked(void* context, uint8_t* to, int32_t count) {
     return n;
 }
 
-void Discard(void*, const uint8_t*, int32_t) {}
+// What a decoder handed out: a running hash of the bytes and of the piece
+// sizes (the pieces of a 1 MB window are too many to keep).
+struct Heard {
+    uint64_t Hash = 0;
+    uint64_t Bytes = 0;
+    static void Write(void* self, const uint8_t* data, int32_t count) {
+        Heard& h = *static_cast<Heard*>(self);
+        h.Hash = h.Hash * 1000003u + static_cast<uint32_t>(count);
+        for (int32_t i = 0; i < count; ++i) h.Hash = h.Hash * 31u + data[i];
+        h.Bytes += static_cast<uint32_t>(count);
+    }
+};
 
 int32_t SizeAt(const uint8_t* p, bool huge) {
     uint32_t size = (p[0] | (p[1] << 8) | (p[2] << 16)) & 0xFFFFF;
     return static_cast<int32_t>(huge ? size | 0x80000000u : size);
 }
 
-void Decode(Packed& in, int32_t packed, int32_t unpacked, bool solid) {
-    Unp.Input = {ReadPacked, &in};
-    Unp.Output = {Discard, nullptr};
-    Unp.Window = window;
-    Unp.PackedRemaining = packed;
-    Unp.OutputLeft = unpacked;
-    UnpackEntry(window, solid);
-    Unp.Input = {};
-    Unp.Output = {};
-}
+// Made once: a window of 1 MB per input would cost more than the decoding.
+Unpacker* state = nullptr;
+qvref::ReferenceUnpacker* reference = nullptr;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+    state = new Unpacker();
+    reference = new qvref::ReferenceUnpacker(UnpackHooks());
     return 0;
 }
 
@@ -70,16 +79,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qvfuzz::FreshProcessState();
     // A fresh run's window is all zeros; a solid first entry reads it.
     std::memset(window, 0, kWindowSize);
-    Unp.WindowZero = true;
     const bool second = (data[0] & 1) != 0;
     Packed in{data + kHeader, static_cast<int32_t>(size - kHeader), 0};
+    Packed refIn = in;
+    Heard out, refOut;
+    ResetUnpacker(*state, {{ReadPacked, &in}, {Heard::Write, &out}, {}}, window, true);
+    qvref::ReferenceUnpacker& ref = *reference;
+    ref.Restart({{ReadPacked, &refIn}, {Heard::Write, &refOut}, {}});
     int32_t first = second ? data[7] | (data[8] << 8) : in.Size;
     if (first > in.Size) first = in.Size;
-    Decode(in, first, SizeAt(data + 1, (data[0] & 2) != 0), (data[0] & 8) != 0);
+    const int32_t firstSize = SizeAt(data + 1, (data[0] & 2) != 0);
+    UnpackEntry(*state, first, firstSize, (data[0] & 8) != 0);
+    ref.UnpackEntry(first, firstSize, (data[0] & 8) != 0);
     // Whatever the first entry consumed, the second starts at its own data.
-    in.Pos = first;
-    if (second && Unp.TablesRead) {
-        Decode(in, in.Size - first, SizeAt(data + 4, (data[0] & 4) != 0), true);
+    in.Pos = refIn.Pos = first;
+    if (second && TablesRead(*state)) {
+        const int32_t size2 = SizeAt(data + 4, (data[0] & 4) != 0);
+        UnpackEntry(*state, in.Size - first, size2, true);
+        ref.UnpackEntry(in.Size - first, size2, true);
     }
+    if ((out.Hash != refOut.Hash || out.Bytes != refOut.Bytes)) std::abort();
     return 0;
 }

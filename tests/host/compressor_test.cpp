@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/extract.h"
-#include "archive/platform.h"
 #include "archive/reader.h"
 #include "archive/reports.h"
+#include "base/platform.h"
+#include "extract/extract.h"
 #include "pack/archive_writer.h"
 #include "pack/compressor.h"
 #include "pack/match_finder.h"
@@ -93,22 +93,23 @@ Packed PackArchive(const std::vector<Bytes>& files, int level, bool solid, bool 
 int Extract(const Bytes& archive, std::vector<Bytes>& out) {
     BuildCrcTable();
     RegisterResource("ARC", "#101", archive.data(), static_cast<int32_t>(archive.size()));
-    OnDestinationName = {AnyName, nullptr};
-    ExtractResult = 0;
+    ExtractRun run;
+    run.OnDestinationName = {AnyName, nullptr};
     {
         TMyResourceStream in;
         CaptureStream target;
         target.Out = &out;
-        ArchiveStream = &in;
-        TargetStream = &target;
-        ExtractArchive();
-        ArchiveStream = nullptr;
-        TargetStream = nullptr;
+        run.ArchiveName = "#101";
+        run.ArchiveStream = &in;
+        run.TargetStream = &target;
+        ExtractArchive(run);
+        run.ArchiveStream = nullptr;
+        run.TargetStream = nullptr;
     }
-    ReleaseBuffers();
-    OnDestinationName = {};
+    ReleaseBuffers(run);
+    run.OnDestinationName = {};
     ClearResources();
-    return ExtractResult;
+    return run.ExtractResult;
 }
 
 size_t PackedSize(const Packed& p, const std::vector<Bytes>& files, size_t i) {

@@ -73,19 +73,21 @@ TEST(Corruption, DamagedArchivesEndWithADefinedResult) {
     BuildCrcTable();
     MemoryStream archive;
     DiscardFileStream target;
-    ArchiveStream = &archive;
-    TargetStream = &target;
-    OnDestinationName = {AnyDestination, nullptr};
+    ExtractRun run;
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
+    run.TargetStream = &target;
+    run.OnDestinationName = {AnyDestination, nullptr};
     std::mt19937 rng(20240607);
     const std::vector<std::vector<uint8_t>> bases = {StoredArchive(), PackedArchive(false),
                                                      PackedArchive(true)};
 
     // The untouched archives extract soundly.
     for (const auto& base : bases) {
-        ExtractResult = 0;
+        run.ExtractResult = 0;
         archive.Bytes = base;
-        ExtractArchive();
-        ASSERT_EQ(ExtractResult, 0);
+        ExtractArchive(run);
+        ASSERT_EQ(run.ExtractResult, 0);
     }
     const std::vector<int32_t> valid = {0, 1, 3, 9, 10, 11};
     int failures = 0;
@@ -114,20 +116,20 @@ TEST(Corruption, DamagedArchivesEndWithADefinedResult) {
                 }
                 break;
         }
-        ExtractResult = 0;
+        run.ExtractResult = 0;
         archive.Bytes = bytes;
-        ExtractArchive();
-        bool known = std::find(valid.begin(), valid.end(), ExtractResult) != valid.end();
+        ExtractArchive(run);
+        bool known = std::find(valid.begin(), valid.end(), run.ExtractResult) != valid.end();
         if (!known) ++failures;
-        EXPECT_TRUE(known) << "round " << round << " result " << ExtractResult;
-        EXPECT_EQ(Window, nullptr);
+        EXPECT_TRUE(known) << "round " << round << " result " << run.ExtractResult;
+        EXPECT_EQ(run.Window, nullptr);
         EXPECT_FALSE(target.IsOpen);
         if (failures > 5) break;
     }
-    OnDestinationName = {};
-    ArchiveStream = nullptr;
-    TargetStream = nullptr;
-    ReleaseBuffers();
+    run.OnDestinationName = {};
+    run.ArchiveStream = nullptr;
+    run.TargetStream = nullptr;
+    ReleaseBuffers(run);
 }
 
 }  // namespace

@@ -14,19 +14,21 @@ namespace {
 // target; returns ExtractResult.
 int32_t Extract(const std::vector<uint8_t>& bytes) {
     BuildCrcTable();
-    ExtractResult = 0;
+    ExtractRun run;
     qvtest::MemoryStream archive;
     archive.Bytes = bytes;
     DiscardFileStream target;
-    ArchiveStream = &archive;
-    TargetStream = &target;
-    OnDestinationName = {[](void*, const AnsiString&, AnsiString& to) { to = "entry"; }, nullptr};
-    ExtractArchive();
-    OnDestinationName = {};
-    ArchiveStream = nullptr;
-    TargetStream = nullptr;
-    ReleaseBuffers();
-    return ExtractResult;
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
+    run.TargetStream = &target;
+    run.OnDestinationName = {[](void*, const AnsiString&, AnsiString& to) { to = "entry"; },
+                             nullptr};
+    ExtractArchive(run);
+    run.OnDestinationName = {};
+    run.ArchiveStream = nullptr;
+    run.TargetStream = nullptr;
+    ReleaseBuffers(run);
+    return run.ExtractResult;
 }
 
 }  // namespace

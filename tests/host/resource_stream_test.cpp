@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "tests/common/archive_fixture.h"
 
 using qvtest::ScratchDir;

@@ -41,24 +41,25 @@ TEST(SolidSkipMode, EntryAfterASkippedOneDecodesWhole) {
     w.Packed("c", packed[2].Data, c, 0x8050);
 
     BuildCrcTable();
-    ExtractResult = 0;
+    ExtractRun run;
     MemoryStream archive;
     archive.Bytes = w.Bytes;
     TMyFileStream target;
-    ArchiveStream = &archive;
-    TargetStream = &target;
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
+    run.TargetStream = &target;
     ScratchDir dir("solid-skip");
     Recorder rec;
     rec.Dir = dir.Path.string();
     rec.EmptyFor = {"b"};
-    rec.Install();
-    ExtractArchive();
-    Recorder::Uninstall();
-    ArchiveStream = nullptr;
-    TargetStream = nullptr;
-    ReleaseBuffers();
+    rec.Install(run);
+    ExtractArchive(run);
+    Recorder::Uninstall(run);
+    run.ArchiveStream = nullptr;
+    run.TargetStream = nullptr;
+    ReleaseBuffers(run);
 
-    EXPECT_EQ(ExtractResult, 11);
+    EXPECT_EQ(run.ExtractResult, 11);
     EXPECT_EQ(rec.Status, (std::vector<std::string>{"extracting " + rec.Dir + "/a", "skipped b",
                                                     "extracting " + rec.Dir + "/c"}));
     EXPECT_EQ(ReadAll(dir.File("a")), a);

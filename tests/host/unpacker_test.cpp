@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -77,29 +78,16 @@ Block Audio(int channels, const std::vector<uint8_t>& bytes) {
     return b;
 }
 
-void LoadBits(const std::vector<uint8_t>& bytes) {
-    std::memset(Unp.InputBuffer, 0, sizeof(Unp.InputBuffer));
-    std::memcpy(Unp.InputBuffer, bytes.data(), bytes.size());
-    Unp.InputPos = 0;
-    Unp.BitOffset = 0;
+// A fresh state record of the decoder (every field zero).
+std::unique_ptr<Unpacker> Fresh() {
+    return std::make_unique<Unpacker>();
 }
 
-// The decoding rule written out plainly, for comparison with the decoder's
-// table-driven one.
-int32_t ReferenceDecode(const HuffmanTable& t, uint32_t peek, int32_t& length) {
-    const uint32_t f = peek & 0xFFFE;
-    int32_t n = 15;
-    for (int32_t k = 1; k <= 14; ++k) {
-        if (f < static_cast<uint32_t>(t.LengthLimit[k])) {
-            n = k;
-            break;
-        }
-    }
-    length = n;
-    uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
-                     ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
-    if (index >= static_cast<uint32_t>(t.SymbolCount)) index = 0;
-    return t.SortedSymbols[index];
+void LoadBits(Unpacker& u, const std::vector<uint8_t>& bytes) {
+    std::memset(u.InputBuffer, 0, sizeof(u.InputBuffer));
+    std::memcpy(u.InputBuffer, bytes.data(), bytes.size());
+    u.InputPos = 0;
+    u.BitOffset = 0;
 }
 
 }  // namespace
@@ -108,68 +96,75 @@ int32_t ReferenceDecode(const HuffmanTable& t, uint32_t peek, int32_t& length) {
 // Bit input and tables on hand-built bits
 
 TEST(BitInput, PeekAndSkipTakeBitsMostSignificantFirst) {
-    LoadBits({0xA5, 0x3C, 0xFF, 0x00});
-    EXPECT_EQ(PeekBits(), 0xA53Cu);
-    SkipBits(3);
-    EXPECT_EQ(PeekBits(), 0x29E7u);  // 00101 00111100 111
-    SkipBits(13);
-    EXPECT_EQ(Unp.InputPos, 2);
-    EXPECT_EQ(Unp.BitOffset, 0);
-    EXPECT_EQ(PeekBits(), 0xFF00u);
-    SkipBits(0);
-    EXPECT_EQ(PeekBits(), 0xFF00u);
+    const auto state = Fresh();
+    Unpacker& u = *state;
+    LoadBits(u, {0xA5, 0x3C, 0xFF, 0x00});
+    EXPECT_EQ(PeekBits(u), 0xA53Cu);
+    SkipBits(u, 3);
+    EXPECT_EQ(PeekBits(u), 0x29E7u);  // 00101 00111100 111
+    SkipBits(u, 13);
+    EXPECT_EQ(u.InputPos, 2);
+    EXPECT_EQ(u.BitOffset, 0);
+    EXPECT_EQ(PeekBits(u), 0xFF00u);
+    SkipBits(u, 0);
+    EXPECT_EQ(PeekBits(u), 0xFF00u);
 }
 
 TEST(BitInput, ReadPackedNeverPassesThePackedSize) {
+    const auto state = Fresh();
+    Unpacker& u = *state;
     unptest::Source in;
     in.Bytes.assign(100, 7);
-    Unp.Input = {unptest::Source::Read, &in};
+    u.Input = {unptest::Source::Read, &in};
     uint8_t buf[64];
-    Unp.PackedRemaining = 10;
-    EXPECT_EQ(ReadPacked(buf, 64), 10);
-    EXPECT_EQ(Unp.PackedRemaining, 0);
-    EXPECT_EQ(ReadPacked(buf, 64), 0);
+    u.PackedRemaining = 10;
+    EXPECT_EQ(ReadPacked(u, buf, 64), 10);
+    EXPECT_EQ(u.PackedRemaining, 0);
+    EXPECT_EQ(ReadPacked(u, buf, 64), 0);
     // A packed size of 2^31 or more is negative: nothing is read.
-    Unp.PackedRemaining = INT32_MIN + 5;
-    EXPECT_EQ(ReadPacked(buf, 64), 0);
+    u.PackedRemaining = INT32_MIN + 5;
+    EXPECT_EQ(ReadPacked(u, buf, 64), 0);
     EXPECT_EQ(in.Pos, 10u);
-    Unp.PackedRemaining = 50;
-    EXPECT_EQ(ReadPacked(buf, 0), 0);
-    EXPECT_EQ(ReadPacked(buf, -3), 0);
-    Unp.Input = {};
+    u.PackedRemaining = 50;
+    EXPECT_EQ(ReadPacked(u, buf, 0), 0);
+    EXPECT_EQ(ReadPacked(u, buf, -3), 0);
+    u.Input = {};
 }
 
 TEST(BitInput, RefillKeepsThirtyTwoBytesAndMarksAnEmptyRefill) {
+    const auto state = Fresh();
+    Unpacker& u = *state;
     unptest::Source in;
     for (int i = 0; i < 9000; ++i) in.Bytes.push_back(static_cast<uint8_t>(i * 7 + i / 256));
-    ResetUnpacker();
-    Unp.Input = {unptest::Source::Read, &in};
-    Unp.PackedRemaining = 9000;
-    FillInput(true);
-    EXPECT_EQ(Unp.InputEnd, 8192);
-    Unp.InputPos = 8170;
-    FillInput(false);
-    EXPECT_EQ(Unp.InputPos, 10);
-    EXPECT_EQ(Unp.InputEnd, 32 + 808);
-    EXPECT_EQ(0, std::memcmp(Unp.InputBuffer, in.Bytes.data() + 8160, 840));
+    u.Input = {unptest::Source::Read, &in};
+    u.PackedRemaining = 9000;
+    FillInput(u, true);
+    EXPECT_EQ(u.InputEnd, 8192);
+    u.InputPos = 8170;
+    FillInput(u, false);
+    EXPECT_EQ(u.InputPos, 10);
+    EXPECT_EQ(u.InputEnd, 32 + 808);
+    EXPECT_EQ(0, std::memcmp(u.InputBuffer, in.Bytes.data() + 8160, 840));
     // All bytes delivered: the next refill gets none.
-    Unp.InputPos = 8165;
-    FillInput(false);
-    EXPECT_EQ(Unp.InputPos, 5);
-    EXPECT_EQ(Unp.InputEnd, 5);
-    Unp.Input = {};
+    u.InputPos = 8165;
+    FillInput(u, false);
+    EXPECT_EQ(u.InputPos, 5);
+    EXPECT_EQ(u.InputEnd, 5);
+    u.Input = {};
 }
 
 TEST(HuffmanTable, CompleteCodeIsCappedAndItsLastCodeStillDecodes) {
+    const auto state = Fresh();
+    Unpacker& u = *state;
     const uint8_t lengths[2] = {1, 1};
     HuffmanTable t{};
     BuildTable(lengths, t, 2);
     EXPECT_EQ(t.LengthLimit[1], 0xFFFF);
     EXPECT_EQ(t.LengthLimit[15], 0xFFFF);
-    LoadBits({0x7F, 0xFF, 0xFF, 0xFF});
-    EXPECT_EQ(DecodeSymbol(t), 0);
-    EXPECT_EQ(DecodeSymbol(t), 1);
-    EXPECT_EQ(Unp.BitOffset, 2);
+    LoadBits(u, {0x7F, 0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(DecodeSymbol(u, t), 0);
+    EXPECT_EQ(DecodeSymbol(u, t), 1);
+    EXPECT_EQ(u.BitOffset, 2);
 
     // A complete code of lengths 1, 2, 3, ..., 15, 15: the all-ones code is
     // the last symbol.
@@ -177,15 +172,17 @@ TEST(HuffmanTable, CompleteCodeIsCappedAndItsLastCodeStillDecodes) {
     for (int i = 0; i < 15; ++i) deep[i] = static_cast<uint8_t>(i + 1);
     deep[15] = 15;
     BuildTable(deep, t, 16);
-    LoadBits({0xFF, 0xFF, 0xFF});
-    EXPECT_EQ(DecodeSymbol(t), 15);
-    EXPECT_EQ(Unp.BitOffset, 7);
-    EXPECT_EQ(Unp.InputPos, 1);
-    LoadBits({0xFF, 0xFC, 0x00});  // 14 ones and a zero: symbol 14
-    EXPECT_EQ(DecodeSymbol(t), 14);
+    LoadBits(u, {0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(DecodeSymbol(u, t), 15);
+    EXPECT_EQ(u.BitOffset, 7);
+    EXPECT_EQ(u.InputPos, 1);
+    LoadBits(u, {0xFF, 0xFC, 0x00});  // 14 ones and a zero: symbol 14
+    EXPECT_EQ(DecodeSymbol(u, t), 14);
 }
 
 TEST(HuffmanTable, EmptyAndIncompleteCodesFallBackToTheFirstSortedEntry) {
+    const auto state = Fresh();
+    Unpacker& u = *state;
     HuffmanTable t{};
     const uint8_t first[3] = {2, 1, 2};
     BuildTable(first, t, 3);
@@ -195,25 +192,28 @@ TEST(HuffmanTable, EmptyAndIncompleteCodesFallBackToTheFirstSortedEntry) {
     const uint8_t none[3] = {0, 0, 0};
     BuildTable(none, t, 3);
     for (int k = 0; k < 16; ++k) EXPECT_EQ(t.LengthLimit[k], 0);
-    LoadBits({0x12, 0x34, 0x56});
-    EXPECT_EQ(DecodeSymbol(t), 1);
-    EXPECT_EQ(Unp.InputPos * 8 + Unp.BitOffset, 15);
+    LoadBits(u, {0x12, 0x34, 0x56});
+    EXPECT_EQ(DecodeSymbol(u, t), 1);
+    EXPECT_EQ(u.InputPos * 8 + u.BitOffset, 15);
 
     // One symbol of length 1: code 1 is unused and decodes as symbol 0
     // after 15 bits.
     const uint8_t single[2] = {0, 1};
     BuildTable(single, t, 2);
-    LoadBits({0x80, 0x00, 0x00});
-    EXPECT_EQ(DecodeSymbol(t), 0);
-    EXPECT_EQ(Unp.InputPos * 8 + Unp.BitOffset, 15);
-    LoadBits({0x00, 0x00, 0x00});
-    EXPECT_EQ(DecodeSymbol(t), 1);
-    EXPECT_EQ(Unp.BitOffset, 1);
+    LoadBits(u, {0x80, 0x00, 0x00});
+    EXPECT_EQ(DecodeSymbol(u, t), 0);
+    EXPECT_EQ(u.InputPos * 8 + u.BitOffset, 15);
+    LoadBits(u, {0x00, 0x00, 0x00});
+    EXPECT_EQ(DecodeSymbol(u, t), 1);
+    EXPECT_EQ(u.BitOffset, 1);
 }
 
 TEST(HuffmanTable, TableLookupAgreesWithThePlainRuleOnEveryInput) {
+    const auto state = Fresh();
+    Unpacker& u = *state;
     std::mt19937 rng(5);
     HuffmanTable t{};
+    qvref::Table plain;
     for (int round = 0; round < 300; ++round) {
         const int count = 2 + static_cast<int>(rng() % 297);
         std::vector<uint8_t> lengths(static_cast<size_t>(count));
@@ -227,12 +227,13 @@ TEST(HuffmanTable, TableLookupAgreesWithThePlainRuleOnEveryInput) {
             for (auto& l : lengths) l = static_cast<uint8_t>(rng() % (round % 3 == 1 ? 16 : 4));
         }
         BuildTable(lengths.data(), t, count);
+        qvref::ReferenceUnpacker::BuildTable(lengths.data(), plain, count);
         for (uint32_t peek = 0; peek < 0x10000; peek += 1 + rng() % 5) {
-            LoadBits({static_cast<uint8_t>(peek >> 8), static_cast<uint8_t>(peek), 0});
+            LoadBits(u, {static_cast<uint8_t>(peek >> 8), static_cast<uint8_t>(peek), 0});
             int32_t refLength = 0;
-            const int32_t ref = ReferenceDecode(t, peek, refLength);
-            ASSERT_EQ(DecodeSymbol(t), ref) << "round " << round << " peek " << peek;
-            ASSERT_EQ(Unp.InputPos * 8 + Unp.BitOffset, refLength);
+            const int32_t ref = qvref::ReferenceUnpacker::DecodePeek(plain, peek, refLength);
+            ASSERT_EQ(DecodeSymbol(u, t), ref) << "round " << round << " peek " << peek;
+            ASSERT_EQ(u.InputPos * 8 + u.BitOffset, refLength);
         }
     }
 }
@@ -261,7 +262,7 @@ TEST(CodeTables, RunsAreCutAtTheTableSizeAndKeptLengthsTakeDeltas) {
                                {15, 0}, {18, 127}, {18, 127}, {18, 127}};
     Decoder dec;
     RoundTrip({SevenFives({Token::Literal(6), Token::Literal(1)}), second}, dec);
-    const uint8_t* w = Unp.PreviousLengths;
+    const uint8_t* w = dec.U().PreviousLengths;
     EXPECT_EQ(w[0], 4);
     for (int i = 1; i <= 4; ++i) EXPECT_EQ(w[i], 5) << i;
     for (int i = 5; i <= 7; ++i) EXPECT_EQ(w[i], 0) << i;
@@ -273,11 +274,12 @@ TEST(CodeTables, RunsAreCutAtTheTableSizeAndKeptLengthsTakeDeltas) {
 TEST(CodeTables, RepeatAtTheFirstPositionCopiesZero) {
     Block second = Lz({Token::Literal(3), Token::Literal(4)}, KeepMode::kKeep);
     second.RawLengthSymbols = {{16, 0}, {0, 0}, {0, 0}, {18, 127}, {18, 127}, {18, 82}};
-    RoundTrip({SevenFives({Token::Literal(0)}), second});
-    EXPECT_EQ(Unp.PreviousLengths[0], 0);
-    EXPECT_EQ(Unp.PreviousLengths[2], 0);
-    EXPECT_EQ(Unp.PreviousLengths[3], 5);
-    EXPECT_EQ(Unp.PreviousLengths[4], 5);
+    Decoder dec;
+    RoundTrip({SevenFives({Token::Literal(0)}), second}, dec);
+    EXPECT_EQ(dec.U().PreviousLengths[0], 0);
+    EXPECT_EQ(dec.U().PreviousLengths[2], 0);
+    EXPECT_EQ(dec.U().PreviousLengths[3], 5);
+    EXPECT_EQ(dec.U().PreviousLengths[4], 5);
 }
 
 TEST(CodeTables, ChannelBitsAndTheChannelResetRule) {
@@ -287,23 +289,26 @@ TEST(CodeTables, ChannelBitsAndTheChannelResetRule) {
     for (int channels : {2, 4}) {
         Decoder dec;
         RoundTrip({Audio(4, three), Audio(channels, {})}, dec);
-        EXPECT_TRUE(Unp.AudioMode);
-        EXPECT_EQ(Unp.ChannelCount, channels);
-        EXPECT_EQ(Unp.CurrentChannel, channels == 2 ? 0 : 3);
+        EXPECT_TRUE(dec.U().AudioMode);
+        EXPECT_EQ(dec.U().ChannelCount, channels);
+        EXPECT_EQ(dec.U().CurrentChannel, channels == 2 ? 0 : 3);
     }
     // One byte on four channels leaves channel 1, which a two-channel block
     // keeps.
-    RoundTrip({Audio(4, {9}), Audio(2, {})});
-    EXPECT_EQ(Unp.CurrentChannel, 1);
+    Decoder one;
+    RoundTrip({Audio(4, {9}), Audio(2, {})}, one);
+    EXPECT_EQ(one.U().CurrentChannel, 1);
     // Four channels send 1028 lengths, one channel 257; an LZ block after a
     // four-channel one leaves zeros past its 374 lengths.
     std::vector<uint8_t> ramp;
     for (int i = 0; i < 400; ++i) ramp.push_back(static_cast<uint8_t>(i * 3));
-    RoundTrip({Audio(4, ramp), Lz({Token::Literal(1)})});
-    EXPECT_FALSE(Unp.AudioMode);
-    for (int i = kLzTableSize; i < kMaxTableSize; ++i) ASSERT_EQ(Unp.PreviousLengths[i], 0);
-    RoundTrip({Audio(1, ramp)});
-    EXPECT_EQ(Unp.ChannelCount, 1);
+    Decoder lz;
+    RoundTrip({Audio(4, ramp), Lz({Token::Literal(1)})}, lz);
+    EXPECT_FALSE(lz.U().AudioMode);
+    for (int i = kLzTableSize; i < kMaxTableSize; ++i) ASSERT_EQ(lz.U().PreviousLengths[i], 0);
+    Decoder mono;
+    RoundTrip({Audio(1, ramp)}, mono);
+    EXPECT_EQ(mono.U().ChannelCount, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -419,29 +424,24 @@ TEST(LzDecoding, ProgressAtMultiplesOf4096UnlessAMatchJumpsOverOne) {
 // Stored entries
 
 TEST(StoredEntries, CopyStopsWithThePackedDataAndDropsTheExcess) {
+    const auto state = Fresh();
+    Unpacker& u = *state;
     std::vector<uint8_t> window(kWindowSize);
     unptest::Source in;
     for (int i = 0; i < 70000; ++i) in.Bytes.push_back(static_cast<uint8_t>(i * 31));
     unptest::Sink out;
-    Unp.Window = window.data();
-    Unp.Input = {unptest::Source::Read, &in};
-    Unp.Output = {unptest::Sink::Write, &out};
-    Unp.PackedRemaining = 70000;
-    Unp.OutputLeft = 40000;
-    CopyStored();
+    ResetUnpacker(u, {{unptest::Source::Read, &in}, {unptest::Sink::Write, &out}, {}},
+                  window.data(), false);
+    CopyStored(u, 70000, 40000);
     EXPECT_EQ(in.Pos, 70000u);  // read to the end of the packed data
     EXPECT_EQ(out.Writes, (std::vector<int32_t>{0x7F00, 40000 - 0x7F00}));
     EXPECT_EQ(out.Bytes, std::vector<uint8_t>(in.Bytes.begin(), in.Bytes.begin() + 40000));
     // A size of 2^31 or more writes nothing.
     in.Pos = 0;
     out = unptest::Sink();
-    Unp.PackedRemaining = 1000;
-    Unp.OutputLeft = INT32_MIN + 3;
-    CopyStored();
+    CopyStored(u, 1000, INT32_MIN + 3);
     EXPECT_TRUE(out.Writes.empty());
-    EXPECT_EQ(Unp.OutputLeft, INT32_MIN + 3);
-    Unp.Input = {};
-    Unp.Output = {};
+    EXPECT_EQ(u.OutputLeft, INT32_MIN + 3);
 }
 
 // ---------------------------------------------------------------------------
@@ -528,9 +528,10 @@ TEST(Predictor, ChannelsInterleaveAndSurviveBlocks) {
     blocks.push_back(Lz({Token::Literal(1), Token::Match(100, 3000)}));
     blocks.push_back(
         Audio(2, std::vector<uint8_t>(pcm.begin() + static_cast<long>(at), pcm.end())));
-    RoundTrip(blocks);
+    Decoder dec;
+    RoundTrip(blocks, dec);
     bool moved = false;
-    for (const ChannelPredictor& p : Unp.Predictors) {
+    for (const ChannelPredictor& p : dec.U().Predictors) {
         for (int32_t w : p.Weights) {
             EXPECT_GE(w, -17);
             EXPECT_LE(w, 16);
@@ -563,10 +564,10 @@ TEST(SolidEntries, StateCarriesOverAndATrailingBlockSetsTheNextTables) {
     ASSERT_EQ(e.size(), 4u);
     Decoder again;
     again.Entry(e[0].Packed, e[0].UnpackedSize, false);
-    EXPECT_TRUE(Unp.AudioMode);
-    EXPECT_EQ(Unp.ChannelCount, 3);
+    EXPECT_TRUE(again.U().AudioMode);
+    EXPECT_EQ(again.U().ChannelCount, 3);
     again.Entry(e[1].Packed, e[1].UnpackedSize, true);
-    EXPECT_FALSE(Unp.AudioMode);
+    EXPECT_FALSE(again.U().AudioMode);
 }
 
 // ---------------------------------------------------------------------------

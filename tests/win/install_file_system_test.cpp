@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "archive/streams.h"
+#include "base/streams.h"
 #include "install/file_system.h"
 #include "tests/win/install_support.h"
 

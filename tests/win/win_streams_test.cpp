@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "tests/common/archive_fixture.h"
 
 using qvtest::ReadAll;
@@ -100,21 +100,22 @@ TEST(WinFileStream, PartialFileFitsInTheLongestFolder) {
 
 TEST(WinExtraction, RunFromTheEmbeddedResource) {
     BuildCrcTable();
-    ExtractResult = 0;
+    ExtractRun run;
     ScratchDir dir("win-run");
     TMyResourceStream archive;
     TMyFileStream target;
-    ArchiveStream = &archive;
-    TargetStream = &target;
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
+    run.TargetStream = &target;
     Recorder rec;
     rec.Dir = dir.Path.string();
-    rec.Install();
-    ExtractArchive();
-    Recorder::Uninstall();
-    ArchiveStream = nullptr;
-    TargetStream = nullptr;
-    ReleaseBuffers();
-    EXPECT_EQ(ExtractResult, 0);
+    rec.Install(run);
+    ExtractArchive(run);
+    Recorder::Uninstall(run);
+    run.ArchiveStream = nullptr;
+    run.TargetStream = nullptr;
+    ReleaseBuffers(run);
+    EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_EQ(rec.Asked, (std::vector<std::string>{"stored.txt", "packed.txt"}));
     EXPECT_TRUE(rec.Errors.empty());
     for (const char* name : {"packed.txt", "stored.txt"}) {

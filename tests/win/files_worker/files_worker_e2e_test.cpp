@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "archive/streams.h"
+#include "base/streams.h"
 #include "install/file_system.h"
 #include "install/files_thread.h"
 #include "install/install_record.h"

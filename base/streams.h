@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 
 // Seek origins.
 enum SeekOrigin : int32_t { kSeekStart = 0, kSeekCurrent = 1, kSeekEnd = 2 };

@@ -2,8 +2,8 @@
 // resources, and the release stamp.
 #include <windows.h>
 
-#include "archive/path_buffer.h"
-#include "archive/platform.h"
+#include "base/path_buffer.h"
+#include "base/platform.h"
 
 static_assert(kPathBuffer == MAX_PATH);
 

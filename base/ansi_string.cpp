@@ -1,4 +1,4 @@
-#include "archive/ansi_string.h"
+#include "base/ansi_string.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 AnsiString ModuleFileName() {
     AnsiString result;

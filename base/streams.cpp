@@ -1,11 +1,11 @@
 // The stream logic shared by both platforms: positions, clamping, result
 // codes. The system calls themselves live in the platform seam.
-#include "archive/streams.h"
+#include "base/streams.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 namespace {
 

@@ -1,14 +1,15 @@
 // The platform seam of the portable core: the few services that differ
 // between Windows and POSIX. Implemented once per platform
-// (platform_win32.cpp, platform_posix.cpp); nothing else in archive/,
-// unpack/ or pack/ includes a system header. The seam makes only the system
-// calls: positions, clamping and result codes live in the shared stream code.
+// (platform_win32.cpp, platform_posix.cpp); nothing else in base/,
+// archive/, unpack/, extract/ or pack/ includes a system header. The seam
+// makes only the system calls: positions, clamping and result codes live in
+// the shared stream code.
 #pragma once
 
 #include <cstdint>
 
-#include "archive/ansi_string.h"
-#include "archive/streams.h"
+#include "base/ansi_string.h"
+#include "base/streams.h"
 
 // The running program's full file name.
 AnsiString ModuleFileName();
@@ -65,10 +66,10 @@ bool PlatformLoadResource(const char* type, const char* name, void** handle, con
 void PlatformFreeResource(void* handle);
 
 #if !defined(_WIN32)
-// POSIX stand-in for the program's resources: a table of named byte blocks
-// that a program fills at start-up (qvarc registers an archive file's bytes
-// as type "ARC", name "#101"). The bytes must outlive every stream that opens
-// them. Registering a (type, name) pair again replaces the entry.
+// POSIX stand-in for the program's resources, so that the resource stream
+// can be tried on the host: a table of named byte blocks that a test fills.
+// The bytes must outlive every stream that opens them. Registering a (type,
+// name) pair again replaces the entry.
 void RegisterResource(const char* type, const char* name, const uint8_t* data, int32_t size);
 void ClearResources();
 #endif
