@@ -59,7 +59,9 @@ _qv_emu_start() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
 _qv_emu_self() { echo "$$-$(_qv_emu_start $$)"; }
 _qv_emu_alive() {
     local pid=${1%%-*}
-    [ "$pid-$(_qv_emu_start "$pid")" = "$1" ]
+    # A killed holder not yet reaped (state Z) is gone too.
+    [ "$pid-$(_qv_emu_start "$pid")" = "$1" ] &&
+        [ "$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f1)" != Z ]
 }
 # Removes the holders whose process is gone; true when one remains.
 _qv_emu_prune() {
