@@ -40,6 +40,7 @@
 #   QV_WINE_DIR     this runner's own folder for prefixes, HOME and scratch files;
 #                   default $QV_BUILD/wine/<script name without run- and .sh>;
 #                   the template prefix, the same for both builds, is build/wine-template
+#                   (build/wine-template-emu on the emulated route)
 #   QV_WINE_SYSDIR  what the build's programs reach as C:\windows\system32:
 #                   "syswow64" for win32, "system32" for win64
 #   QV_WINE_ROUTE   "wow64" (also for win64) or "emulated"
