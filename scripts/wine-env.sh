@@ -11,6 +11,19 @@
 # them.) One Wine for both, so that a difference between the builds comes
 # from their bitness, not from two Wines.
 #
+# Where the kernel runs no 32-bit code (scripts/ia32.sh says so once per
+# runner; QV_NO_IA32=1 pretends it), WoW64 mode can't switch to 32-bit
+# code, and the 32-bit build takes the emulated route: the same Wine's
+# classic 32-bit loader under qemu-i386, in the chroot $QV_EMU_ROOT, with a
+# 64-bit prefix of the classic wine64 + wine32 layout, so that a 32-bit
+# program sees what it sees on 64-bit Windows (WOW6432Node, Program Files
+# (x86), syswow64), as in WoW64 mode. The runner holds qemu's binfmt_misc
+# entry until it ends; time limits are QV_WINE_SCALE (3) times longer, and
+# the drivers' waits too (QV_WAIT_SCALE in the Windows environment).
+# Without that route (none installed, binfmt_misc refused, or
+# QV_NO_EMULATION=1) a 32-bit runner says why, "skipped: ...", and exits
+# with 77. The 64-bit build never needs 32-bit code.
+#
 # Every Wine call runs in a mount namespace of its own, with /proc, /sys,
 # /dev, the work folders (at the same paths as here) and a /tmp of this
 # runner's own mounted into the chroot. Those mounts vanish with the
@@ -27,8 +40,11 @@
 #   QV_WINE_DIR     this runner's own folder for prefixes, HOME and scratch files;
 #                   default $QV_BUILD/wine/<script name without run- and .sh>;
 #                   the template prefix, the same for both builds, is build/wine-template
+#                   (build/wine-template-emu on the emulated route)
 #   QV_WINE_SYSDIR  what the build's programs reach as C:\windows\system32:
 #                   "syswow64" for win32, "system32" for win64
+#   QV_WINE_ROUTE   "wow64" (also for win64) or "emulated"
+#   QV_WINE_SCALE   the factor of every time limit: 1, or 3 on the emulated route
 #   WINEDLLOVERRIDES  may be extended before the first Wine call
 # Functions (every Wine call runs with a time limit and that environment):
 #   qv_wine_prefix NAME [FROM]   makes $QV_WINE_DIR/NAME, a fresh copy of the
@@ -44,6 +60,7 @@
 #   qv_gtest_result LOG STATUS   the same output and line for a run made otherwise
 #   qv_fail MESSAGE              says why the runner cannot run, prints
 #                   "0 passed, 1 failed" and exits with 1
+#   qv_skip MESSAGE              prints "skipped: MESSAGE" and exits with 77
 # Prefixes share their DLL folders (system32, syswow64) with the template as
 # hard links: replace a file there (qv_wine_system_file), never write into it.
 # Every Wine call sees WINEDEBUG=-all and its own HOME: never the user's
@@ -55,6 +72,11 @@ qv_fail() {
     echo "$*" >&2
     echo "0 passed, 1 failed"
     exit 1
+}
+
+qv_skip() {
+    echo "skipped: $*"
+    exit 77
 }
 
 QV_ROOT=${QV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
@@ -70,17 +92,44 @@ _qv_runner=$(basename "$0" .sh)
 QV_WINE_DIR=${QV_WINE_DIR:-$QV_BUILD/wine/${_qv_runner#run-}}
 QV_WINE_TEMPLATE=$QV_ROOT/build/wine-template
 QV_WINE_ROOT=${QV_WOW64_ROOT:-/var/lib/quorvel/wine10-trixie}
+QV_WINE_ROUTE=wow64
+QV_WINE_SCALE=1
+[ "$(id -u)" -eq 0 ] || qv_fail "wine-env.sh: the Wine chroot needs root"
+source "$QV_ROOT/scripts/ia32.sh"
+qv_ia32_probe -q
+if [ "$QV_BUILD_NAME" = win32 ] && [ "$QV_IA32" = none ]; then
+    _qv_no_route="32-bit x86 code is not run by this kernel ($QV_IA32_WHY)"
+    [ -z "${QV_NO_EMULATION:-}" ] || qv_skip "$_qv_no_route, and QV_NO_EMULATION=1 forbids emulating it"
+    QV_WINE_ROUTE=emulated QV_WINE_SCALE=3
+    QV_WINE_ROOT=${QV_EMU_ROOT:-/var/lib/quorvel/wine10-trixie-emu}
+    QV_WINE_TEMPLATE=$QV_ROOT/build/wine-template-emu
+    [ -f "$QV_WINE_ROOT/.quorvel-ready" ] ||
+        qv_skip "$_qv_no_route, and no emulated Wine at $QV_WINE_ROOT (scripts/install-deps.sh makes it)"
+    qv_emu_acquire || qv_skip "$_qv_no_route, and no emulation: $QV_EMU_WHY"
+    _qv_emu_held=1
+    # The entry names our qemu and is on: without it, no 32-bit process runs.
+    grep -qx enabled "$QV_BINFMT/$QV_BINFMT_ENTRY" &&
+        grep -qx "interpreter $QV_QEMU" "$QV_BINFMT/$QV_BINFMT_ENTRY" ||
+        { qv_emu_release; qv_fail "wine-env.sh: the binfmt_misc entry $QV_BINFMT_ENTRY is not ours or off"; }
+fi
 [ -f "$QV_WINE_ROOT/.quorvel-ready" ] ||
     qv_fail "wine-env.sh: no Wine 10 chroot at $QV_WINE_ROOT (run scripts/install-deps.sh)"
-[ "$(id -u)" -eq 0 ] || qv_fail "wine-env.sh: the Wine chroot needs root"
-export QV_BUILD_NAME QV_BUILD QV_TESTS QV_WINE_DIR QV_WINE_SYSDIR QV_WINE_ROOT
+export QV_BUILD_NAME QV_BUILD QV_TESTS QV_WINE_DIR QV_WINE_SYSDIR QV_WINE_ROOT QV_WINE_ROUTE \
+    QV_WINE_SCALE
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 _qv_user_home=$HOME
 export HOME=$QV_WINE_DIR/home
 mkdir -p "$HOME" "$QV_WINE_DIR/tmp"
 source "$QV_ROOT/scripts/xvfb.sh"
-qv_ensure_display || qv_fail "wine-env.sh: no display"
+qv_ensure_display || { [ -n "${_qv_emu_held:-}" ] && qv_emu_release; qv_fail "wine-env.sh: no display"; }
+# At the end: the private Xvfb goes, and so does this runner's hold on qemu.
+_qv_on_exit() {
+    [ -n "${_qv_emu_held:-}" ] && qv_emu_release
+    [ -n "${QV_XVFB_PID:-}" ] && kill "$QV_XVFB_PID" 2>/dev/null
+    return 0
+}
+trap _qv_on_exit EXIT
 
 # The folders that a Wine call in the chroot sees at their own paths: the
 # sources, the build folders and this runner's folder, outermost only.
@@ -126,6 +175,7 @@ done
 unset IFS
 exec chroot "$r" /usr/bin/env -i PATH=/usr/bin:/bin HOME="$HOME" WINEPREFIX="$WINEPREFIX" \
     WINEDEBUG="$WINEDEBUG" WINEDLLOVERRIDES="$WINEDLLOVERRIDES" LANG="${LANG:-C.UTF-8}" \
+    QV_WAIT_SCALE="$QV_WINE_SCALE" \
     ${DISPLAY:+DISPLAY="$DISPLAY"} ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} ${TZ:+TZ="$TZ"} "$@"
 '
 
@@ -133,7 +183,7 @@ exec chroot "$r" /usr/bin/env -i PATH=/usr/bin:/bin HOME="$HOME" WINEPREFIX="$WI
 _qv_wine() {
     local prefix=$1 limit=$2
     shift 2
-    WINEPREFIX=$prefix timeout "$limit" unshare --mount --propagation private \
+    WINEPREFIX=$prefix timeout "$((limit * QV_WINE_SCALE))" unshare --mount --propagation private \
         bash -c "$_QV_IN_ROOT" wine-env "$@"
 }
 
@@ -168,13 +218,33 @@ qv_wine_template() {
         cp "$QV_WINE_ROOT"/usr/share/wine/fonts/* "$t/drive_c/windows/Fonts/"
         qv_wine_run "$t" 60 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ \
             /d N /f >/dev/null 2>&1
+        # Emulated, the 32-bit loader retries the pointer grab of a window that
+        # covers the screen without end (the screen saver's: its clip-cursor
+        # messages loop and it never paints); no test needs that grab.
+        [ "$QV_WINE_ROUTE" = emulated ] &&
+            qv_wine_run "$t" 60 reg add 'HKCU\Software\Wine\X11 Driver' /v GrabPointer \
+                /t REG_SZ /d N /f >/dev/null 2>&1
         _qv_wine "$t" 60 /usr/lib/wine/wineserver -w
         qv_wine_stop "$t"
-        # A prefix booted without the 32-bit DLLs has an empty syswow64.
-        if [ ! -f "$t/drive_c/windows/syswow64/kernel32.dll" ]; then
+        # A prefix booted without 32-bit code has an empty syswow64: the
+        # 64-bit build needs none, the 32-bit one does wherever it runs.
+        if { [ "$QV_IA32" = native ] || [ "$QV_WINE_ROUTE" = emulated ]; } &&
+            [ ! -f "$t/drive_c/windows/syswow64/kernel32.dll" ]; then
             cat "$t.log" >&2
             echo "wine-env.sh: wineboot left no syswow64/kernel32.dll in $t" >&2
             exit 1
+        fi
+        # Emulated, a 32-bit program must really run (an exit code 0 alone
+        # can hide one that never started): cmd.exe of syswow64 reports x86.
+        if [ "$QV_WINE_ROUTE" = emulated ]; then
+            local arch
+            arch=$(qv_wine_run "$t" 60 'C:\windows\syswow64\cmd.exe' /c \
+                'echo %PROCESSOR_ARCHITECTURE% %PROCESSOR_ARCHITEW6432%' 2>/dev/null | tr -d '\r')
+            qv_wine_stop "$t"
+            if [ "$arch" != "x86 AMD64" ]; then
+                echo "wine-env.sh: a 32-bit cmd.exe under qemu said '$arch', not 'x86 AMD64'" >&2
+                exit 1
+            fi
         fi
         echo "$identity" >"$t/.ready"
     ) 9>"$t.lock"

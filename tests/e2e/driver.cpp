@@ -15,6 +15,7 @@
 #include <shobjidl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -587,18 +588,21 @@ void NoShortcuts(const std::string& exe) {
     Next(sheet, 2, "folder");
     Next(sheet, 3, "group");
     HWND page = CurrentPage(sheet);
+    // The page switches the two controls one after the other: wait for both.
+    auto both = [&](bool enabled) {
+        return WaitFor(
+            [&] {
+                return (IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) != 0) == enabled &&
+                       (IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)) != 0) == enabled;
+            },
+            3000);
+    };
     PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)); }, 3000);
-    Check(!IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) &&
-              !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)),
-          "checked box disables the group controls");
+    Check(both(false), "checked box disables the group controls");
     PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
-    WaitFor([&] { return IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) != 0; }, 3000);
-    Check(IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)) &&
-              IsWindowEnabled(GetDlgItem(page, IDC_GROUP_BROWSE)),
-          "cleared box enables them again");
+    Check(both(true), "cleared box enables them again");
     PostMessageA(GetDlgItem(page, IDC_GROUP_NO_SHORTCUTS), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindowEnabled(GetDlgItem(page, IDC_GROUP_EDIT)); }, 3000);
+    both(false);
     Next(sheet, 4, "progress");
     CheckFinished(sheet);
     // Esc on the last page closes the wizard as Close does, without a question.
@@ -1048,7 +1052,7 @@ void KilledDuringFiles(const std::string& exe) {
         SuspendThread(setup.process.hThread);
         Check(inLast, "the last entry is being written");
         TerminateProcess(setup.process.hProcess, 1);
-        WaitForSingleObject(setup.process.hProcess, 10000);
+        WaitForSingleObject(setup.process.hProcess, Scaled(10000));
     }
     CheckEq(Partials(kDefaultDir), 1, "temporary files of the killed run");
     Check(!Exists(last), "no file for the entry being written: " + last);
@@ -1158,6 +1162,36 @@ std::string FileTimeText(const std::string& path) {
     return text;
 }
 
+// Every value of an HKEY_LOCAL_MACHINE key in one view, with its type.
+void PrintValues(const std::string& key, REGSAM view, const char* label) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) {
+        std::printf("  %s  (not in the %s)\n", key.c_str(), label);
+        return;
+    }
+    std::printf("  %s  (%s):\n", key.c_str(), label);
+    for (DWORD i = 0;; ++i) {
+        char name[256], data[2048];
+        DWORD nameSize = sizeof(name), dataSize = sizeof(data) - 1, type = 0;
+        if (RegEnumValueA(h, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                          &dataSize) != ERROR_SUCCESS)
+            break;
+        data[dataSize] = '\0';
+        if (type == REG_DWORD && dataSize == 4) {
+            DWORD v = 0;
+            std::memcpy(&v, data, 4);
+            std::printf("    \"%s\" REG_DWORD = %lu\n", name, static_cast<unsigned long>(v));
+        } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            std::printf("    \"%s\" %s = \"%s\"\n", name,
+                        type == REG_SZ ? "REG_SZ" : "REG_EXPAND_SZ", data);
+        } else {
+            std::printf("    \"%s\" type %lu, %lu bytes\n", name, static_cast<unsigned long>(type),
+                        static_cast<unsigned long>(dataSize));
+        }
+    }
+    RegCloseKey(h);
+}
+
 // Prints where an installation put everything (no checks).
 void Report() {
     std::string dir, group, value;
@@ -1171,9 +1205,10 @@ void Report() {
     std::string scr = FileName(ScreenSaverName());
     std::string appPaths = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + scr;
     std::string uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
-    const std::pair<std::string, const char*> values[] = {
-        {kProductKey, "InstallDir"}, {kProductKey, "ShellFolder"}, {appPaths, ""},
-        {appPaths, "Path"},          {uninstall, "DisplayName"},   {uninstall, "UninstallString"}};
+    const std::pair<std::string, const char*> values[] = {{kProductKey, "InstallDir"},
+                                                          {kProductKey, "ShellFolder"},
+                                                          {appPaths, ""},
+                                                          {appPaths, "Path"}};
     std::printf("Registry (HKEY_LOCAL_MACHINE; the 32-bit view is SOFTWARE\\WOW6432Node):\n");
     const std::pair<REGSAM, const char*> views[] = {{KEY_WOW64_32KEY, "32-bit view"},
                                                     {KEY_WOW64_64KEY, "64-bit view"}};
@@ -1188,6 +1223,7 @@ void Report() {
         if (!found)
             std::printf("  %s  \"%s\" (not set)\n", key.c_str(), *name ? name : "(default)");
     }
+    for (const auto& [view, label] : views) PrintValues(uninstall, view, label);
     std::printf("Links:\n");
     for (const char* name : {"Quorvel Help.Lnk", "Quorvel Settings.Lnk"}) {
         std::string path = std::string(kProgramsDir) + "\\" + group + "\\" + name;

@@ -1,6 +1,7 @@
 #include "tests/e2e/driver_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -24,7 +25,15 @@ std::string Lower(std::string s) {
     return s;
 }
 
+int Scaled(int ms) {
+    char text[16] = {};
+    DWORD n = GetEnvironmentVariableA("QV_WAIT_SCALE", text, sizeof(text));
+    int scale = n > 0 && n < sizeof(text) ? atoi(text) : 1;
+    return scale > 1 ? ms * scale : ms;
+}
+
 bool WaitFor(const std::function<bool()>& condition, int ms) {
+    ms = Scaled(ms);
     for (int waited = 0; waited <= ms; waited += 25) {
         if (condition()) return true;
         Sleep(25);
@@ -66,7 +75,7 @@ bool Program::StartCommand(std::string commandLine, bool inherit) {
 }
 
 int Program::WaitExit(int ms) {
-    if (WaitForSingleObject(process.hProcess, ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.hProcess, Scaled(ms)) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 99);
         return -1;
     }

@@ -26,6 +26,9 @@ void CheckEq(const A& got, const B& want, const std::string& what) {
 }
 
 std::string Lower(std::string s);
+// A wait in milliseconds times QV_WAIT_SCALE (the runner sets it where Wine
+// runs slower, as under emulation). WaitFor and WaitExit scale their own.
+int Scaled(int ms);
 bool WaitFor(const std::function<bool()>& condition, int ms = 10000);
 std::string WindowText(HWND window);
 std::string ClassOf(HWND window);

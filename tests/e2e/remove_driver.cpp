@@ -449,7 +449,7 @@ void ForgedCopy(const std::string& remover) {
                           " " + std::to_string(reinterpret_cast<uintptr_t>(ready)) + " \"" +
                           original + "\"";
     Check(forged.StartCommand(command, true), "starts " + command);
-    Check(WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0,
+    Check(WaitForSingleObject(ready, Scaled(10000)) == WAIT_OBJECT_0,
           "with the real process the copy gets as far as waiting for it");
     Answer(declined, kCaption, kConfirm, IDNO, "confirmation declined");
     CheckEq(declined.WaitExit(), kExitCancelled, "exit code after No");
@@ -577,7 +577,7 @@ void Help() {
     Screenshot(viewer, "help");
     CheckIndex(viewer, pid);
     PostMessageA(viewer, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) TerminateProcess(process, 0);
+    if (WaitForSingleObject(process, Scaled(5000)) != WAIT_OBJECT_0) TerminateProcess(process, 0);
     CloseHandle(process);
 }
 

@@ -58,6 +58,7 @@ grep -q '^QV_SIGN_CERT:FILEPATH=.' "$BUILD/CMakeCache.txt" &&
 
 PASSED=0
 FAILED=0
+SKIPPED=
 # check NAME COMMAND...: one counted check; the command's output shows on failure.
 check() {
     local name=$1 out
@@ -200,8 +201,13 @@ check "signed setup changed by one byte fails verification" refused "$WORK/chang
 # with the archive's entries and sizes as this build staged them.
 e2e=$(QV_BUILD=$COPY_BUILD QV_TESTS=$TESTS QV_E2E_ONLY=first \
     bash "$ROOT/tests/e2e/run-wine-e2e.sh" "$NAME" 2>&1)
+e2e_status=$?
 echo "$e2e" | sed 's/^/    /'
-if grep -q '^1 passed, 0 failed$' <<<"$e2e"; then
+if [ $e2e_status -eq 77 ]; then
+    # No route runs this build's code here: the checks above still count.
+    echo "skipped: signed setup installs: $(sed -n 's/^skipped: //p' <<<"$e2e" | tail -1)"
+    SKIPPED=1
+elif grep -q '^1 passed, 0 failed$' <<<"$e2e"; then
     echo "PASS signed setup installs"
     PASSED=$((PASSED + 1))
 else
@@ -211,5 +217,5 @@ fi
 phase "verification and installation of the signed setup"
 
 [ "$FAILED" -eq 0 ] && rm -rf "$WORK"
-echo "$PASSED passed, $FAILED failed"
+echo "$PASSED passed, $FAILED failed${SKIPPED:+, $SKIPPED skipped}"
 [ "$FAILED" -eq 0 ]

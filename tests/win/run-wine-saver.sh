@@ -27,12 +27,12 @@ mkdir -p "$SHOTS"
 brightness() { import -window root "$1" && convert "$1" -colorspace Gray -format '%[fx:mean]' info:; }
 # True when a number is above a threshold.
 above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
-# Waits up to 30 s for the screen to be brighter than a threshold (the
-# saver drawn), then a second more for it to settle; prints the brightness
-# of the screenshot taken then.
+# Waits up to 30 s (times QV_WINE_SCALE, as every wait here) for the screen
+# to be brighter than a threshold (the saver drawn), then a second more for
+# it to settle; prints the brightness of the screenshot taken then.
 wait_sky() {
     local shot=$1 threshold=$2 mean=0
-    for _ in $(seq 1 60); do
+    for _ in $(seq 1 $((60 * QV_WINE_SCALE))); do
         mean=$(brightness "$shot")
         above "$mean" "$threshold" && break
         sleep 0.5
@@ -80,7 +80,7 @@ diff=$(compare -metric AE "$SHOTS/saver-1.png" "$SHOTS/saver-2.png" null: 2>&1 |
 check "the picture moves ($diff pixels changed in 2 s)" above "$diff" 1000
 check "still running before any input" kill -0 $pid
 xdotool key space
-for _ in $(seq 1 20); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+for _ in $(seq 1 $((20 * QV_WINE_SCALE))); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
 check "a key ends it" bash -c "! kill -0 $pid 2>/dev/null"
 kill $pid 2>/dev/null  # when the key did not end it (the exit code then says so)
 wait $pid
@@ -95,7 +95,7 @@ share=$(aurora_share "$SHOTS/saver-plain.png")
 check "without scenes: a plain sky (mean $plain), no aurora (green share $share)" \
     bash -c "awk -v v=$plain -v s=$share 'BEGIN { exit !(v > 0.03 && s < $AURORA) }'"
 xdotool mousemove 10 10 sleep 0.3 mousemove 300 300
-for _ in $(seq 1 20); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+for _ in $(seq 1 $((20 * QV_WINE_SCALE))); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
 check "a mouse movement ends it" bash -c "! kill -0 $pid 2>/dev/null"
 kill $pid 2>/dev/null
 wait $pid 2>/dev/null
@@ -104,7 +104,7 @@ wait $pid 2>/dev/null
 qv_wine_run "$p" $SAVER_LIMIT "$p/drive_c/windows/Quorvel.scr" /c &
 pid=$!
 box=
-for _ in $(seq 1 40); do
+for _ in $(seq 1 $((40 * QV_WINE_SCALE))); do
     box=$(xdotool search --name '^Quorvel$' 2>/dev/null | head -1)
     [ -n "$box" ] && break
     sleep 0.25
@@ -112,7 +112,7 @@ done
 import -window root "$SHOTS/settings.png"
 check "settings shows the note box" test -n "$box"
 [ -n "$box" ] && xdotool windowactivate "$box" 2>/dev/null; xdotool key Return
-for _ in $(seq 1 20); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
+for _ in $(seq 1 $((20 * QV_WINE_SCALE))); do kill -0 $pid 2>/dev/null || break; sleep 0.25; done
 check "the note closes with Return" bash -c "! kill -0 $pid 2>/dev/null"
 kill $pid 2>/dev/null
 wait $pid 2>/dev/null
