@@ -65,8 +65,9 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-BitReader ReadCodeTables(Unpacker& u, BitReader in) {
-    if (in.Pos() > kRefillTables) in = RefillAt(u, in);
+void ReadCodeTables(Unpacker& u, BitReader& reader) {
+    BitReader in = reader;
+    if (in.Pos() > kRefillTables) RefillAt(u, in);
     in.Refill();
     const uint32_t f = in.Peek16();
     u.AudioMode = (f & 0x8000) != 0;
@@ -90,7 +91,7 @@ BitReader ReadCodeTables(Unpacker& u, BitReader in) {
     uint8_t work[kMaxTableSize] = {};
     int32_t i = 0;
     while (i < tableSize) {
-        if (in.Pos() > kRefillLengths) in = RefillAt(u, in);
+        if (in.Pos() > kRefillLengths) RefillAt(u, in);
         in.Refill();
         const int32_t s = in.Decode(u.PreTable);
         if (s < 16) {
@@ -120,7 +121,7 @@ BitReader ReadCodeTables(Unpacker& u, BitReader in) {
     }
     std::memcpy(u.PreviousLengths, work, sizeof(work));
     u.TablesRead = true;
-    return in;
+    reader = in;
 }
 
 void StartEntry(Unpacker& u, bool solid) {
@@ -148,7 +149,7 @@ void ReadTrailingTables(Unpacker& u) {
     const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
     BitReader in = ReaderAt(u);
     if (in.Decode(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
-        in = ReadCodeTables(u, in);
+        ReadCodeTables(u, in);
     }
     StoreReader(u, in);
 }

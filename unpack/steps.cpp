@@ -19,5 +19,7 @@ int32_t DecodeSymbol(Unpacker& u, const HuffmanTable& table) {
 }
 
 void ReadCodeTables(Unpacker& u) {
-    StoreReader(u, ReadCodeTables(u, ReaderAt(u)));
+    BitReader in = ReaderAt(u);
+    ReadCodeTables(u, in);
+    StoreReader(u, in);
 }

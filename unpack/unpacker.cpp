@@ -70,10 +70,10 @@ void FillInput(Unpacker& u, bool first) {
     UpdateStepCheck(u);
 }
 
-BitReader RefillAt(Unpacker& u, BitReader in) {
+void RefillAt(Unpacker& u, BitReader& in) {
     StoreReader(u, in);
     FillInput(u, false);
-    return ReaderAt(u);
+    in = ReaderAt(u);
 }
 
 // ---------------------------------------------------------------------------
@@ -271,7 +271,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
     StartEntry(u, solid);
     FillInput(u, true);
     BitReader in = ReaderAt(u);
-    if (!solid) in = ReadCodeTables(u, in);
+    if (!solid) ReadCodeTables(u, in);
 
     // The loop's own state lives in locals (the compiler can't keep fields
     // in registers across stores into the window); the out-of-line steps
@@ -284,8 +284,13 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
     int32_t flushedPos = u.FlushedPos;
     bool audioMode = u.AudioMode;
     uint8_t* const out = u.Window;
-    // After a code-table block: its mode, and the refills it made.
-    auto tablesRead = [&] {
+    // A code-table block at the loop's reader, through a copy (as the
+    // refill and the multimedia run take it); then its mode, and the
+    // refills it made.
+    auto readTables = [&] {
+        BitReader reader = in;
+        ReadCodeTables(u, reader);
+        in = reader;
         stepCheckBits = (u.StepCheckPos + 1) * 8;
         audioMode = u.AudioMode;
     };
@@ -296,7 +301,9 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         if (in.BitPos() >= stepCheckBits) {
             if (OverrunPassed(u, in.Pos())) break;
             if (in.Pos() > kRefillStep) {
-                in = RefillAt(u, in);
+                BitReader reader = in;
+                RefillAt(u, reader);
+                in = reader;
                 stepCheckBits = (u.StepCheckPos + 1) * 8;
             }
         }
@@ -322,8 +329,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
             windowPos += k;
             outputLeft -= k;
             if (change) {
-                in = ReadCodeTables(u, in);
-                tablesRead();
+                readTables();
             }
             continue;
         }
@@ -423,8 +429,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         } while (windowPos < stopPos && in.Next <= checkNext);
         outputLeft = WrapAdd(outputLeft, runStart - windowPos);
         if (tables) {
-            in = ReadCodeTables(u, in);
-            tablesRead();
+            readTables();
         }
     }
     StoreReader(u, in);
