@@ -65,9 +65,9 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-void ReadCodeTables(Unpacker& u, BitReader& reader) {
+BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
     BitReader in = reader;
-    if (in.Pos() > kRefillTables) RefillAt(u, in);
+    if (in.Pos() > kRefillTables) in = RefillAt(u, in);
     in.Refill();
     const uint32_t f = in.Peek16();
     u.AudioMode = (f & 0x8000) != 0;
@@ -91,7 +91,7 @@ void ReadCodeTables(Unpacker& u, BitReader& reader) {
     uint8_t work[kMaxTableSize] = {};
     int32_t i = 0;
     while (i < tableSize) {
-        if (in.Pos() > kRefillLengths) RefillAt(u, in);
+        if (in.Pos() > kRefillLengths) in = RefillAt(u, in);
         in.Refill();
         const int32_t s = in.Decode(u.PreTable);
         if (s < 16) {
@@ -121,7 +121,7 @@ void ReadCodeTables(Unpacker& u, BitReader& reader) {
     }
     std::memcpy(u.PreviousLengths, work, sizeof(work));
     u.TablesRead = true;
-    reader = in;
+    return in;
 }
 
 void StartEntry(Unpacker& u, bool solid) {
@@ -149,7 +149,7 @@ void ReadTrailingTables(Unpacker& u) {
     const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
     BitReader in = ReaderAt(u);
     if (in.Decode(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
-        ReadCodeTables(u, in);
+        in = ReadCodeTables(u, in);
     }
     StoreReader(u, in);
 }

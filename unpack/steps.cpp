@@ -19,7 +19,5 @@ int32_t DecodeSymbol(Unpacker& u, const HuffmanTable& table) {
 }
 
 void ReadCodeTables(Unpacker& u) {
-    BitReader in = ReaderAt(u);
-    ReadCodeTables(u, in);
-    StoreReader(u, in);
+    StoreReader(u, ReadCodeTables(u, ReaderAt(u)));
 }

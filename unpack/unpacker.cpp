@@ -70,10 +70,10 @@ void FillInput(Unpacker& u, bool first) {
     UpdateStepCheck(u);
 }
 
-void RefillAt(Unpacker& u, BitReader& in) {
+BitReader RefillAt(Unpacker& u, const BitReader& in) {
     StoreReader(u, in);
     FillInput(u, false);
-    in = ReaderAt(u);
+    return ReaderAt(u);
 }
 
 // ---------------------------------------------------------------------------
@@ -271,7 +271,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
     StartEntry(u, solid);
     FillInput(u, true);
     BitReader in = ReaderAt(u);
-    if (!solid) ReadCodeTables(u, in);
+    if (!solid) in = ReadCodeTables(u, BitReader(in));
 
     // The loop's own state lives in locals (the compiler can't keep fields
     // in registers across stores into the window); the out-of-line steps
@@ -284,13 +284,8 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
     int32_t flushedPos = u.FlushedPos;
     bool audioMode = u.AudioMode;
     uint8_t* const out = u.Window;
-    // A code-table block at the loop's reader, through a copy (as the
-    // refill and the multimedia run take it); then its mode, and the
-    // refills it made.
-    auto readTables = [&] {
-        BitReader reader = in;
-        ReadCodeTables(u, reader);
-        in = reader;
+    // After a code-table block: its mode, and the refills it made.
+    auto tablesRead = [&] {
         stepCheckBits = (u.StepCheckPos + 1) * 8;
         audioMode = u.AudioMode;
     };
@@ -301,9 +296,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         if (in.BitPos() >= stepCheckBits) {
             if (OverrunPassed(u, in.Pos())) break;
             if (in.Pos() > kRefillStep) {
-                BitReader reader = in;
-                RefillAt(u, reader);
-                in = reader;
+                in = RefillAt(u, BitReader(in));
                 stepCheckBits = (u.StepCheckPos + 1) * 8;
             }
         }
@@ -329,7 +322,8 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
             windowPos += k;
             outputLeft -= k;
             if (change) {
-                readTables();
+                in = ReadCodeTables(u, BitReader(in));
+                tablesRead();
             }
             continue;
         }
@@ -429,7 +423,8 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         } while (windowPos < stopPos && in.Next <= checkNext);
         outputLeft = WrapAdd(outputLeft, runStart - windowPos);
         if (tables) {
-            readTables();
+            in = ReadCodeTables(u, BitReader(in));
+            tablesRead();
         }
     }
     StoreReader(u, in);
