@@ -3,8 +3,11 @@
 // (multimedia.cpp) to which the decoding loop (unpacker.cpp) hands long
 // multimedia stretches. They are built apart, so that the product builds
 // each for what it needs (cmake/product.cmake). Every function takes the
-// state record; the reader travels by value, so that the loop's copy never
-// has its address taken and stays in registers.
+// state record; the reader comes back by value and goes in as a reference
+// to a copy, so that the loop's reader never has its address taken and
+// stays in registers. (Not in by value: a 32-bit build realigns the stack
+// of a function that passes an aggregate by value, which costs the
+// decoding loop its frame register.)
 #pragma once
 
 #include <cstddef>
@@ -146,14 +149,14 @@ inline void StoreReader(Unpacker& u, const BitReader& in) {
 int32_t ReadPacked(Unpacker& u, uint8_t* destination, int32_t count);
 void FillInput(Unpacker& u, bool first);
 // A refill at the reader's position; the reader after it.
-BitReader RefillAt(Unpacker& u, BitReader in);
+BitReader RefillAt(Unpacker& u, const BitReader& in);
 
 // entry.cpp: building a table from code lengths; a code-table block read at
 // the reader's position (the reader after it); an entry's start (solid:
 // continuing the previous one's state); after its last step, the
 // code-table block that may follow (at the record's position).
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count);
-BitReader ReadCodeTables(Unpacker& u, BitReader in);
+BitReader ReadCodeTables(Unpacker& u, const BitReader& in);
 void StartEntry(Unpacker& u, bool solid);
 void ReadTrailingTables(Unpacker& u);
 

@@ -65,7 +65,8 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildFast(table);
 }
 
-BitReader ReadCodeTables(Unpacker& u, BitReader in) {
+BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
+    BitReader in = reader;
     if (in.Pos() > kRefillTables) in = RefillAt(u, in);
     in.Refill();
     const uint32_t f = in.Peek16();

@@ -70,7 +70,7 @@ void FillInput(Unpacker& u, bool first) {
     UpdateStepCheck(u);
 }
 
-BitReader RefillAt(Unpacker& u, BitReader in) {
+BitReader RefillAt(Unpacker& u, const BitReader& in) {
     StoreReader(u, in);
     FillInput(u, false);
     return ReaderAt(u);
@@ -271,7 +271,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
     StartEntry(u, solid);
     FillInput(u, true);
     BitReader in = ReaderAt(u);
-    if (!solid) in = ReadCodeTables(u, in);
+    if (!solid) in = ReadCodeTables(u, BitReader(in));
 
     // The loop's own state lives in locals (the compiler can't keep fields
     // in registers across stores into the window); the out-of-line steps
@@ -296,7 +296,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         if (in.BitPos() >= stepCheckBits) {
             if (OverrunPassed(u, in.Pos())) break;
             if (in.Pos() > kRefillStep) {
-                in = RefillAt(u, in);
+                in = RefillAt(u, BitReader(in));
                 stepCheckBits = (u.StepCheckPos + 1) * 8;
             }
         }
@@ -322,7 +322,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
             windowPos += k;
             outputLeft -= k;
             if (change) {
-                in = ReadCodeTables(u, in);
+                in = ReadCodeTables(u, BitReader(in));
                 tablesRead();
             }
             continue;
@@ -423,7 +423,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         } while (windowPos < stopPos && in.Next <= checkNext);
         outputLeft = WrapAdd(outputLeft, runStart - windowPos);
         if (tables) {
-            in = ReadCodeTables(u, in);
+            in = ReadCodeTables(u, BitReader(in));
             tablesRead();
         }
     }
