@@ -101,6 +101,20 @@ struct Recorder {
     }
 };
 
+// One whole run of the archive "#101" that `archive` answers to, into
+// the files `rec` names; the hooks and buffers go again afterwards.
+inline void ExtractWith(ExtractRun& run, TAbstractStream& archive, TMyFileStream& target,
+                        Recorder& rec) {
+    BuildCrcTable();
+    run.ArchiveName = "#101";
+    run.ArchiveStream = &archive;
+    run.TargetStream = &target;
+    rec.Install(run);
+    ExtractArchive(run);
+    Recorder::Uninstall(run);
+    ReleaseBuffers(run);
+}
+
 // A fresh, empty folder below the system's temporary folder, removed again
 // by the destructor.
 // "qv-TAG-" and a random number: the tests run in processes of their own,

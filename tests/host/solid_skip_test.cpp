@@ -7,6 +7,7 @@
 #include "pack/compressor.h"
 #include "tests/common/archive_fixture.h"
 
+using qvtest::ExtractWith;
 using qvtest::MemoryStream;
 using qvtest::ReadAll;
 using qvtest::Recorder;
@@ -40,24 +41,15 @@ TEST(SolidSkipMode, EntryAfterASkippedOneDecodesWhole) {
     w.Packed("b", packed[1].Data, b, 0x8050);
     w.Packed("c", packed[2].Data, c, 0x8050);
 
-    BuildCrcTable();
     ExtractRun run;
     MemoryStream archive;
     archive.Bytes = w.Bytes;
     TMyFileStream target;
-    run.ArchiveName = "#101";
-    run.ArchiveStream = &archive;
-    run.TargetStream = &target;
     ScratchDir dir("solid-skip");
     Recorder rec;
     rec.Dir = dir.Path.string();
     rec.EmptyFor = {"b"};
-    rec.Install(run);
-    ExtractArchive(run);
-    Recorder::Uninstall(run);
-    run.ArchiveStream = nullptr;
-    run.TargetStream = nullptr;
-    ReleaseBuffers(run);
+    ExtractWith(run, archive, target, rec);
 
     EXPECT_EQ(run.ExtractResult, 11);
     EXPECT_EQ(rec.Status, (std::vector<std::string>{"extracting " + rec.Dir + "/a", "skipped b",

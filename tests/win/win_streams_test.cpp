@@ -6,6 +6,7 @@
 #include "base/platform.h"
 #include "tests/common/archive_fixture.h"
 
+using qvtest::ExtractWith;
 using qvtest::ReadAll;
 using qvtest::Recorder;
 using qvtest::ScratchDir;
@@ -99,22 +100,13 @@ TEST(WinFileStream, PartialFileFitsInTheLongestFolder) {
 }
 
 TEST(WinExtraction, RunFromTheEmbeddedResource) {
-    BuildCrcTable();
     ExtractRun run;
     ScratchDir dir("win-run");
     TMyResourceStream archive;
     TMyFileStream target;
-    run.ArchiveName = "#101";
-    run.ArchiveStream = &archive;
-    run.TargetStream = &target;
     Recorder rec;
     rec.Dir = dir.Path.string();
-    rec.Install(run);
-    ExtractArchive(run);
-    Recorder::Uninstall(run);
-    run.ArchiveStream = nullptr;
-    run.TargetStream = nullptr;
-    ReleaseBuffers(run);
+    ExtractWith(run, archive, target, rec);
     EXPECT_EQ(run.ExtractResult, 0);
     EXPECT_EQ(rec.Asked, (std::vector<std::string>{"stored.txt", "packed.txt"}));
     EXPECT_TRUE(rec.Errors.empty());
