@@ -14,12 +14,22 @@ qv_ensure_display() {
         grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix && continue
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
         QV_XVFB_PID=$!
-        sleep 1
-        if kill -0 "$QV_XVFB_PID" 2>/dev/null; then
-            export DISPLAY=":$n"
-            trap 'kill $QV_XVFB_PID 2>/dev/null' EXIT
-            return 0
-        fi
+        # The display is ours only once its lock names our server and it
+        # listens: two runners side by side may pick the same free number,
+        # and the loser's server can outlive a fixed wait, so that runner
+        # would draw on the winner's display until the winner stops it.
+        local tick
+        for tick in $(seq 20); do
+            kill -0 "$QV_XVFB_PID" 2>/dev/null || break
+            if [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$n-lock")" = "$QV_XVFB_PID" ] &&
+                grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix; then
+                export DISPLAY=":$n"
+                trap 'kill $QV_XVFB_PID 2>/dev/null' EXIT
+                return 0
+            fi
+            sleep 0.25
+        done
+        kill "$QV_XVFB_PID" 2>/dev/null
     done
     echo "could not start Xvfb" >&2
     return 1
