@@ -31,7 +31,7 @@ struct EntryOutput {
 // archive's name, installs its hooks, and runs ExtractArchive.
 struct ExtractRun : ArchiveRun {
     TMyFileStream* TargetStream = nullptr;
-    // The decoder's 1 MB history window, zero-filled, held only during a run.
+    // The decoder's 1 MB history window, held only during a run.
     uint8_t* Window = nullptr;
     EntryOutput Output;
     // The decoder's state; its hooks are the run's archive, target and

@@ -137,8 +137,7 @@ void StartEntry(Unpacker& u, bool solid) {
     u.RecentIndex = 0;
     u.PrevMatchDistance = 0;
     u.PrevMatchLength = 0;
-    if (!u.WindowZero) std::memset(u.Window, 0, kWindowSize);
-    u.WindowZero = false;
+    u.WindowFilled = 0;
     std::memset(u.PreviousLengths, 0, sizeof(u.PreviousLengths));
     u.WindowPos = 0;
     u.FlushedPos = 0;
@@ -157,10 +156,11 @@ void ReadTrailingTables(Unpacker& u) {
 void CopyStored(Unpacker& u, int32_t packedSize, int32_t unpackedSize) {
     u.PackedRemaining = packedSize;
     u.OutputLeft = unpackedSize;
-    u.WindowZero = false;
     for (;;) {
         const int32_t got = ReadPacked(u, u.Window, kStoredPiece);
         if (got <= 0) return;
+        // The piece stays in the window, where a solid entry after it finds it.
+        u.WindowFilled = std::max(u.WindowFilled, got);
         const int32_t n = got < u.OutputLeft ? got : u.OutputLeft;
         // Nothing is written once the unpacked size is reached, nor for a
         // size of 2^31 or more (a negative count).

@@ -158,6 +158,16 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
     int32_t pos = windowPos & kWindowMask;
     windowPos = pos + length;
     const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
+    // A source at or past the write position (a distance beyond the
+    // window's start, 0, or the whole window) before the window has
+    // wrapped: its bytes past what was written read as zeros. Cleared
+    // here, before the copy reads them; the copy writes each only after
+    // reading it there.
+    if (__builtin_expect(from >= pos, 0) && u.WindowFilled < kWindowSize) {
+        const int32_t start = std::max({from, pos, u.WindowFilled});
+        const int32_t end = std::min(from + length, kWindowSize);
+        if (start < end) std::memset(window + start, 0, static_cast<size_t>(end - start));
+    }
     if (pos + length <= kWindowSize && from + length <= kWindowSize) {
         // Neither end wraps. With the source at least 8 bytes behind (or,
         // seen the other way round, at least 8 ahead), wide pieces read
@@ -258,7 +268,7 @@ void ResetUnpacker(Unpacker& u, const UnpackHooks& hooks, uint8_t* window, bool 
     u.Output = hooks.Output;
     u.Progress = hooks.Progress;
     u.Window = window;
-    u.WindowZero = windowZero;
+    u.WindowFilled = windowZero ? kWindowSize : 0;
 }
 
 bool TablesRead(const Unpacker& u) {
@@ -302,7 +312,11 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         }
         in.Refill();
         if ((outputLeft & (kProgressInterval - 1)) == 0) ReportProgress(u, outputLeft);
-        windowPos &= kWindowMask;
+        // The window has filled once its write position wraps.
+        if (windowPos >= kWindowSize) {
+            windowPos -= kWindowSize;
+            u.WindowFilled = kWindowSize;
+        }
         if (((flushedPos - windowPos) & kWindowMask) < kFlushGuard && flushedPos != windowPos) {
             FlushWindow(u, windowPos);
             flushedPos = windowPos;
@@ -429,6 +443,8 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
     }
     StoreReader(u, in);
     u.WindowPos = windowPos;
+    u.WindowFilled = std::max(u.WindowFilled, windowPos & kWindowMask);
+    if (windowPos >= kWindowSize) u.WindowFilled = kWindowSize;
     u.OutputLeft = outputLeft;
     ReadTrailingTables(u);
     FlushWindow(u, u.WindowPos);

@@ -36,9 +36,10 @@ struct UnpackHooks {
 struct Unpacker;
 
 // Starts a run: the state of a fresh process (every field cleared, every
-// table the empty code), with the run's hooks and window. windowZero: the
-// window is all zeros (freshly allocated), so a first non-solid entry need
-// not clear it.
+// table the empty code), with the run's hooks and window. The window need
+// not be cleared: the decoder reads only bytes that its entries wrote, and
+// zeros for the rest. windowZero: it is all zeros, which a solid first
+// entry may then read as history.
 void ResetUnpacker(Unpacker& u, const UnpackHooks& hooks, uint8_t* window, bool windowZero);
 // Decodes the next packed entry, of packedSize bytes into unpackedSize;
 // solid continues the previous entry's state.

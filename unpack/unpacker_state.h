@@ -123,9 +123,12 @@ struct Unpacker {
     UnpackHook<OutputSink> Output;
     UnpackHook<ProgressReport> Progress;
     uint8_t* Window = nullptr;  // the run's 1 MB window (also the stored-copy buffer)
-    // The window is all zeros (freshly allocated), so that a non-solid
-    // entry need not clear it; an entry's writes clear the flag.
-    bool WindowZero = false;
+    // What of the window holds bytes: [0, WindowFilled) at an entry's
+    // start, and up to the write position while the window fills for the
+    // first time; all of it once the write position has wrapped. A byte
+    // past both was never written and reads as zero (a match reaching
+    // there clears it first), so an entry never clears the whole window.
+    int32_t WindowFilled = 0;
     int32_t PackedRemaining = 0;
     int32_t OutputLeft = 0;
 

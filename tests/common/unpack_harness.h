@@ -58,10 +58,12 @@ struct Sink {
 // over a sequence of entries, from a fresh state, with the window kept
 // between them as the driver does.
 struct Fast {
-    std::vector<uint8_t> WindowMemory = std::vector<uint8_t>(kWindowSize, 0);
+    // Uncleared, as the driver hands it over: every byte the decoder reads
+    // must be one it wrote, or a zero.
+    std::vector<uint8_t> WindowMemory = std::vector<uint8_t>(kWindowSize, 0xA5);
     std::unique_ptr<Unpacker> State = std::make_unique<Unpacker>();
     explicit Fast(const UnpackHooks& hooks) {
-        ResetUnpacker(*State, hooks, WindowMemory.data(), true);
+        ResetUnpacker(*State, hooks, WindowMemory.data(), false);
     }
     void Unpack(int32_t packed, int32_t size, bool solid) {
         UnpackEntry(*State, packed, size, solid);
