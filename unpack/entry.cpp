@@ -31,6 +31,10 @@ void BuildFast(HuffmanTable& t) {
                                        ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
                                        : kFastSlow;
             const uint32_t stop = std::min(end, prefix + group);
+            // Groups of four and more (codes of up to kFastBits - 2 bits)
+            // start at a multiple of their size: filled a word at a time.
+            const uint64_t four = entry * 0x0001000100010001ull;
+            for (; prefix + 4 <= stop; prefix += 4) std::memcpy(t.Fast + prefix, &four, 8);
             for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
         }
     }
@@ -42,8 +46,17 @@ void BuildFast(HuffmanTable& t) {
 // Any lengths are built, complete or not (the damage policy in
 // unpacker_state.h).
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
+    // Counted in two halves, so that runs of equal lengths don't wait on
+    // the same counter.
     int32_t lengthCount[16] = {};
-    for (int32_t i = 0; i < count; ++i) lengthCount[lengths[i] & 15] += 1;
+    int32_t oddCount[16] = {};
+    int32_t i = 0;
+    for (; i + 1 < count; i += 2) {
+        lengthCount[lengths[i] & 15] += 1;
+        oddCount[lengths[i + 1] & 15] += 1;
+    }
+    if (i < count) lengthCount[lengths[i] & 15] += 1;
+    for (int32_t k = 1; k < 16; ++k) lengthCount[k] += oddCount[k];
     lengthCount[0] = 0;
     table.LengthLimit[0] = 0;
     table.LengthStart[0] = 0;
@@ -57,7 +70,7 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
         table.LengthStart[k] = table.LengthStart[k - 1] + lengthCount[k - 1];
         next[k] = table.LengthStart[k];
     }
-    for (int32_t i = 0; i < count; ++i) {
+    for (i = 0; i < count; ++i) {
         const int32_t len = lengths[i] & 15;
         if (len != 0) table.SortedSymbols[next[len]++] = i;
     }
