@@ -92,6 +92,21 @@ struct BitReader {
         Skip(n);
         return value;
     }
+    // A field of n bits, 0..16 (two shifts, so that 0 needs no test).
+    QV_HOT int32_t Extra(uint32_t n) {
+        const auto value = static_cast<int32_t>((Bits >> 1) >> (kWordBits - 1 - n));
+        Skip(n);
+        return value;
+    }
+    // A step entry's value plus its extra bits, code and extra bits
+    // skipped; needs as many valid bits as the entry takes (at least 1).
+    QV_HOT int32_t TakeStep(uint32_t step) {
+        const uint32_t taken = step & kFastLengthMask;
+        const uint32_t extra = (step >> kStepExtraShift) & 31;
+        const auto bits = static_cast<uint32_t>(Bits >> (kWordBits - taken)) & ((1u << extra) - 1);
+        Skip(step);
+        return static_cast<int32_t>((step >> kStepValueShift) + bits);
+    }
     // One symbol; needs 16 valid bits (what the format's rule peeks).
     QV_HOT int32_t Decode(const HuffmanTable& table) {
         int32_t symbol;
@@ -156,6 +171,9 @@ BitReader RefillAt(Unpacker& u, const BitReader& in);
 // continuing the previous one's state); after its last step, the
 // code-table block that may follow (at the record's position).
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count);
+// The same, and the table's step entries from each symbol's (kStepOf).
+void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count, uint32_t* steps,
+                const uint32_t* stepOf);
 BitReader ReadCodeTables(Unpacker& u, const BitReader& in);
 void StartEntry(Unpacker& u, bool solid);
 void ReadTrailingTables(Unpacker& u);

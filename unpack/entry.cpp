@@ -16,7 +16,9 @@ namespace {
 // one index of the rule (past the sorted symbols: the first one). A
 // multimedia table keeps its block-change symbol out of the fast entries,
 // so that a fast hit there is always a byte.
-void BuildFast(HuffmanTable& t) {
+// With steps, the step entries alike: a symbol's own (stepOf) plus the code's
+// length, unless the entry takes more bits than a refill leaves.
+void BuildFast(HuffmanTable& t, uint32_t* steps, const uint32_t* stepOf) {
     const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
     constexpr uint32_t kPrefixes = 1u << kFastBits;
     uint32_t prefix = 0;
@@ -31,6 +33,11 @@ void BuildFast(HuffmanTable& t) {
                                        ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
                                        : kFastSlow;
             const uint32_t stop = std::min(end, prefix + group);
+            if (steps != nullptr) {
+                uint32_t step = stepOf[symbol] + static_cast<uint32_t>(n);
+                if (static_cast<int32_t>(step & kFastLengthMask) > BitReader::kMinBits) step = 0;
+                for (uint32_t p = prefix; p < stop; ++p) steps[p] = step;
+            }
             // Groups of four and more (codes of up to kFastBits - 2 bits)
             // start at a multiple of their size: filled a word at a time.
             const uint64_t four = entry * 0x0001000100010001ull;
@@ -38,14 +45,13 @@ void BuildFast(HuffmanTable& t) {
             for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
         }
     }
+    if (steps != nullptr) std::fill(steps + prefix, steps + kPrefixes, 0u);
     for (; prefix < kPrefixes; ++prefix) t.Fast[prefix] = kFastSlow;
 }
 
-}  // namespace
-
 // Any lengths are built, complete or not (the damage policy in
 // unpacker_state.h).
-void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
+void BuildCode(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     // Counted in two halves, so that runs of equal lengths don't wait on
     // the same counter.
     int32_t lengthCount[16] = {};
@@ -75,7 +81,19 @@ void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
         if (len != 0) table.SortedSymbols[next[len]++] = i;
     }
     table.SymbolCount = count;
-    BuildFast(table);
+}
+
+}  // namespace
+
+void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
+    BuildCode(lengths, table, count);
+    BuildFast(table, nullptr, nullptr);
+}
+
+void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count, uint32_t* steps,
+                const uint32_t* stepOf) {
+    BuildCode(lengths, table, count);
+    BuildFast(table, steps, stepOf);
 }
 
 BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
@@ -127,8 +145,9 @@ BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
             BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
         }
     } else {
-        BuildTable(work, u.LiteralTable, kLiteralSymbols);
-        BuildTable(work + kLiteralSymbols, u.DistanceTable, kDistanceSymbols);
+        BuildTable(work, u.LiteralTable, kLiteralSymbols, u.LiteralSteps, kStepOf.Literal);
+        BuildTable(work + kLiteralSymbols, u.DistanceTable, kDistanceSymbols, u.DistanceSteps,
+                   kStepOf.Distance);
         BuildTable(work + kLiteralSymbols + kDistanceSymbols, u.RepeatLengthTable,
                    kRepeatLengthSymbols);
     }

@@ -212,9 +212,9 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
 // ---------------------------------------------------------------------------
 // Multimedia decoding
 
-// A fast literal-table entry of a literal byte (symbol below 256).
-QV_HOT bool IsFastLiteral(uint32_t entry) {
-    return entry - 1u < (256u << kFastSymbolShift) - 1u;
+// A literal-table step entry of a literal byte (symbol below 256).
+QV_HOT bool IsLiteralStep(uint32_t step) {
+    return step - 1u < (256u << kStepValueShift) - 1u;
 }
 // Literals that a run decodes after the first one from the same refill: a
 // refill leaves kMinBits valid bits, each literal takes up to kFastBits,
@@ -363,75 +363,88 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         // between refills of a 32-bit reader (RefillAfter).
         constexpr int32_t kLengthExtra = kSlots.LengthExtraBits[kRepeatLengthSymbols - 1];
         constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
+        constexpr int32_t kMaxLiteralStepBits = kMaxCodeLength + kLengthExtra;
+        constexpr int32_t kMaxDistanceExtra = kSlots.DistanceExtraBits[kDistanceSymbols - 1];
         do {
             in.Refill();
-            uint32_t entry = u.LiteralTable.Fast[in.Bits >> (kWordBits - kFastBits)];
-            if (IsFastLiteral(entry)) {
+            uint32_t step = u.LiteralSteps[in.Bits >> (kWordBits - kFastBits)];
+            if (IsLiteralStep(step)) {
                 // A literal, and more of them from the same refill, each a
                 // step of its own whose top is quiet: a fast code leaves at
                 // least kFastBits valid bits for the next lookup.
-                in.Skip(entry);
-                out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
+                in.Skip(step);
+                out[windowPos++] = static_cast<uint8_t>(step >> kStepValueShift);
                 if (in.Next > checkNext) continue;
                 for (int32_t k = 0; k < kMoreLiterals && windowPos < stopPos; ++k) {
-                    entry = u.LiteralTable.Fast[in.Bits >> (kWordBits - kFastBits)];
-                    if (!IsFastLiteral(entry)) break;
-                    in.Skip(entry);
-                    out[windowPos++] = static_cast<uint8_t>(entry >> kFastSymbolShift);
+                    step = u.LiteralSteps[in.Bits >> (kWordBits - kFastBits)];
+                    if (!IsLiteralStep(step)) break;
+                    in.Skip(step);
+                    out[windowPos++] = static_cast<uint8_t>(step >> kStepValueShift);
                 }
                 continue;
             }
-            const int32_t s = entry != kFastSlow ? (in.Skip(entry),
-                                                    static_cast<int32_t>(entry >> kFastSymbolShift))
-                                                 : in.DecodeSlow(u.LiteralTable);
-            if (s < 256) {
-                out[windowPos++] = static_cast<uint8_t>(s);
-                continue;
+            // A longer code: the format's rule, and its symbol's entry.
+            if (step == 0) {
+                const uint32_t code = BitReader::SlowEntry(u.LiteralTable, in.Peek16());
+                step = kStepOf.Literal[code >> kFastSymbolShift] + (code & kFastLengthMask);
             }
             // Every kind of match ends in the one copy below.
             int32_t length;
             int32_t distance;
-            if (s >= kSymbolMatchFirst) {
-                // Length slot with its extra bits, a distance symbol with its
-                // extra bits, then the far-distance bumps.
-                const int32_t slot = s - kSymbolMatchFirst;
-                length = kSlots.LengthBase[slot] + 3;
-                in.RefillAfter<kMaxCodeLength, kLengthExtra>();
-                if (kSlots.LengthExtraBits[slot] > 0)
-                    length += in.Field(kSlots.LengthExtraBits[slot]);
-                in.RefillAfter<kMaxCodeLength + kLengthExtra, 16>();
-                const int32_t d = in.Decode(u.DistanceTable);
-                distance = kSlots.DistanceBase[d] + 1;
-                in.RefillAfter<2 * kMaxCodeLength + kLengthExtra, 16>();
-                if (kSlots.DistanceExtraBits[d] > 0)
-                    distance += in.Field(kSlots.DistanceExtraBits[d]);
+            if (step >= kStepMatch << kStepValueShift) {
+                // A length slot with its extra bits, a distance code with
+                // its extra bits, then the far-distance bumps.
+                length = in.TakeStep(step) - static_cast<int32_t>(kStepMatch);
+                in.RefillAfter<kMaxLiteralStepBits, kFastBits + kMaxDistanceExtra>();
+                const uint32_t d = u.DistanceSteps[in.Bits >> (kWordBits - kFastBits)];
+                if (d != 0) {
+                    distance = in.TakeStep(d);
+                } else {
+                    const uint32_t code = BitReader::SlowEntry(u.DistanceTable, in.Peek16());
+                    const uint32_t ds = kStepOf.Distance[code >> kFastSymbolShift];
+                    in.Skip(code);
+                    in.RefillAfter<kMaxLiteralStepBits + kMaxCodeLength, kMaxDistanceExtra>();
+                    distance = static_cast<int32_t>(ds >> kStepValueShift) +
+                               in.Extra((ds >> kStepExtraShift) & 31);
+                }
                 if (distance >= kFarDistance2) length += 1;
                 if (distance >= kFarDistance1) length += 1;
-            } else if (s == kSymbolBlockChange) {
-                tables = true;
-                break;
-            } else if (s == kSymbolRepeatMatch) {
-                length = u.PrevMatchLength;
-                distance = u.PrevMatchDistance;
-                // A repeat before any match produces nothing: the next top
-                // is on the same count and reports again if this one did.
-                if (length == 0) stopPos = windowPos;
-            } else if (s < kSymbolShortFirst) {
-                distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
-                in.RefillAfter<kMaxCodeLength, 16>();
-                const int32_t r = in.Decode(u.RepeatLengthTable);
-                length = kSlots.LengthBase[r] + 2;
-                in.RefillAfter<2 * kMaxCodeLength, kLengthExtra>();
-                if (kSlots.LengthExtraBits[r] > 0) length += in.Field(kSlots.LengthExtraBits[r]);
-                if (distance >= kFarDistance2) length += 1;
-                if (distance >= kFarDistance1) length += 1;
-                if (distance >= kRecentNearLimit) length += 1;
             } else {
-                const int32_t k = s - kSymbolShortFirst;
-                in.RefillAfter<kMaxCodeLength, kShortExtra>();
-                distance =
-                    kSlots.ShortDistanceBase[k] + 1 + in.Field(kSlots.ShortDistanceExtraBits[k]);
-                length = 2;
+                // A symbol without extra bits of its own.
+                const int32_t s = static_cast<int32_t>(step >> kStepValueShift);
+                in.Skip(step);
+                if (s < 256) {
+                    out[windowPos++] = static_cast<uint8_t>(s);
+                    continue;
+                }
+                if (s == kSymbolBlockChange) {
+                    tables = true;
+                    break;
+                }
+                if (s == kSymbolRepeatMatch) {
+                    length = u.PrevMatchLength;
+                    distance = u.PrevMatchDistance;
+                    // A repeat before any match produces nothing: the next top
+                    // is on the same count and reports again if this one did.
+                    if (length == 0) stopPos = windowPos;
+                } else if (s < kSymbolShortFirst) {
+                    distance = u.RecentDistances[WrapAdd(u.RecentIndex, 256 - s) & 3];
+                    in.RefillAfter<kMaxCodeLength, 16>();
+                    const int32_t r = in.Decode(u.RepeatLengthTable);
+                    length = kSlots.LengthBase[r] + 2;
+                    in.RefillAfter<2 * kMaxCodeLength, kLengthExtra>();
+                    if (kSlots.LengthExtraBits[r] > 0)
+                        length += in.Field(kSlots.LengthExtraBits[r]);
+                    if (distance >= kFarDistance2) length += 1;
+                    if (distance >= kFarDistance1) length += 1;
+                    if (distance >= kRecentNearLimit) length += 1;
+                } else {
+                    const int32_t k = s - kSymbolShortFirst;
+                    in.RefillAfter<kMaxCodeLength, kShortExtra>();
+                    distance = kSlots.ShortDistanceBase[k] + 1 +
+                               in.Field(kSlots.ShortDistanceExtraBits[k]);
+                    length = 2;
+                }
             }
             CopyMatch(u, length, distance, windowPos);
         } while (windowPos < stopPos && in.Next <= checkNext);

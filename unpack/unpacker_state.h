@@ -101,6 +101,55 @@ static_assert(kFastBits <= kFastLengthMask && (kLiteralSymbols << kFastSymbolShi
 // A fast entry for longer codes; real entries have a length of 1 or more.
 constexpr uint16_t kFastSlow = 0;
 
+// A step entry: what one lookup of kFastBits bits tells an LZ step, for the
+// literal table (Unpacker::LiteralSteps) and the distance table
+// (DistanceSteps), derived from the same code as the table's Fast entries.
+//   bits 0..5    the code's length plus the count of extra bits after it:
+//                the reader skips the entry itself, code and extra bits
+//                in one shift, as it skips a Fast entry;
+//   bits 6..10   the count of extra bits (0..16);
+//   bits 11..31  the value the extra bits are added to: a distance's base
+//                + 1; a literal table's symbol, but for a match slot
+//                (270..297) kStepMatch plus its length base + 3.
+// 0: no entry (a longer code, or one that a reader can't take with its
+// extra bits from one refill): the format's rule decodes the code, and
+// kStepOf gives the entry for its symbol.
+constexpr int kStepExtraShift = 6;
+constexpr int kStepValueShift = 11;
+constexpr uint32_t kStepMatch = 1u << 20;
+
+struct StepTables {
+    uint32_t Literal[kLiteralSymbols];
+    uint32_t Distance[kDistanceSymbols];
+};
+
+// Each symbol's step entry less its code's length (which a table adds).
+constexpr StepTables MakeStepTables() {
+    StepTables t{};
+    for (uint32_t s = 0; s < kLiteralSymbols; ++s) t.Literal[s] = s << kStepValueShift;
+    for (int slot = 0; slot < kRepeatLengthSymbols; ++slot) {
+        const uint32_t extra = kSlots.LengthExtraBits[slot];
+        const uint32_t value = kStepMatch + static_cast<uint32_t>(kSlots.LengthBase[slot]) + 3;
+        t.Literal[kSymbolMatchFirst + slot] =
+            value << kStepValueShift | extra << kStepExtraShift | extra;
+    }
+    for (int d = 0; d < kDistanceSymbols; ++d) {
+        const uint32_t extra = kSlots.DistanceExtraBits[d];
+        const uint32_t value = static_cast<uint32_t>(kSlots.DistanceBase[d]) + 1;
+        t.Distance[d] = value << kStepValueShift | extra << kStepExtraShift | extra;
+    }
+    return t;
+}
+inline constexpr StepTables kStepOf = MakeStepTables();
+// Every value fits above the shift, and the match flag above every length
+// and below the top bit's overflow; the longest code with the most extra
+// bits fits the length field.
+static_assert(kSlots.DistanceBase[kDistanceSymbols - 1] + 1 < (1 << (32 - kStepValueShift)));
+static_assert(kSlots.LengthBase[kRepeatLengthSymbols - 1] + 3 < kStepMatch &&
+              2 * kStepMatch <= (1u << (32 - kStepValueShift)));
+static_assert(kMaxCodeLength + 16 <= kFastLengthMask &&
+              16 < (1 << (kStepValueShift - kStepExtraShift)));
+
 // A canonical-Huffman decode table. The limits and starts define the code;
 // Fast is derived from them at build time and gives the same symbol and
 // length for every code of kFastBits bits or less. An all-zero table is the
@@ -148,6 +197,8 @@ struct Unpacker {
     // block was read since the last reset.
     HuffmanTable LiteralTable;
     HuffmanTable DistanceTable;
+    uint32_t LiteralSteps[1 << kFastBits];  // step entries of the two tables
+    uint32_t DistanceSteps[1 << kFastBits];
     HuffmanTable RepeatLengthTable;
     HuffmanTable PreTable;
     HuffmanTable AudioTables[kMaxChannels];
