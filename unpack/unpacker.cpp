@@ -127,6 +127,13 @@ void FlushWindow(Unpacker& u, int32_t windowPos) {
 // ---------------------------------------------------------------------------
 // LZ decoding
 
+// A match copy's piece: two machine words.
+constexpr int32_t kCopyPiece = 2 * sizeof(BitWord);
+QV_HOT void CopyPiece(uint8_t* to, const uint8_t* from) {
+    uint8_t v[kCopyPiece];
+    std::memcpy(v, from, sizeof(v));
+    std::memcpy(to, v, sizeof(v));
+}
 QV_HOT void Copy8(uint8_t* to, const uint8_t* from) {
     uint64_t v;
     std::memcpy(&v, from, sizeof(v));
@@ -167,6 +174,24 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
         const int32_t start = std::max({from, pos, u.WindowFilled});
         const int32_t end = std::min(from + length, kWindowSize);
         if (start < end) std::memset(window + start, 0, static_cast<size_t>(end - start));
+    }
+    // Whole pieces from a source at least a piece behind (or ahead) read
+    // only bytes that are already final. The last piece may write past the
+    // match's end: those bytes are history still, so they are read before
+    // and written back after.
+    if (distance >= kCopyPiece && distance <= kWindowSize - kCopyPiece &&
+        pos + length <= kWindowSize - kCopyPiece && from + length <= kWindowSize - kCopyPiece) {
+        uint8_t* d = window + pos;
+        const uint8_t* f = window + from;
+        uint8_t after[kCopyPiece];
+        std::memcpy(after, d + length, kCopyPiece);
+        int32_t o = 0;
+        do {
+            CopyPiece(d + o, f + o);
+            o += kCopyPiece;
+        } while (o < length);
+        std::memcpy(d + length, after, kCopyPiece);
+        return;
     }
     if (pos + length <= kWindowSize && from + length <= kWindowSize) {
         // Neither end wraps. With the source at least 8 bytes behind (or,
