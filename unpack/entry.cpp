@@ -23,8 +23,10 @@ void BuildFast(HuffmanTable& t, uint32_t* steps, const uint32_t* stepOf) {
     constexpr uint32_t kPrefixes = 1u << kFastBits;
     uint32_t prefix = 0;
     for (int32_t n = 1; n <= kFastBits; ++n) {
-        const uint32_t end =
-            std::min<uint32_t>(kPrefixes, (static_cast<uint32_t>(t.LengthLimit[n]) + 63) >> 6);
+        constexpr int kDropped = 16 - kFastBits;  // bits of a limit below the prefix
+        const uint32_t end = std::min<uint32_t>(
+            kPrefixes,
+            (static_cast<uint32_t>(t.LengthLimit[n]) + (1u << kDropped) - 1) >> kDropped);
         const uint32_t group = 1u << (kFastBits - n);
         for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
             const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
