@@ -8,47 +8,64 @@
 
 namespace {
 
+// Sets entries[prefix, stop) to entry, a 64-bit word at a time: a group of
+// a word's worth of entries or more (the codes shorter by two bits or more,
+// or by one, than kFastBits) starts at a multiple of its size.
+template <typename Entry>
+void FillGroup(Entry* entries, uint32_t prefix, uint32_t stop, Entry entry) {
+    constexpr uint32_t kPerWord = 8 / sizeof(Entry);
+    uint64_t word = 0;
+    for (uint32_t k = 0; k < kPerWord; ++k)
+        word |= static_cast<uint64_t>(entry) << (8 * sizeof(Entry) * k);
+    for (; prefix + kPerWord <= stop; prefix += kPerWord) std::memcpy(entries + prefix, &word, 8);
+    for (; prefix < stop; ++prefix) entries[prefix] = entry;
+}
+
 // One entry per kFastBits-bit prefix. The limits of lengths up to kFastBits
 // are multiples of 2^(16 - kFastBits) or the cap 0xFFFF (which every f with
 // its lowest bit clear is below), so the prefix alone decides whether the
 // code is that short, and then which symbol it is: the prefixes of length n
 // run from limit[n-1] to limit[n], and each 2^(kFastBits - n) of them are
-// one index of the rule (past the sorted symbols: the first one). A
-// multimedia table keeps its block-change symbol out of the fast entries,
-// so that a fast hit there is always a byte.
-// With steps, the step entries alike: a symbol's own (stepOf) plus the code's
-// length, unless the entry takes more bits than a refill leaves.
-void BuildFast(HuffmanTable& t, uint32_t* steps, const uint32_t* stepOf) {
-    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
+// one index of the rule (past the sorted symbols: the first one). The
+// entry for a symbol and its code's length is make(symbol, length); the
+// prefixes of longer codes get 0.
+template <typename Entry, typename Make>
+void FillPrefixes(const HuffmanTable& t, Entry* entries, Make make) {
     constexpr uint32_t kPrefixes = 1u << kFastBits;
+    constexpr int kDropped = 16 - kFastBits;  // bits of a limit below the prefix
     uint32_t prefix = 0;
     for (int32_t n = 1; n <= kFastBits; ++n) {
-        constexpr int kDropped = 16 - kFastBits;  // bits of a limit below the prefix
         const uint32_t end = std::min<uint32_t>(
             kPrefixes,
             (static_cast<uint32_t>(t.LengthLimit[n]) + (1u << kDropped) - 1) >> kDropped);
         const uint32_t group = 1u << (kFastBits - n);
         for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
             const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
-            const int32_t symbol = t.SortedSymbols[at];
-            const uint16_t entry = symbol != slowSymbol
-                                       ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
-                                       : kFastSlow;
             const uint32_t stop = std::min(end, prefix + group);
-            if (steps != nullptr) {
-                uint32_t step = stepOf[symbol] + static_cast<uint32_t>(n);
-                if (static_cast<int32_t>(step & kFastLengthMask) > BitReader::kMinBits) step = 0;
-                for (uint32_t p = prefix; p < stop; ++p) steps[p] = step;
-            }
-            // Groups of four and more (codes of up to kFastBits - 2 bits)
-            // start at a multiple of their size: filled a word at a time.
-            const uint64_t four = entry * 0x0001000100010001ull;
-            for (; prefix + 4 <= stop; prefix += 4) std::memcpy(t.Fast + prefix, &four, 8);
-            for (; prefix < stop; ++prefix) t.Fast[prefix] = entry;
+            FillGroup(entries, prefix, stop, make(t.SortedSymbols[at], n));
+            prefix = stop;
         }
     }
-    if (steps != nullptr) std::fill(steps + prefix, steps + kPrefixes, 0u);
-    for (; prefix < kPrefixes; ++prefix) t.Fast[prefix] = kFastSlow;
+    FillGroup(entries, prefix, kPrefixes, Entry{0});
+}
+
+// A multimedia table keeps its block-change symbol out of the fast
+// entries, so that a fast hit there is always a byte.
+void BuildFast(HuffmanTable& t) {
+    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
+    FillPrefixes(t, t.Fast, [slowSymbol](int32_t symbol, int32_t n) {
+        return symbol != slowSymbol ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
+                                    : kFastSlow;
+    });
+}
+
+// A symbol's step entry (stepOf) plus the code's length, unless the entry
+// takes more bits than a refill leaves.
+void BuildSteps(const HuffmanTable& t, uint32_t* steps, const uint32_t* stepOf) {
+    FillPrefixes(t, steps, [stepOf](int32_t symbol, int32_t n) {
+        const uint32_t step = stepOf[symbol] + static_cast<uint32_t>(n);
+        return static_cast<int32_t>(step & kFastLengthMask) <= BitReader::kMinBits ? step : 0u;
+    });
 }
 
 // Any lengths are built, complete or not (the damage policy in
@@ -89,13 +106,13 @@ void BuildCode(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
 
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildCode(lengths, table, count);
-    BuildFast(table, nullptr, nullptr);
+    BuildFast(table);
 }
 
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count, uint32_t* steps,
                 const uint32_t* stepOf) {
     BuildCode(lengths, table, count);
-    BuildFast(table, steps, stepOf);
+    BuildSteps(table, steps, stepOf);
 }
 
 BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
@@ -181,7 +198,8 @@ void ReadTrailingTables(Unpacker& u) {
     if (u.InputPos + kTrailingTablesBytes > u.InputEnd) return;
     const HuffmanTable& table = u.AudioMode ? u.AudioTables[u.CurrentChannel] : u.LiteralTable;
     BitReader in = ReaderAt(u);
-    if (in.Decode(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
+    // By the format's rule: the literal table has step entries, no fast ones.
+    if (in.DecodeSlow(table) == (u.AudioMode ? kAudioBlockChange : kSymbolBlockChange)) {
         in = ReadCodeTables(u, in);
     }
     StoreReader(u, in);
