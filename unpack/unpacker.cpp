@@ -390,21 +390,38 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
         constexpr int32_t kShortExtra = kSlots.ShortDistanceExtraBits[7];
         constexpr int32_t kMaxLiteralStepBits = kMaxCodeLength + kLengthExtra;
         constexpr int32_t kMaxDistanceExtra = kSlots.DistanceExtraBits[kDistanceSymbols - 1];
-        do {
+        // Each step's refill and first lookup are made at the end of the
+        // step before (before its copy, which then overlaps the lookup). A
+        // refill keeps the top bits, so an entry looked up before it stays
+        // good; one made early only makes the fetch guard stricter.
+        in.Refill();
+        uint32_t step = u.LiteralSteps[in.Bits >> (kWordBits - kFastBits)];
+        const auto nextStep = [&] {
             in.Refill();
-            uint32_t step = u.LiteralSteps[in.Bits >> (kWordBits - kFastBits)];
+            step = u.LiteralSteps[in.Bits >> (kWordBits - kFastBits)];
+        };
+        do {
             if (IsLiteralStep(step)) {
                 // A literal, and more of them from the same refill, each a
                 // step of its own whose top is quiet: a fast code leaves at
                 // least kFastBits valid bits for the next lookup.
                 in.Skip(step);
                 out[windowPos++] = static_cast<uint8_t>(step >> kStepValueShift);
-                if (in.Next > checkNext) continue;
-                for (int32_t k = 0; k < kMoreLiterals && windowPos < stopPos; ++k) {
+                int32_t more = in.Next <= checkNext ? kMoreLiterals : 0;
+                for (;;) {
+                    if (more == 0 || windowPos >= stopPos) {
+                        nextStep();
+                        break;
+                    }
                     step = u.LiteralSteps[in.Bits >> (kWordBits - kFastBits)];
-                    if (!IsLiteralStep(step)) break;
+                    if (!IsLiteralStep(step)) {
+                        // Looked up with kFastBits valid bits: the next step's.
+                        in.Refill();
+                        break;
+                    }
                     in.Skip(step);
                     out[windowPos++] = static_cast<uint8_t>(step >> kStepValueShift);
+                    --more;
                 }
                 continue;
             }
@@ -440,6 +457,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
                 in.Skip(step);
                 if (s < 256) {
                     out[windowPos++] = static_cast<uint8_t>(s);
+                    nextStep();
                     continue;
                 }
                 if (s == kSymbolBlockChange) {
@@ -471,6 +489,7 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
                     length = 2;
                 }
             }
+            nextStep();
             CopyMatch(u, length, distance, windowPos);
         } while (windowPos < stopPos && in.Next <= checkNext);
         outputLeft = WrapAdd(outputLeft, runStart - windowPos);
