@@ -101,8 +101,9 @@ void ExtractArchive(ExtractRun& run) {
     }
     run.ArchiveStream->Seek(run.MainHeader.HeadSize - run.MainFixedSize, kSeekCurrent);
     Unpacker& unp = run.Decoder;
-    ResetUnpacker(unp, {{ReadArchive, &run}, {WriteOutput, &run}, {Progress, &run}}, run.Window,
-                  false);
+    // Fresh since ResetRunState.
+    AttachUnpacker(unp, {{ReadArchive, &run}, {WriteOutput, &run}, {Progress, &run}}, run.Window,
+                   false);
 
     const bool oldFormat = run.ArchiveFormat == kFormatOld;
     for (;;) {
@@ -194,7 +195,9 @@ void ExtractArchive(ExtractRun& run) {
         else if (!run.TargetStream->Commit())
             run.ExtractResult = kExtractNoDestination;
     }
-    ResetUnpacker(unp, UnpackHooks(), nullptr, false);
+    // The next run starts with ResetRunState; only the hooks and the
+    // window, which point into this run, go now.
+    AttachUnpacker(unp, UnpackHooks(), nullptr, false);
     FreeWindow(run);
     run.ArchiveStream->Close();
 }

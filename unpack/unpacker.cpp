@@ -286,9 +286,13 @@ QV_HOT int32_t QuietWindowLimit(int32_t windowPos, int32_t flushedPos) {
 // The decoding loop
 
 void ResetUnpacker(Unpacker& u, const UnpackHooks& hooks, uint8_t* window, bool windowZero) {
-    // Every field's fresh value is zero (unpacker_state.h); no 37 KB
+    // Every field's fresh value is zero (unpacker_state.h); no 45 KB
     // temporary on the stack.
     std::memset(static_cast<void*>(&u), 0, sizeof(u));
+    AttachUnpacker(u, hooks, window, windowZero);
+}
+
+void AttachUnpacker(Unpacker& u, const UnpackHooks& hooks, uint8_t* window, bool windowZero) {
     u.Input = hooks.Input;
     u.Output = hooks.Output;
     u.Progress = hooks.Progress;
