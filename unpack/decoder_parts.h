@@ -171,11 +171,11 @@ BitReader RefillAt(Unpacker& u, const BitReader& in);
 // continuing the previous one's state); after its last step, the
 // code-table block that may follow (at the record's position).
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count);
-// The same with step entries from each symbol's (kStepOf) in place of the
+// The same with step entries from each symbol's (stepOf) in place of the
 // table's Fast entries, which stay as they were: the table is then decoded
 // through its steps, or by the format's rule.
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count, uint32_t* steps,
-                const uint32_t* stepOf);
+                uint32_t (*stepOf)(int32_t));
 BitReader ReadCodeTables(Unpacker& u, const BitReader& in);
 void StartEntry(Unpacker& u, bool solid);
 void ReadTrailingTables(Unpacker& u);

@@ -8,16 +8,17 @@
 
 namespace {
 
-// Sets entries[prefix, stop) to entry, a 64-bit word at a time: a group of
-// a word's worth of entries or more (the codes shorter by two bits or more,
-// or by one, than kFastBits) starts at a multiple of its size.
+// Sets entries[prefix, stop) to entry, a machine word at a time: a group
+// of a word's worth of entries or more starts at a multiple of its size.
 template <typename Entry>
 void FillGroup(Entry* entries, uint32_t prefix, uint32_t stop, Entry entry) {
-    constexpr uint32_t kPerWord = 8 / sizeof(Entry);
-    uint64_t word = 0;
-    for (uint32_t k = 0; k < kPerWord; ++k)
-        word |= static_cast<uint64_t>(entry) << (8 * sizeof(Entry) * k);
-    for (; prefix + kPerWord <= stop; prefix += kPerWord) std::memcpy(entries + prefix, &word, 8);
+    constexpr uint32_t kPerWord = sizeof(BitWord) / sizeof(Entry);
+    BitWord word = entry;
+    if constexpr (kPerWord > 1) {
+        for (uint32_t k = 1; k < kPerWord; ++k) word = word << (8 * sizeof(Entry)) | entry;
+    }
+    for (; prefix + kPerWord <= stop; prefix += kPerWord)
+        std::memcpy(entries + prefix, &word, sizeof(word));
     for (; prefix < stop; ++prefix) entries[prefix] = entry;
 }
 
@@ -26,11 +27,15 @@ void FillGroup(Entry* entries, uint32_t prefix, uint32_t stop, Entry entry) {
 // its lowest bit clear is below), so the prefix alone decides whether the
 // code is that short, and then which symbol it is: the prefixes of length n
 // run from limit[n-1] to limit[n], and each 2^(kFastBits - n) of them are
-// one index of the rule (past the sorted symbols: the first one). The
-// entry for a symbol and its code's length is make(symbol, length); the
+// one index of the rule (past the sorted symbols: the first one); the
 // prefixes of longer codes get 0.
-template <typename Entry, typename Make>
-void FillPrefixes(const HuffmanTable& t, Entry* entries, Make make) {
+//
+// Without steps, the table's Fast entries; a multimedia table keeps its
+// block-change symbol out of them, so that a fast hit there is always a
+// byte. With steps, the step entries instead: a symbol's own (stepOf) plus
+// the code's length, unless the entry takes more bits than a refill leaves.
+void BuildFast(HuffmanTable& t, uint32_t* steps, uint32_t (*stepOf)(int32_t)) {
+    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
     constexpr uint32_t kPrefixes = 1u << kFastBits;
     constexpr int kDropped = 16 - kFastBits;  // bits of a limit below the prefix
     uint32_t prefix = 0;
@@ -40,32 +45,27 @@ void FillPrefixes(const HuffmanTable& t, Entry* entries, Make make) {
             (static_cast<uint32_t>(t.LengthLimit[n]) + (1u << kDropped) - 1) >> kDropped);
         const uint32_t group = 1u << (kFastBits - n);
         for (uint32_t index = static_cast<uint32_t>(t.LengthStart[n]); prefix < end; ++index) {
-            const uint32_t at = index < static_cast<uint32_t>(t.SymbolCount) ? index : 0;
             const uint32_t stop = std::min(end, prefix + group);
-            FillGroup(entries, prefix, stop, make(t.SortedSymbols[at], n));
+            const int32_t symbol =
+                t.SortedSymbols[index < static_cast<uint32_t>(t.SymbolCount) ? index : 0];
+            if (steps != nullptr) {
+                const uint32_t step = stepOf(symbol) + static_cast<uint32_t>(n);
+                const bool fits =
+                    static_cast<int32_t>(step & kFastLengthMask) <= BitReader::kMinBits;
+                FillGroup(steps, prefix, stop, fits ? step : 0u);
+            } else {
+                FillGroup(t.Fast, prefix, stop,
+                          symbol != slowSymbol
+                              ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
+                              : kFastSlow);
+            }
             prefix = stop;
         }
     }
-    FillGroup(entries, prefix, kPrefixes, Entry{0});
-}
-
-// A multimedia table keeps its block-change symbol out of the fast
-// entries, so that a fast hit there is always a byte.
-void BuildFast(HuffmanTable& t) {
-    const int32_t slowSymbol = t.SymbolCount == kAudioSymbols ? kAudioBlockChange : -1;
-    FillPrefixes(t, t.Fast, [slowSymbol](int32_t symbol, int32_t n) {
-        return symbol != slowSymbol ? static_cast<uint16_t>(symbol << kFastSymbolShift | n)
-                                    : kFastSlow;
-    });
-}
-
-// A symbol's step entry (stepOf) plus the code's length, unless the entry
-// takes more bits than a refill leaves.
-void BuildSteps(const HuffmanTable& t, uint32_t* steps, const uint32_t* stepOf) {
-    FillPrefixes(t, steps, [stepOf](int32_t symbol, int32_t n) {
-        const uint32_t step = stepOf[symbol] + static_cast<uint32_t>(n);
-        return static_cast<int32_t>(step & kFastLengthMask) <= BitReader::kMinBits ? step : 0u;
-    });
+    if (steps != nullptr)
+        FillGroup(steps, prefix, kPrefixes, 0u);
+    else
+        FillGroup(t.Fast, prefix, kPrefixes, kFastSlow);
 }
 
 // Any lengths are built, complete or not (the damage policy in
@@ -106,13 +106,13 @@ void BuildCode(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
 
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count) {
     BuildCode(lengths, table, count);
-    BuildFast(table);
+    BuildFast(table, nullptr, nullptr);
 }
 
 void BuildTable(const uint8_t* lengths, HuffmanTable& table, int32_t count, uint32_t* steps,
-                const uint32_t* stepOf) {
+                uint32_t (*stepOf)(int32_t)) {
     BuildCode(lengths, table, count);
-    BuildSteps(table, steps, stepOf);
+    BuildFast(table, steps, stepOf);
 }
 
 BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
@@ -164,9 +164,9 @@ BitReader ReadCodeTables(Unpacker& u, const BitReader& reader) {
             BuildTable(work + kAudioSymbols * c, u.AudioTables[c], kAudioSymbols);
         }
     } else {
-        BuildTable(work, u.LiteralTable, kLiteralSymbols, u.LiteralSteps, kStepOf.Literal);
+        BuildTable(work, u.LiteralTable, kLiteralSymbols, u.LiteralSteps, LiteralStepOf);
         BuildTable(work + kLiteralSymbols, u.DistanceTable, kDistanceSymbols, u.DistanceSteps,
-                   kStepOf.Distance);
+                   DistanceStepOf);
         BuildTable(work + kLiteralSymbols + kDistanceSymbols, u.RepeatLengthTable,
                    kRepeatLengthSymbols);
     }

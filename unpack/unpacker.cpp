@@ -129,10 +129,22 @@ void FlushWindow(Unpacker& u, int32_t windowPos) {
 
 // A match copy's piece: two machine words.
 constexpr int32_t kCopyPiece = 2 * sizeof(BitWord);
-QV_HOT void CopyPiece(uint8_t* to, const uint8_t* from) {
-    uint8_t v[kCopyPiece];
-    std::memcpy(v, from, sizeof(v));
-    std::memcpy(to, v, sizeof(v));
+
+// Whole pieces from a source at least a piece behind (or ahead), so that
+// they read only bytes that are already final. The last piece may write
+// past the match's end: those bytes are history still, so they are read
+// before and written back after.
+QV_HOT void CopyPieces(uint8_t* d, const uint8_t* f, int32_t length) {
+    uint8_t after[kCopyPiece];
+    uint8_t piece[kCopyPiece];
+    std::memcpy(after, d + length, kCopyPiece);
+    int32_t o = 0;
+    do {
+        std::memcpy(piece, f + o, kCopyPiece);
+        std::memcpy(d + o, piece, kCopyPiece);
+        o += kCopyPiece;
+    } while (o < length);
+    std::memcpy(d + length, after, kCopyPiece);
 }
 QV_HOT void Copy8(uint8_t* to, const uint8_t* from) {
     uint64_t v;
@@ -164,6 +176,12 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
     uint8_t* const window = u.Window;
     int32_t pos = windowPos & kWindowMask;
     windowPos = pos + length;
+    // Most matches: a source at least a piece behind, in the same pass
+    // through the window, and room for the last piece.
+    if (distance >= kCopyPiece && distance <= pos && pos + length <= kWindowSize - kCopyPiece) {
+        CopyPieces(window + pos, window + pos - distance, length);
+        return;
+    }
     const int32_t from = WrapAdd(pos, -distance) & kWindowMask;
     // A source at or past the write position (a distance beyond the
     // window's start, 0, or the whole window) before the window has
@@ -175,30 +193,21 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
         const int32_t end = std::min(from + length, kWindowSize);
         if (start < end) std::memset(window + start, 0, static_cast<size_t>(end - start));
     }
-    // Whole pieces from a source at least a piece behind (or ahead) read
-    // only bytes that are already final. The last piece may write past the
-    // match's end: those bytes are history still, so they are read before
-    // and written back after.
+    // The same from a source at least a piece ahead (the history before
+    // the window's wrap).
     if (distance >= kCopyPiece && distance <= kWindowSize - kCopyPiece &&
         pos + length <= kWindowSize - kCopyPiece && from + length <= kWindowSize - kCopyPiece) {
-        uint8_t* d = window + pos;
-        const uint8_t* f = window + from;
-        uint8_t after[kCopyPiece];
-        std::memcpy(after, d + length, kCopyPiece);
-        int32_t o = 0;
-        do {
-            CopyPiece(d + o, f + o);
-            o += kCopyPiece;
-        } while (o < length);
-        std::memcpy(d + length, after, kCopyPiece);
+        CopyPieces(window + pos, window + from, length);
         return;
     }
     if (pos + length <= kWindowSize && from + length <= kWindowSize) {
         // Neither end wraps. With the source at least 8 bytes behind (or,
         // seen the other way round, at least 8 ahead), wide pieces read
         // only bytes that are already final; the last piece may overlap the
-        // one before it and rewrites the same values.
-        if (distance >= 8 && distance <= kWindowSize - 8) {
+        // one before it and rewrites the same values. (Where pieces are 8
+        // bytes, as in a 32-bit build, only the window's last bytes come
+        // here: not worth the code.)
+        if (kCopyPiece > 8 && distance >= 8 && distance <= kWindowSize - 8) {
             uint8_t* d = window + pos;
             const uint8_t* f = window + from;
             if (length >= 8) {
@@ -432,7 +441,8 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
             // A longer code: the format's rule, and its symbol's entry.
             if (step == 0) {
                 const uint32_t code = BitReader::SlowEntry(u.LiteralTable, in.Peek16());
-                step = kStepOf.Literal[code >> kFastSymbolShift] + (code & kFastLengthMask);
+                step = LiteralStepOf(static_cast<int32_t>(code >> kFastSymbolShift)) +
+                       (code & kFastLengthMask);
             }
             // Every kind of match ends in the one copy below.
             int32_t length;
@@ -447,7 +457,8 @@ void UnpackEntry(Unpacker& u, int32_t packedSize, int32_t unpackedSize, bool sol
                     distance = in.TakeStep(d);
                 } else {
                     const uint32_t code = BitReader::SlowEntry(u.DistanceTable, in.Peek16());
-                    const uint32_t ds = kStepOf.Distance[code >> kFastSymbolShift];
+                    const uint32_t ds =
+                        DistanceStepOf(static_cast<int32_t>(code >> kFastSymbolShift));
                     in.Skip(code);
                     in.RefillAfter<kMaxLiteralStepBits + kMaxCodeLength, kMaxDistanceExtra>();
                     distance = static_cast<int32_t>(ds >> kStepValueShift) +

@@ -113,34 +113,26 @@ constexpr uint16_t kFastSlow = 0;
 //                (270..297) kStepMatch plus its length base + 3.
 // 0: no entry (a longer code, or one that a reader can't take with its
 // extra bits from one refill): the format's rule decodes the code, and
-// kStepOf gives the entry for its symbol.
+// LiteralStepOf or DistanceStepOf gives the entry for its symbol.
 constexpr int kStepExtraShift = 6;
 constexpr int kStepValueShift = 11;
 constexpr uint32_t kStepMatch = 1u << 20;
 
-struct StepTables {
-    uint32_t Literal[kLiteralSymbols];
-    uint32_t Distance[kDistanceSymbols];
-};
-
-// Each symbol's step entry less its code's length (which a table adds).
-constexpr StepTables MakeStepTables() {
-    StepTables t{};
-    for (uint32_t s = 0; s < kLiteralSymbols; ++s) t.Literal[s] = s << kStepValueShift;
-    for (int slot = 0; slot < kRepeatLengthSymbols; ++slot) {
-        const uint32_t extra = kSlots.LengthExtraBits[slot];
-        const uint32_t value = kStepMatch + static_cast<uint32_t>(kSlots.LengthBase[slot]) + 3;
-        t.Literal[kSymbolMatchFirst + slot] =
-            value << kStepValueShift | extra << kStepExtraShift | extra;
-    }
-    for (int d = 0; d < kDistanceSymbols; ++d) {
-        const uint32_t extra = kSlots.DistanceExtraBits[d];
-        const uint32_t value = static_cast<uint32_t>(kSlots.DistanceBase[d]) + 1;
-        t.Distance[d] = value << kStepValueShift | extra << kStepExtraShift | extra;
-    }
-    return t;
+constexpr uint32_t MakeStep(uint32_t value, uint32_t extra) {
+    return value << kStepValueShift | extra << kStepExtraShift | extra;
 }
-inline constexpr StepTables kStepOf = MakeStepTables();
+
+// Each symbol's step entry less its code's length (which a table adds),
+// from the slot tables (no tables of their own: the setup keeps its size).
+constexpr uint32_t LiteralStepOf(int32_t s) {
+    if (s < kSymbolMatchFirst) return MakeStep(static_cast<uint32_t>(s), 0);
+    const int32_t slot = s - kSymbolMatchFirst;
+    return MakeStep(kStepMatch + static_cast<uint32_t>(kSlots.LengthBase[slot]) + 3,
+                    kSlots.LengthExtraBits[slot]);
+}
+constexpr uint32_t DistanceStepOf(int32_t d) {
+    return MakeStep(static_cast<uint32_t>(kSlots.DistanceBase[d]) + 1, kSlots.DistanceExtraBits[d]);
+}
 // Every value fits above the shift, and the match flag above every length
 // and below the top bit's overflow; the longest code with the most extra
 // bits fits the length field.
