@@ -493,7 +493,7 @@ TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     // -1024) with a cross delta of 127 give E9 = 32 * 1151.
     ChannelPredictor v{};
     for (int j = 0; j < 32; ++j) {
-        v.Codes[j] = 128;
+        v.Errors[j] = static_cast<int16_t>(DeltaError(128));
         v.Cross[j] = 127;
     }
     ErrorSums window;
