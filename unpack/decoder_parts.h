@@ -17,7 +17,6 @@
 #include "unpack/unpacker_state.h"
 
 #define QV_HOT inline __attribute__((always_inline))
-#define QV_HOT_LAMBDA __attribute__((always_inline))
 
 // The bit reader's container: a machine word, so that a 32-bit build
 // keeps the bits in one register and shifts them in one instruction.

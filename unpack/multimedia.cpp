@@ -3,17 +3,6 @@
 
 namespace {
 
-// One code of a channel's table, refilling before every kCodesPerRefill
-// codes.
-QV_HOT int32_t NextCode(BitReader& in, int32_t& codesLeft, const HuffmanTable& table) {
-    if (codesLeft == 0) {
-        in.Refill();
-        codesLeft = kCodesPerRefill;
-    }
-    --codesLeft;
-    return in.Decode(table);
-}
-
 // The error e (DeltaError) of the next code of a channel's table, or
 // kNoError for the block-change symbol. A fast entry is never that symbol
 // (BuildFast), and its symbol bits 6..13 are the delta's byte: shifted to
@@ -122,51 +111,79 @@ int32_t Frames(Unpacker& u, BitReader& reader, int32_t& crossRef, uint8_t* out, 
     return static_cast<int32_t>(o - out);
 }
 
+// Bytes n up to last, step by step, as the rule reads: a code of the
+// channel's table, its byte, the next channel; returns the new n.
+QV_HOT int32_t StepBytes(Unpacker& u, BitReader& in, int32_t& cross, int32_t& channel, uint8_t* out,
+                         int32_t n, int32_t last, bool& change) {
+    const int32_t channels = u.ChannelCount;
+    ChannelPredictor* const predictors = u.Predictors;
+    const HuffmanTable* const tables = u.AudioTables;
+    // The channel's table and predictor follow the channel by pointer.
+    const HuffmanTable* table = tables + channel;
+    ChannelPredictor* predictor = predictors + channel;
+    int32_t codesLeft = 0;  // codes before the next refill
+    while (n < last) {
+        if (codesLeft == 0) {
+            in.Refill();
+            codesLeft = kCodesPerRefill;
+        }
+        --codesLeft;
+        const int32_t s = in.Decode(*table);
+        if (s == kAudioBlockChange) {
+            change = true;
+            break;
+        }
+        out[n++] = PredictByte(*predictor, cross, s);
+        ++table;
+        ++predictor;
+        if (++channel == channels) {
+            channel = 0;
+            table = tables;
+            predictor = predictors;
+        }
+    }
+    return n;
+}
+
 }  // namespace
 
-// Whole frames go through Frames; the bytes before the first and after the
-// last go step by step, as the rule reads: a code of the channel's table,
-// its byte, the next channel. (The caller has made sure that no step top
-// in the run would do anything.)
+// A 64-bit build runs whole frames through Frames, and the bytes before
+// the first and after the last step by step. The 32-bit build goes step by
+// step throughout: its seven registers hold no frame's state, and the
+// shipped setup counts the code's bytes. (The caller has made sure that no
+// step top in the run would do anything.)
 int32_t AudioRun(Unpacker& u, BitReader& reader, uint8_t* out, int32_t steps, bool& change) {
+    // Locals: the output bytes may alias the record, which would otherwise
+    // be read again after every byte.
     BitReader in = reader;
     int32_t cross = u.CrossDelta;
     int32_t channel = u.CurrentChannel;
-    const int32_t channels = u.ChannelCount;
     int32_t n = 0;
-    int32_t codesLeft = 0;  // codes before the next refill
-    auto stepTo = [&](int32_t last) QV_HOT_LAMBDA {
-        while (n < last) {
-            const int32_t s = NextCode(in, codesLeft, u.AudioTables[channel]);
-            if (s == kAudioBlockChange) {
-                change = true;
-                break;
+    if constexpr (kWordBits == 64) {
+        const int32_t channels = u.ChannelCount;
+        if (channel != 0) {
+            const int32_t first = channels - channel;
+            n = StepBytes(u, in, cross, channel, out, 0, steps < first ? steps : first, change);
+        }
+        if (!change && channel == 0) {
+            const int32_t frames = (steps - n) / channels;
+            switch (channels) {
+                case 1:
+                    n += Frames<1>(u, in, cross, out + n, frames, change, channel);
+                    break;
+                case 2:
+                    n += Frames<2>(u, in, cross, out + n, frames, change, channel);
+                    break;
+                case 3:
+                    n += Frames<3>(u, in, cross, out + n, frames, change, channel);
+                    break;
+                default:
+                    n += Frames<4>(u, in, cross, out + n, frames, change, channel);
+                    break;
             }
-            out[n++] = PredictByte(u.Predictors[channel], cross, s);
-            if (++channel == channels) channel = 0;
         }
-    };
-    // Up to the first frame's start.
-    stepTo(channel == 0 ? 0 : (steps < channels - channel ? steps : channels - channel));
-    if (!change && channel == 0) {
-        const int32_t frames = (steps - n) / channels;
-        switch (channels) {
-            case 1:
-                n += Frames<1>(u, in, cross, out + n, frames, change, channel);
-                break;
-            case 2:
-                n += Frames<2>(u, in, cross, out + n, frames, change, channel);
-                break;
-            case 3:
-                n += Frames<3>(u, in, cross, out + n, frames, change, channel);
-                break;
-            default:
-                n += Frames<4>(u, in, cross, out + n, frames, change, channel);
-                break;
-        }
-        codesLeft = 0;  // Frames keeps its own refills
     }
-    if (!change) stepTo(steps);
+    if (!change) n = StepBytes(u, in, cross, channel, out, n, steps, change);
     reader = in;
     u.CurrentChannel = channel;
     u.CrossDelta = cross;
