@@ -136,6 +136,14 @@ inline int32_t DeltaError(int32_t delta) {
     return static_cast<int8_t>(delta) * 8;
 }
 
+// The byte delta from own, the weighted delta history less e, and the
+// cross term.
+inline int32_t CombineDelta(int32_t own, uint32_t crossFactor, int32_t cross) {
+    const uint32_t sum =
+        (static_cast<uint32_t>(own) << 21) + crossFactor * static_cast<uint32_t>(cross);
+    return static_cast<int32_t>(sum) >> 24;
+}
+
 // The byte delta for a coded delta of error e, from the delta history d
 // (d[3] is d1, d[0] is d4), the Factors f and the CrossFactor. (The
 // decoder's multimedia run keeps the factors in locals.)
@@ -143,10 +151,8 @@ inline int32_t ByteDelta(const int16_t* d, const int32_t* f, uint32_t crossFacto
                          int32_t e) {
     // Signed, so that the compiler keeps the order: d1, of this channel's
     // byte just before, last.
-    const int32_t own = f[3] * d[0] + f[2] * d[1] + f[1] * d[2] - e + f[0] * d[3];
-    const uint32_t sum =
-        (static_cast<uint32_t>(own) << 21) + crossFactor * static_cast<uint32_t>(cross);
-    return static_cast<int32_t>(sum) >> 24;
+    return CombineDelta(f[3] * d[0] + f[2] * d[1] + f[1] * d[2] - e + f[0] * d[3], crossFactor,
+                        cross);
 }
 
 // The byte delta of the channel's next byte for a coded delta of error e.
