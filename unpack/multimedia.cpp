@@ -1,6 +1,8 @@
 // Multimedia decoding: the runs of multimedia steps.
 #include "unpack/decoder_parts.h"
 
+#include <type_traits>
+
 #if defined(__SSE2__)
 // Eight 16-bit lanes, four 32-bit ones: the compiler's own vector types,
 // so that the decoder includes no system header.
@@ -28,6 +30,13 @@ QV_HOT int32_t NextError(BitReader& in, const HuffmanTable& table) {
     return s == kAudioBlockChange ? kNoError : DeltaError(s);
 }
 
+// BitReader::Refill, with Buffer + Next as one pointer.
+QV_HOT void RefillFrom(BitReader& in, const uint8_t*& at) {
+    in.Bits |= BitReader::Fetch(at) >> in.ValidBits();
+    at += (kWordBits - 1 - in.ValidBits()) >> 3;
+    in.Count |= BitReader::kMinBits;
+}
+
 // Whole frames of C channels (a byte of each, channel 0 first), up to
 // `frames` of them; returns the bytes produced and sets change when a
 // block-change symbol ended the run (the channel to go on with in
@@ -44,6 +53,7 @@ int32_t Frames(Unpacker& u, BitReader& reader, int32_t& crossRef, uint8_t* out, 
     // Locals, whose addresses are never taken, so that they stay in
     // registers; handed back on the way out.
     BitReader in = reader;
+    const uint8_t* at = in.Buffer + in.Next;  // the reader's Next, as a pointer
     int32_t cross = crossRef;
     ChannelPredictor* const p = u.Predictors;
     const HuffmanTable* const tables = u.AudioTables;
@@ -116,44 +126,59 @@ int32_t Frames(Unpacker& u, BitReader& reader, int32_t& crossRef, uint8_t* out, 
             }
         }
 #endif
-        for (int32_t k = 0; k < stretch; ++k) {
+        // The stretch's frames; false when a block-change symbol ended
+        // them. Aligned: every channel is at the same window slot (as
+        // unless a block of another channel count came between), so that
+        // one index addresses all of their windows.
+        auto stretchFrames = [&](auto aligned) __attribute__((always_inline)) {
+            for (int32_t k = 0; k < stretch; ++k) {
 #pragma GCC unroll 4
-            for (int32_t c = 0; c < C; ++c) {
-                if (c % kCodesPerRefill == 0) in.Refill();
-                const int32_t e = NextError(in, tables[c]);
-                if (e == kNoError) {
-                    finish(k, c);
-                    reader = in;
-                    crossRef = cross;
-                    change = true;
-                    channel = c;
-                    return static_cast<int32_t>(o - out);
-                }
-                const int32_t j = slot[c] + k;
-                int32_t d;
+                for (int32_t c = 0; c < C; ++c) {
+                    if (c % kCodesPerRefill == 0) RefillFrom(in, at);
+                    const int32_t e = NextError(in, tables[c]);
+                    if (e == kNoError) {
+                        finish(k, c);
+                        channel = c;
+                        return false;
+                    }
+                    const int32_t j = (aligned ? slot[0] : slot[c]) + k;
+                    int32_t d;
 #if defined(__SSE2__)
-                if constexpr (kLanes) {
-                    const Lanes32 h = __builtin_ia32_pmaddwd128(history[c], lanes[c]);
-                    d = CombineDelta(h[0] + h[1] - e, crossFactor[c], cross);
-                    // Shifted by a lane, d1 inserted in lane 3 (an
-                    // element store would go through memory).
-                    history[c] = __builtin_ia32_vec_set_v8hi(
-                        __builtin_shufflevector(history[c], history[c], 1, 2, 3, 3, 4, 5, 6, 7), d,
-                        3);
-                } else
+                    if constexpr (kLanes) {
+                        const Lanes32 h = __builtin_ia32_pmaddwd128(history[c], lanes[c]);
+                        d = CombineDelta(h[0] + h[1] - e, crossFactor[c], cross);
+                        // Shifted by a lane, d1 inserted in lane 3 (an
+                        // element store would go through memory).
+                        history[c] = __builtin_ia32_vec_set_v8hi(
+                            __builtin_shufflevector(history[c], history[c], 1, 2, 3, 3, 4, 5, 6, 7),
+                            d, 3);
+                    } else
 #endif
-                    d = ByteDelta(p[c].Deltas + j, f[c], crossFactor[c], cross, e);
-                p[c].Deltas[4 + j] = static_cast<int16_t>(d);
-                p[c].Errors[j] = static_cast<int16_t>(e);
-                p[c].Cross[j] = static_cast<int16_t>(cross);
-                cross = d;
-                prev[c] = static_cast<uint8_t>(prev[c] + d);
-                *o++ = prev[c];
+                        d = ByteDelta(p[c].Deltas + j, f[c], crossFactor[c], cross, e);
+                    p[c].Deltas[4 + j] = static_cast<int16_t>(d);
+                    p[c].Errors[j] = static_cast<int16_t>(e);
+                    p[c].Cross[j] = static_cast<int16_t>(cross);
+                    cross = d;
+                    prev[c] = static_cast<uint8_t>(prev[c] + d);
+                    *o++ = prev[c];
+                }
             }
+            return true;
+        };
+        bool aligned = true;
+#pragma GCC unroll 4
+        for (int32_t c = 1; c < C; ++c) aligned = aligned && slot[c] == slot[0];
+        if (!(aligned ? stretchFrames(std::true_type()) : stretchFrames(std::false_type()))) {
+            in.Next = static_cast<int32_t>(at - in.Buffer);
+            reader = in;
+            crossRef = cross;
+            change = true;
+            return static_cast<int32_t>(o - out);
         }
         finish(stretch, 0);
         done += stretch;
     }
+    in.Next = static_cast<int32_t>(at - in.Buffer);
     reader = in;
     crossRef = cross;
     channel = 0;
