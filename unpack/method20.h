@@ -200,10 +200,12 @@ inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
 // (no change) wins unless another is strictly better.
 // The least key sum * 16 + index is that candidate: its sum is the least,
 // and of equal sums the lowest index. (Keys in a register, rather than the
-// best index, whose sum would be read again through it at every step.)
+// best index, whose sum would be read again through it at every step; and
+// unrolled, so that the sums need not go through memory at all.)
 inline int BestCandidate(const ErrorSums& s) {
     static_assert(kErrorCandidates <= 16);
     uint32_t best = s.E[0] * 16u;
+#pragma GCC unroll 16
     for (int k = 1; k < kErrorCandidates; ++k) {
         const uint32_t key = s.E[k] * 16u + static_cast<uint32_t>(k);
         best = key < best ? key : best;
