@@ -26,7 +26,11 @@ QV_HOT int32_t NextError(BitReader& in, const HuffmanTable& table) {
         in.Skip(fast);
         return (static_cast<int32_t>(fast << 18) >> 21) & -8;
     }
-    const int32_t s = in.DecodeSlow(table);
+    // Inline rather than through SlowEntry, whose call would save and
+    // restore the frame's vector registers.
+    int32_t length = 0;
+    const int32_t s = DecodeByLimits(table, in.Peek16() & 0xFFFE, length);
+    in.Skip(static_cast<uint32_t>(length));
     return s == kAudioBlockChange ? kNoError : DeltaError(s);
 }
 
@@ -127,8 +131,8 @@ int32_t Frames(Unpacker& u, BitReader& reader, int32_t& crossRef, uint8_t* out, 
         }
 #endif
         // The stretch's frames; false when a block-change symbol ended
-        // them. Aligned: every channel is at the same window slot (as
-        // unless a block of another channel count came between), so that
+        // them. Aligned: every channel is at the same window slot (as they
+        // are unless a block of another channel count came between), so that
         // one index addresses all of their windows.
         auto stretchFrames = [&](auto aligned) __attribute__((always_inline)) {
             for (int32_t k = 0; k < stretch; ++k) {
