@@ -4,10 +4,10 @@
 
 namespace {
 
-// After the sums: move the best candidate's weight, and start the next
-// window with the last four deltas as its history.
-inline void FinishWindow(ChannelPredictor& v, const ErrorSums& sums) {
-    MoveWeight(v, BestCandidate(sums));
+// Given the best candidate: move its weight, and start the next window
+// with the last four deltas as its history.
+inline void FinishWindow(ChannelPredictor& v, int best) {
+    MoveWeight(v, best);
     for (int k = 0; k < 4; ++k) v.Deltas[k] = v.Deltas[32 + k];
 }
 
@@ -85,11 +85,15 @@ __attribute__((target("avx2"))) void AdaptWeightsAvx2(ChannelPredictor& v) {
                 Pairs32(Pairs16(Fold(acc[4]), Fold(acc[5])), Pairs16(Fold(acc[6]), Fold(acc[7]))));
     const Lanes16x8 high =
         Pairs32(Pairs16(Fold(acc[8]), Fold(acc[9])), Pairs16(Fold(acc[10]), zero));
-    const Lanes16x8 rest = Pairs64(high, high);
-    ErrorSums sums;
-    for (int k = 0; k < 8; ++k) sums.E[k] = static_cast<uint16_t>(low[k]);
-    for (int k = 8; k < kErrorCandidates; ++k) sums.E[k] = static_cast<uint16_t>(rest[k - 8]);
-    FinishWindow(v, sums);
+    // E8..E10, and the largest value in the other lanes.
+    const Lanes16x8 rest = Pairs64(high, high) | Lanes16x8{0, 0, 0, -1, -1, -1, -1, -1};
+    // BestCandidate: the least unsigned lane of each, its index in lane 1,
+    // the lowest of equal ones (the instruction's own rule); of equal
+    // minima, the low lanes'.
+    const Lanes16x8 a = __builtin_ia32_phminposuw128(low);
+    const Lanes16x8 b = __builtin_ia32_phminposuw128(rest);
+    const uint16_t lowSum = static_cast<uint16_t>(a[0]), restSum = static_cast<uint16_t>(b[0]);
+    FinishWindow(v, restSum < lowSum ? 8 + b[1] : a[1]);
 }
 
 }  // namespace
@@ -102,5 +106,5 @@ void AdaptWeights(ChannelPredictor& v) {
 #endif
     ErrorSums sums;
     SumWindowErrors(v, sums);
-    FinishWindow(v, sums);
+    FinishWindow(v, BestCandidate(sums));
 }

@@ -508,6 +508,34 @@ TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     EXPECT_EQ(BestCandidate(window), 4);
 }
 
+// AdaptWeights has a variant of its own formulation where the processor
+// has AVX2: it must move the weight that the rule's sums pick, ties too.
+TEST(Predictor, TheAdaptationMovesTheWeightTheSumsPick) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        ChannelPredictor v{};
+        // Narrow ranges now and then, so that sums tie.
+        const int spread = round % 3 == 0 ? 2 : 128;
+        for (int j = 0; j < 32; ++j) {
+            v.Errors[j] = static_cast<int16_t>(DeltaError(static_cast<int32_t>(rng() % 256)));
+            if (spread == 2) v.Errors[j] = static_cast<int16_t>(8 * static_cast<int>(rng() % 2));
+            v.Cross[j] = static_cast<int16_t>(static_cast<int>(rng() % (2 * spread)) - spread);
+        }
+        for (int16_t& d : v.Deltas) {
+            d = static_cast<int16_t>(static_cast<int>(rng() % (2 * spread)) - spread);
+        }
+        for (int32_t& w : v.Weights) w = static_cast<int32_t>(rng() % 34) - 17;
+        SetFactors(v);
+        ChannelPredictor expected = v;
+        ErrorSums sums;
+        SumWindowErrors(expected, sums);
+        MoveWeight(expected, BestCandidate(sums));
+        AdaptWeights(v);
+        for (int k = 0; k < 5; ++k) ASSERT_EQ(v.Weights[k], expected.Weights[k]) << round;
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(v.Deltas[k], expected.Deltas[32 + k]) << round;
+    }
+}
+
 TEST(Predictor, ChannelsInterleaveAndSurviveBlocks) {
     // A stereo 16-bit-like signal: the weights move, and the data crosses
     // code-table blocks of 1 to 4 channels and an LZ block.
