@@ -108,8 +108,10 @@ static_assert(kSlots.ShortDistanceBase[7] + (1 << 6) == 256);
 // - The sum subtracts e in place of 8 times the coded delta: the two differ
 //   by 0 or 2^11, which the shift by 21 drops, and e is what the window
 //   records anyway.
+constexpr int32_t kWeightMin = -17;
+constexpr int32_t kWeightMax = 16;
 struct ChannelPredictor {
-    int32_t Weights[5];    // W0..W4, within -17..16
+    int32_t Weights[5];    // W0..W4, within kWeightMin..kWeightMax
     int32_t Factors[4];    // of d1, d2, d3 and d4 (SetFactors)
     uint32_t CrossFactor;  // W4 << 21
     int32_t SampleCount;   // bytes of this channel
@@ -220,7 +222,7 @@ inline void MoveWeight(ChannelPredictor& v, int best) {
     if (best == 0) return;
     int32_t& w = v.Weights[(best - 1) >> 1];
     w += best & 1 ? -1 : 1;
-    w = w < -17 ? -17 : (w > 16 ? 16 : w);
+    w = w < kWeightMin ? kWeightMin : (w > kWeightMax ? kWeightMax : w);
     SetFactors(v);
 }
 

@@ -20,11 +20,11 @@ namespace {
 // give e without the symbol itself.
 constexpr int32_t kNoError = INT32_MIN;
 QV_HOT int32_t NextError(BitReader& in, const HuffmanTable& table) {
-    static_assert(kFastSymbolShift == 6 && kFastSlow == 0);
+    static_assert(kFastSlow == 0 && kFastSymbolShift + 8 <= 24);
     const uint32_t fast = table.Fast[in.Bits >> (kWordBits - kFastBits)];
     if (__builtin_expect(fast != kFastSlow, 1)) {
         in.Skip(fast);
-        return (static_cast<int32_t>(fast << 18) >> 21) & -8;
+        return (static_cast<int32_t>(fast << (24 - kFastSymbolShift)) >> 21) & -8;
     }
     // Inline rather than through SlowEntry, whose call would save and
     // restore the frame's vector registers.
@@ -64,13 +64,14 @@ int32_t Frames(Unpacker& u, BitReader& reader, int32_t& crossRef, uint8_t* out, 
     int32_t f[C][4];
 #if defined(__SSE2__)
     // With three channels or more, the four products of the history come
-    // from one multiply-add of 16-bit lanes (the factors are within
-    // -34..34), whose latency the other channels' bytes cover. The history
-    // itself (d4..d1) stays in a register: read back from the window just
-    // after its store, it waited for the store (measured: picture.bmp's
-    // /infl 0.81 to 0.73; kept in the register, 0.87). Fewer channels,
-    // measured none, keep the plain products.
+    // from one multiply-add of 16-bit lanes (a factor is the sum or
+    // difference of two weights), whose latency the other channels' bytes
+    // cover. The history itself (d4..d1) stays in a register: read back
+    // from the window just after its store, it waited for the store
+    // (measured: picture.bmp's /infl 0.81 to 0.73; kept in the register,
+    // 0.87). Fewer channels, measured none, keep the plain products.
     constexpr bool kLanes = C >= 3;
+    static_assert(2 * -kWeightMin <= INT16_MAX && 2 * kWeightMax <= INT16_MAX);
     Lanes16 lanes[C];
 #endif
     uint32_t crossFactor[C];
