@@ -131,6 +131,21 @@ struct BitReader {
     }
     static uint32_t SlowEntry(const HuffmanTable& table, uint32_t peek);
 };
+
+// The format's decoding rule for a peeked f (lowest bit clear); gives the
+// symbol and the code length. (SlowEntry, and inline where a call costs.)
+inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length) {
+    // The limits never decrease: past the fast lengths' limit the code is
+    // longer than they are.
+    int32_t n = f < static_cast<uint32_t>(t.LengthLimit[kFastBits]) ? 1 : kFastBits + 1;
+    while (n < kMaxCodeLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
+    length = n;
+    uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
+                     ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
+    if (index >= static_cast<uint32_t>(t.SymbolCount)) index = 0;
+    return t.SortedSymbols[index];
+}
+
 // Valid-bit counts fit a fast entry's length field, and no skip or field
 // (at most 16 bits) shifts by a whole word.
 static_assert(kWordBits - 1 <= kFastLengthMask && 16 < kWordBits);

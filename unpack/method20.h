@@ -100,18 +100,24 @@ static_assert(kSlots.ShortDistanceBase[7] + (1 << 6) == 256);
 //   by 21, so the term of cross, the one that waits for the byte just
 //   before (of any channel), costs a multiply, an add and a shift.
 // - The eleven error sums are read only at the 32nd byte. A byte records
-//   its coded delta and the cross delta it saw (the terms follow from the
-//   delta history), and the 32nd sums the window in 16-bit values (a sum
-//   over 32 bytes stays below 2^16), which the compiler adds up eight or
-//   sixteen bytes at a time where the processor has vector lanes.
+//   its error e (the coded delta as a signed byte, times 8) and the cross
+//   delta it saw (the terms follow from the delta history), and the 32nd
+//   sums the window in 16-bit values (a sum over 32 bytes stays below
+//   2^16), which the compiler adds up eight or sixteen bytes at a time
+//   where the processor has vector lanes.
+// - The sum subtracts e in place of 8 times the coded delta: the two differ
+//   by 0 or 2^11, which the shift by 21 drops, and e is what the window
+//   records anyway.
+constexpr int32_t kWeightMin = -17;
+constexpr int32_t kWeightMax = 16;
 struct ChannelPredictor {
-    int32_t Weights[5];    // W0..W4, within -17..16
+    int32_t Weights[5];    // W0..W4, within kWeightMin..kWeightMax
     int32_t Factors[4];    // of d1, d2, d3 and d4 (SetFactors)
     uint32_t CrossFactor;  // W4 << 21
     int32_t SampleCount;   // bytes of this channel
     uint8_t PrevByte;      // the channel's last byte
     // The window: the bytes since the last adaptation, slot SampleCount & 31.
-    int16_t Codes[32];  // the coded delta, 0..255
+    int16_t Errors[32];  // e: the coded delta as a signed byte, times 8
     // The four deltas before the window, then the window's own.
     int16_t Deltas[4 + 32];
     int16_t Cross[32];  // the cross delta each byte saw
@@ -127,17 +133,33 @@ inline void SetFactors(ChannelPredictor& v) {
     v.CrossFactor = static_cast<uint32_t>(w[4]) << 21;
 }
 
-// The byte delta of the channel's next byte for a coded delta of 0..255.
-inline int32_t NextByteDelta(const ChannelPredictor& v, int32_t slot, int32_t cross,
-                             int32_t delta) {
-    const int16_t* d = v.Deltas + slot;  // d[3] is d1, d[0] is d4
-    const int32_t* f = v.Factors;
+// A coded delta's error e: the delta as a signed byte, times 8.
+inline int32_t DeltaError(int32_t delta) {
+    return static_cast<int8_t>(delta) * 8;
+}
+
+// The byte delta from own, the weighted delta history less e, and the
+// cross term.
+inline int32_t CombineDelta(int32_t own, uint32_t crossFactor, int32_t cross) {
+    const uint32_t sum =
+        (static_cast<uint32_t>(own) << 21) + crossFactor * static_cast<uint32_t>(cross);
+    return static_cast<int32_t>(sum) >> 24;
+}
+
+// The byte delta for a coded delta of error e, from the delta history d
+// (d[3] is d1, d[0] is d4), the Factors f and the CrossFactor. (The
+// decoder's multimedia run keeps the factors in locals.)
+inline int32_t ByteDelta(const int16_t* d, const int32_t* f, uint32_t crossFactor, int32_t cross,
+                         int32_t e) {
     // Signed, so that the compiler keeps the order: d1, of this channel's
     // byte just before, last.
-    const int32_t own = f[3] * d[0] + f[2] * d[1] + f[1] * d[2] - 8 * delta + f[0] * d[3];
-    const uint32_t sum =
-        (static_cast<uint32_t>(own) << 21) + v.CrossFactor * static_cast<uint32_t>(cross);
-    return static_cast<int32_t>(sum) >> 24;
+    return CombineDelta(f[3] * d[0] + f[2] * d[1] + f[1] * d[2] - e + f[0] * d[3], crossFactor,
+                        cross);
+}
+
+// The byte delta of the channel's next byte for a coded delta of error e.
+inline int32_t NextByteDelta(const ChannelPredictor& v, int32_t slot, int32_t cross, int32_t e) {
+    return ByteDelta(v.Deltas + slot, v.Factors, v.CrossFactor, cross, e);
 }
 
 // The byte the channel predicts next (what a coded delta of 0 gives).
@@ -160,8 +182,7 @@ inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
     uint16_t acc[kErrorCandidates] = {};
     for (int j = 0; j < 32; ++j) {
         const int16_t* d = v.Deltas + j;  // d[3] is d1, d[0] is d4
-        // The coded delta as a signed byte, times 8.
-        const int16_t e = static_cast<int16_t>(static_cast<int8_t>(v.Codes[j]) * 8);
+        const int16_t e = v.Errors[j];
         const int16_t terms[5] = {d[3], static_cast<int16_t>(d[3] - d[2]),
                                   static_cast<int16_t>(d[2] - d[1]),
                                   static_cast<int16_t>(d[1] - d[0]), v.Cross[j]};
@@ -179,12 +200,19 @@ inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
 
 // The candidate with the smallest sum; a tie keeps the lower index, so 0
 // (no change) wins unless another is strictly better.
+// The least key sum * 16 + index is that candidate: its sum is the least,
+// and of equal sums the lowest index. (Keys in a register, rather than the
+// best index, whose sum would be read again through it at every step; and
+// unrolled, so that the sums need not go through memory at all.)
 inline int BestCandidate(const ErrorSums& s) {
-    int best = 0;
+    static_assert(kErrorCandidates <= 16);
+    uint32_t best = s.E[0] * 16u;
+#pragma GCC unroll 16
     for (int k = 1; k < kErrorCandidates; ++k) {
-        if (s.E[k] < s.E[best]) best = k;
+        const uint32_t key = s.E[k] * 16u + static_cast<uint32_t>(k);
+        best = key < best ? key : best;
     }
-    return best;
+    return static_cast<int>(best & 15);
 }
 
 // Odd candidates subtracted their term: its weight goes down; even ones
@@ -194,7 +222,7 @@ inline void MoveWeight(ChannelPredictor& v, int best) {
     if (best == 0) return;
     int32_t& w = v.Weights[(best - 1) >> 1];
     w += best & 1 ? -1 : 1;
-    w = w < -17 ? -17 : (w > 16 ? 16 : w);
+    w = w < kWeightMin ? kWeightMin : (w > kWeightMax ? kWeightMax : w);
     SetFactors(v);
 }
 
@@ -207,9 +235,10 @@ void AdaptWeights(ChannelPredictor& v);
 // but SampleCount and the adaptation that follows the 32nd byte of a window
 // (PredictByte does everything).
 inline uint8_t TakeByte(ChannelPredictor& v, int32_t slot, int32_t& cross, int32_t delta) {
-    const int32_t d = NextByteDelta(v, slot, cross, delta);
+    const int32_t e = DeltaError(delta);
+    const int32_t d = NextByteDelta(v, slot, cross, e);
     v.Deltas[4 + slot] = static_cast<int16_t>(d);
-    v.Codes[slot] = static_cast<int16_t>(delta);
+    v.Errors[slot] = static_cast<int16_t>(e);
     v.Cross[slot] = static_cast<int16_t>(cross);
     cross = d;
     v.PrevByte = static_cast<uint8_t>(v.PrevByte + d);

@@ -79,24 +79,6 @@ BitReader RefillAt(Unpacker& u, const BitReader& in) {
 // ---------------------------------------------------------------------------
 // Huffman decoding of the codes without a fast entry
 
-namespace {
-
-// The format's decoding rule for a peeked f (lowest bit clear); gives the
-// symbol and the code length.
-inline int32_t DecodeByLimits(const HuffmanTable& t, uint32_t f, int32_t& length) {
-    // The limits never decrease: past the fast lengths' limit the code is
-    // longer than they are.
-    int32_t n = f < static_cast<uint32_t>(t.LengthLimit[kFastBits]) ? 1 : kFastBits + 1;
-    while (n < kMaxCodeLength && f >= static_cast<uint32_t>(t.LengthLimit[n])) ++n;
-    length = n;
-    uint32_t index = static_cast<uint32_t>(t.LengthStart[n]) +
-                     ((f - static_cast<uint32_t>(t.LengthLimit[n - 1])) >> (16 - n));
-    if (index >= static_cast<uint32_t>(t.SymbolCount)) index = 0;
-    return t.SortedSymbols[index];
-}
-
-}  // namespace
-
 // The symbol and length of the code in peek, as a fast entry would give them.
 uint32_t BitReader::SlowEntry(const HuffmanTable& table, uint32_t peek) {
     int32_t length = 0;

@@ -493,7 +493,7 @@ TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     // -1024) with a cross delta of 127 give E9 = 32 * 1151.
     ChannelPredictor v{};
     for (int j = 0; j < 32; ++j) {
-        v.Codes[j] = 128;
+        v.Errors[j] = static_cast<int16_t>(DeltaError(128));
         v.Cross[j] = 127;
     }
     ErrorSums window;
@@ -506,6 +506,34 @@ TEST(Predictor, TheLeastSumMovesItsWeightWithinClampsAndTies) {
     for (int k = 0; k < kErrorCandidates; ++k) window.E[k] = static_cast<uint16_t>(40000 - k);
     window.E[4] = 33000;
     EXPECT_EQ(BestCandidate(window), 4);
+}
+
+// AdaptWeights has a variant of its own formulation where the processor
+// has AVX2: it must move the weight that the rule's sums pick, ties too.
+TEST(Predictor, TheAdaptationMovesTheWeightTheSumsPick) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        ChannelPredictor v{};
+        // Narrow ranges now and then, so that sums tie.
+        const int spread = round % 3 == 0 ? 2 : 128;
+        for (int j = 0; j < 32; ++j) {
+            v.Errors[j] = static_cast<int16_t>(DeltaError(static_cast<int32_t>(rng() % 256)));
+            if (spread == 2) v.Errors[j] = static_cast<int16_t>(8 * static_cast<int>(rng() % 2));
+            v.Cross[j] = static_cast<int16_t>(static_cast<int>(rng() % (2 * spread)) - spread);
+        }
+        for (int16_t& d : v.Deltas) {
+            d = static_cast<int16_t>(static_cast<int>(rng() % (2 * spread)) - spread);
+        }
+        for (int32_t& w : v.Weights) w = static_cast<int32_t>(rng() % 34) - 17;
+        SetFactors(v);
+        ChannelPredictor expected = v;
+        ErrorSums sums;
+        SumWindowErrors(expected, sums);
+        MoveWeight(expected, BestCandidate(sums));
+        AdaptWeights(v);
+        for (int k = 0; k < 5; ++k) ASSERT_EQ(v.Weights[k], expected.Weights[k]) << round;
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(v.Deltas[k], expected.Deltas[32 + k]) << round;
+    }
 }
 
 TEST(Predictor, ChannelsInterleaveAndSurviveBlocks) {
