@@ -144,9 +144,11 @@ static_assert(kMaxCodeLength + 16 <= kFastLengthMask &&
 
 // A canonical-Huffman decode table. The limits and starts define the code;
 // Fast is derived from them at build time and gives the same symbol and
-// length for every code of kFastBits bits or less. An all-zero table is the
-// empty code, as if built from zero lengths: every input decodes as symbol
-// 0 in 15 bits.
+// length for every code of kFastBits bits or less (the literal and distance
+// tables have step entries instead: their Fast stays all kFastSlow, as the
+// reset left it, so that Decode still answers by the rule). An all-zero
+// table is the empty code, as if built from zero lengths: every input
+// decodes as symbol 0 in 15 bits.
 struct HuffmanTable {
     int32_t SymbolCount;
     int32_t LengthLimit[16];
