@@ -199,11 +199,10 @@ inline void SumWindowErrors(const ChannelPredictor& v, ErrorSums& sums) {
 }
 
 // The candidate with the smallest sum; a tie keeps the lower index, so 0
-// (no change) wins unless another is strictly better.
-// The least key sum * 16 + index is that candidate: its sum is the least,
-// and of equal sums the lowest index. (Keys in a register, rather than the
-// best index, whose sum would be read again through it at every step; and
-// unrolled, so that the sums need not go through memory at all.)
+// (no change) wins unless another is strictly better: the least key
+// sum * 16 + index. (Keys in a register, rather than the best index, whose
+// sum would be read again through it at every step; and unrolled, so that
+// the sums need not go through memory at all.)
 inline int BestCandidate(const ErrorSums& s) {
     static_assert(kErrorCandidates <= 16);
     uint32_t best = s.E[0] * 16u;

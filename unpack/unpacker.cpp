@@ -225,9 +225,6 @@ QV_HOT void CopyMatch(Unpacker& u, int32_t length, int32_t distance, int32_t& wi
     }
 }
 
-// ---------------------------------------------------------------------------
-// Multimedia decoding
-
 // A literal-table step entry of a literal byte (symbol below 256).
 QV_HOT bool IsLiteralStep(uint32_t step) {
     return step - 1u < (256u << kStepValueShift) - 1u;
@@ -237,6 +234,9 @@ QV_HOT bool IsLiteralStep(uint32_t step) {
 // and a lookup needs kFastBits.
 constexpr int32_t kMoreLiterals = (BitReader::kMinBits - 2 * kFastBits) / kFastBits + 1;
 static_assert(BitReader::kMinBits - kFastBits * (kMoreLiterals + 1) >= 0);
+
+// ---------------------------------------------------------------------------
+// Multimedia decoding
 
 // Counts the multimedia steps, from the one about to run, whose step tops
 // fire nothing. Called after this step's top; every bound is at least 1.
